@@ -1,0 +1,30 @@
+// The block loader: one run reads the archive, chooses the records to show by
+// the request in the view state, and rewrites the event table.
+#pragma once
+
+#include "archive/event_table.h"
+#include "archive/loader_host.h"
+#include "archive/view_state.h"
+
+namespace veks {
+
+inline constexpr const char* kMsgDateNotFound = "Указанная дата не найдена";
+inline constexpr const char* kMsgNoEvents = "нет событий";
+
+enum class LoadOutcome {
+  kFilled,          // the table shows a block or the input's records
+  kNoArchiveName,   // message shown; InputFilter and DateSearch cleared
+  kCannotOpen,      // message shown; the view state is untouched
+  kEmpty,           // message shown; request flags cleared
+  kBadWriteOffset,  // message shown; request flags cleared
+  kDateNotFound,    // message shown; request flags cleared, table kept
+  kNoEvents,        // message shown; request flags cleared, table kept
+};
+
+// Runs the loader once. The first request flag that is set picks the view:
+// StepForward, StepBack, InputFilter, DateSearch (when 1); otherwise the plain
+// view at BlockDepth. Every run that read the archive clears all four flags.
+// Messages go to the host and the run returns only after the host returns.
+LoadOutcome RunBlockLoader(ViewState& state, EventTable& table, LoaderHost& host);
+
+}  // namespace veks

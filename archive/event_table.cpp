@@ -1,0 +1,29 @@
+#include "archive/event_table.h"
+
+#include <utility>
+
+namespace veks {
+namespace {
+const std::string kNoText;
+}
+
+const std::string& EventTable::cell(int column, int row) const {
+  if (column < 0 || column >= kColumns || row < 0 || row >= static_cast<int>(rows_.size())) {
+    return kNoText;
+  }
+  return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+void EventTable::setCell(int column, int row, std::string text) {
+  if (column < 0 || column >= kColumns || row < 0) return;
+  if (row >= static_cast<int>(rows_.size())) rows_.resize(static_cast<std::size_t>(row) + 1);
+  rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
+}
+
+void EventTable::setRow(int row, EventRow texts) {
+  if (row < 0) return;
+  if (row >= static_cast<int>(rows_.size())) rows_.resize(static_cast<std::size_t>(row) + 1);
+  rows_[static_cast<std::size_t>(row)] = std::move(texts);
+}
+
+}  // namespace veks

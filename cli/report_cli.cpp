@@ -1,0 +1,162 @@
+#include "cli/report_cli.h"
+
+#include <optional>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "archive/block_loader.h"
+#include "report/report_text.h"
+
+namespace veks {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: veks12-report [--block N | --input N | --date DD.MM.YY] [--] ARCHIVE\n"
+    "\n"
+    "Prints a report of a device event archive (.dat), as the window composes it.\n"
+    "\n"
+    "  (no option)        the whole archive, newest block first\n"
+    "  --block N          the block N counted from the newest (1 to 62)\n"
+    "  --input N          every record of input N (1 to 255)\n"
+    "  --date DD.MM.YY    the block that starts with the newest record of that date\n"
+    "  --help             this text\n"
+    "  --                 ends the options (for an archive name that begins with '-')\n";
+
+enum class Mode { kWhole, kBlock, kInput, kDate };
+
+struct Request {
+  Mode mode = Mode::kWhole;
+  int number = 0;
+  std::string date;
+  std::string archive;
+};
+
+// Plain ASCII digits within [low, high]; no sign, no blanks, no wrap-around.
+std::optional<int> ParseNumber(std::string_view text, int low, int high) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+bool IsDateArgument(std::string_view t) {
+  if (t.size() != 8 || t[2] != '.' || t[5] != '.') return false;
+  const auto day = ParseNumber(t.substr(0, 2), 1, 31);
+  const auto month = ParseNumber(t.substr(3, 2), 1, 12);
+  const auto year = ParseNumber(t.substr(6, 2), 0, 99);
+  return day && month && year;
+}
+
+struct UsageError {
+  std::string reason;
+};
+
+// Collects the report's lines as standard output will carry them.
+class TextSink : public ReportSink {
+ public:
+  void clear() override { text.clear(); }
+  void appendLine(const std::string& line) override { text += line + '\n'; }
+  std::string text;
+};
+
+std::variant<Request, UsageError, bool> ParseArgs(std::span<const std::string> args) {
+  Request request;
+  bool optionSeen = false;
+  bool archiveSeen = false;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--help") return true;
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      Mode mode;
+      if (arg == "--block") {
+        mode = Mode::kBlock;
+      } else if (arg == "--input") {
+        mode = Mode::kInput;
+      } else if (arg == "--date") {
+        mode = Mode::kDate;
+      } else {
+        return UsageError{"unknown option " + arg};
+      }
+      if (optionSeen) return UsageError{"only one of --block, --input, --date may be given"};
+      optionSeen = true;
+      if (i + 1 >= args.size()) return UsageError{arg + " needs a value"};
+      const std::string& value = args[++i];
+      request.mode = mode;
+      if (mode == Mode::kDate) {
+        if (!IsDateArgument(value)) return UsageError{"--date takes DD.MM.YY, not " + value};
+        request.date = value;
+      } else {
+        const int high = mode == Mode::kBlock ? 62 : 255;
+        const auto number = ParseNumber(value, 1, high);
+        if (!number) {
+          return UsageError{arg + " takes a number from 1 to " + std::to_string(high) + ", not " +
+                            value};
+        }
+        request.number = *number;
+      }
+      continue;
+    }
+    if (archiveSeen) return UsageError{"exactly one archive may be given"};
+    archiveSeen = true;
+    request.archive = arg;
+  }
+  if (!archiveSeen) return UsageError{"no archive given"};
+  return request;
+}
+
+}  // namespace
+
+int RunReportCli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  const auto parsed = ParseArgs(args);
+  if (std::holds_alternative<bool>(parsed)) {
+    out << kUsage;
+    return 0;
+  }
+  if (const auto* usage = std::get_if<UsageError>(&parsed)) {
+    err << "veks12-report: " << usage->reason << "\n\n" << kUsage;
+    return 2;
+  }
+  const Request& request = std::get<Request>(parsed);
+
+  ViewState state;
+  state.ArchiveName = request.archive;
+  EventTable table;
+  HeadlessHost host;
+  TextSink sink;
+
+  bool ok = false;
+  if (request.mode == Mode::kWhole) {
+    ok = ComposeWholeArchiveReport(state, table, host, sink) == WholeReportOutcome::kComplete;
+  } else {
+    if (request.mode == Mode::kBlock) state.BlockDepth = request.number;
+    if (request.mode == Mode::kInput) {
+      state.InputNumber = request.number;
+      state.InputFilter = 1;
+    }
+    if (request.mode == Mode::kDate) {
+      state.SearchDate = request.date;
+      state.DateSearch = 1;
+    }
+    ok = RunBlockLoader(state, table, host) == LoadOutcome::kFilled;
+    if (ok) ComposeBlockReport(table, host.statusLine(), state.RowsShown, sink);
+  }
+  if (!ok) {
+    err << (host.messages.empty() ? std::string() : host.messages.front()) << '\n';
+    return 1;
+  }
+  out << sink.text;
+  out.flush();
+  return out ? 0 : 1;
+}
+
+}  // namespace veks

@@ -1,0 +1,71 @@
+#include "report/report_text.h"
+
+#include "archive/archive_file.h"
+#include "archive/archive_format.h"
+#include "archive/block_loader.h"
+#include "archive/event_decoder.h"
+
+namespace veks {
+namespace {
+
+std::string Tabs(int count) { return std::string(static_cast<std::size_t>(count), '\t'); }
+
+void AppendRows(const EventTable& table, int rowsShown, ReportSink& sink) {
+  for (int row = 1; row <= rowsShown; ++row) sink.appendLine(ReportRowLine(table, row));
+}
+
+}  // namespace
+
+std::string ReportHeaderLine(const EventTable& table) {
+  return table.cell(0, 0) + Tabs(3) + table.cell(1, 0) + Tabs(2) + table.cell(2, 0) + Tabs(2) +
+         table.cell(3, 0);
+}
+
+std::string ReportRowLine(const EventTable& table, int row) {
+  const std::string& event = table.cell(0, row);
+  const std::string& input = table.cell(1, row);
+  const std::size_t eventChars = CharacterCount(event);
+  const int firstGap = eventChars < 7 ? 3 : eventChars < 18 ? 2 : 1;
+  const int secondGap = CharacterCount(input) < 13 ? 3 : 2;
+  return event + Tabs(firstGap) + input + Tabs(secondGap) + table.cell(2, row) + Tabs(2) +
+         table.cell(3, row);
+}
+
+void AppendReportHead(const EventTable& table, const std::string& statusLine, ReportSink& sink) {
+  sink.appendLine(statusLine);
+  sink.appendLine("\n");
+  sink.appendLine(ReportHeaderLine(table));
+}
+
+void ComposeBlockReport(const EventTable& table, const std::string& statusLine, int rowsShown,
+                        ReportSink& sink) {
+  sink.clear();
+  AppendReportHead(table, statusLine, sink);
+  AppendRows(table, rowsShown, sink);
+}
+
+WholeReportOutcome ComposeWholeArchiveReport(ViewState& state, EventTable& table, LoaderHost& host,
+                                             ReportSink& sink) {
+  if (state.ArchiveName.empty()) {
+    host.showMessage(kMsgNoArchiveName);
+    return WholeReportOutcome::kNoArchiveName;
+  }
+  sink.clear();
+  state.BlockDepth = 1;
+  state.InputFilter = 0;
+  if (RunBlockLoader(state, table, host) != LoadOutcome::kFilled) {
+    return WholeReportOutcome::kLoadFailed;
+  }
+  AppendReportHead(table, host.statusLine(), sink);
+  for (int pass = 0; pass < kBlockCount; ++pass) {
+    AppendRows(table, state.RowsShown, sink);
+    state.StepBack = 1;
+    if (RunBlockLoader(state, table, host) != LoadOutcome::kFilled) {
+      sink.clear();
+      return WholeReportOutcome::kLoadFailed;
+    }
+  }
+  return WholeReportOutcome::kComplete;
+}
+
+}  // namespace veks

@@ -1,0 +1,51 @@
+// Composing the plain-text report from the event table.
+//
+// A report is a title (the status line), two empty lines, the header line and
+// one line per table row, columns separated by TABs only. The number of TABs
+// between columns depends on the character count of the cell before them, so
+// that the columns line up on the report box's tab stops.
+#pragma once
+
+#include <string>
+
+#include "archive/event_table.h"
+#include "archive/loader_host.h"
+#include "archive/view_state.h"
+
+namespace veks {
+
+// Where a report goes: the window's report box, or standard output.
+class ReportSink {
+ public:
+  virtual ~ReportSink() = default;
+  virtual void clear() = 0;
+  // Appends text as a new line; a line feed inside it starts a further line.
+  virtual void appendLine(const std::string& text) = 0;
+};
+
+// The header line: cells of row 0 with three, two and two TABs between them.
+[[nodiscard]] std::string ReportHeaderLine(const EventTable& table);
+
+// The line of data row `row`: gaps of 3/2/1 TABs after the event text (below
+// 7 / 7-17 / 18 or more characters), 3/2 after the input text (below 13 / 13
+// or more), always 2 after the time.
+[[nodiscard]] std::string ReportRowLine(const EventTable& table, int row);
+
+// Title, the line-feed line (two empty lines) and the header line.
+void AppendReportHead(const EventTable& table, const std::string& statusLine, ReportSink& sink);
+
+// The block report: empties the sink and reports rows 1 to rowsShown as the
+// table holds them. Loads nothing.
+void ComposeBlockReport(const EventTable& table, const std::string& statusLine, int rowsShown,
+                        ReportSink& sink);
+
+enum class WholeReportOutcome { kComplete, kNoArchiveName, kLoadFailed };
+
+// The whole-archive report: the newest block, then 61 steps back, 62 blocks in
+// all, each followed by its blank line. It stops at the first load that does
+// not fill the table (that load has shown its message) and leaves the sink
+// empty, so a report of stale rows never carries the whole archive's title.
+WholeReportOutcome ComposeWholeArchiveReport(ViewState& state, EventTable& table, LoaderHost& host,
+                                             ReportSink& sink);
+
+}  // namespace veks

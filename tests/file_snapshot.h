@@ -1,0 +1,24 @@
+// The bytes and modification time of a file, to prove a run left it alone.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace veks {
+
+struct FileSnapshot {
+  explicit FileSnapshot(const std::string& path)
+      : modified(std::filesystem::last_write_time(path)) {
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  bool operator==(const FileSnapshot&) const = default;
+
+  std::filesystem::file_time_type modified;
+  std::vector<char> bytes;
+};
+
+}  // namespace veks

@@ -1,0 +1,180 @@
+#include "cli/report_cli.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "tests/file_snapshot.h"
+#include "tools/archive_builder.h"
+
+namespace veks {
+namespace {
+
+struct CliRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunCli(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int code = RunReportCli(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+std::size_t LineCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class ReportCliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    builder_.fillNumbered()
+        .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
+        .setWriteOffset(800);
+    builder_.writeTo(path_);
+  }
+  TempDir dir_;
+  std::string path_ = dir_.file("a.dat");
+  ArchiveBuilder builder_;
+};
+
+TEST_F(ReportCliTest, WholeArchiveReport) {
+  const FileSnapshot before(path_);
+  const CliRun run = RunCli({path_});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(LineCount(run.out), 1058u);
+  EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "Архив: файл " + path_);
+  EXPECT_EQ(run.out.substr(run.out.size() - 9), "\t\t\t\t\t\t\t\t\n");
+  EXPECT_EQ(FileSnapshot(path_), before);
+}
+
+struct ModeCase {
+  std::vector<std::string> options;
+  std::string titleSuffix;
+  std::size_t lines;
+  std::string firstRow;
+};
+
+class ReportCliModeTest : public ReportCliTest, public testing::WithParamInterface<ModeCase> {};
+
+TEST_P(ReportCliModeTest, PrintsTheBlockReportOfTheView) {
+  std::vector<std::string> args = GetParam().options;
+  args.push_back(path_);
+  const CliRun run = RunCli(args);
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(LineCount(run.out), GetParam().lines);
+  std::istringstream lines(run.out);
+  std::string title, empty1, empty2, header, first;
+  std::getline(lines, title);
+  std::getline(lines, empty1);
+  std::getline(lines, empty2);
+  std::getline(lines, header);
+  std::getline(lines, first);
+  EXPECT_EQ(title, "Архив: файл " + path_ + GetParam().titleSuffix);
+  EXPECT_EQ(empty1 + empty2, "");
+  EXPECT_EQ(header, "Событие\t\t\t  Номер входа\t\t Время\t\tДата");
+  EXPECT_EQ(first, GetParam().firstRow);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ReportCliModeTest,
+    testing::Values(
+        ModeCase{{"--block", "1"}, "", 21, "Питание  вкл\t\t\t\t\t00:01:39\t\t16.04.20"},
+        ModeCase{{"--block", "62"}, "", 21, "Питание  вкл\t\t\t\t\t00:01:55\t\t04.05.20"},
+        ModeCase{{"--input", "7"},
+                 " вход № 7",
+                 6,
+                 "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"},
+        ModeCase{{"--date", "09.10.11"},
+                 "  09.10.11",
+                 21,
+                 "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"}));
+
+TEST_F(ReportCliTest, FailuresPrintTheMessageAloneAndExitOne) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{dir_.file("missing.dat")}, "Архив не удается открыть"},
+      {{dir_.path().string()}, "Архив не удается открыть"},
+      {{""}, "Не задано имя файла архива"},
+      {{"--block", "3", ""}, "Не задано имя файла архива"},
+      {{"--input", "200", path_}, "нет событий"},
+      {{"--date", "31.02.13", path_}, "Указанная дата не найдена"},
+  };
+  for (const auto& [args, message] : cases) {
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.code, 1) << message;
+    EXPECT_EQ(run.out, "") << message;
+    EXPECT_EQ(run.err, message + "\n");
+  }
+}
+
+TEST_F(ReportCliTest, DamagedArchivesFailWithTheirMessage) {
+  for (const auto& [offset, message] : std::vector<std::pair<std::int32_t, std::string>>{
+           {255, "архив пуст"}, {3, "Архив поврежден: неверный указатель записи"}}) {
+    builder_.setWriteOffset(offset).writeTo(path_);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{path_},
+                                                 {"--block", "2", path_},
+                                                 {"--date", "01.01.20", path_}}) {
+      const CliRun run = RunCli(args);
+      EXPECT_EQ(run.code, 1);
+      EXPECT_EQ(run.out, "");
+      EXPECT_EQ(run.err, message + "\n");
+    }
+  }
+}
+
+class ReportCliUsageTest : public testing::TestWithParam<std::vector<std::string>> {};
+
+// The archive named here does not exist: exit 2 rather than 1 shows the usage
+// was refused before any file was opened.
+TEST_P(ReportCliUsageTest, IsRefusedBeforeOpeningAnything) {
+  const CliRun run = RunCli(GetParam());
+  EXPECT_EQ(run.code, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err.rfind("veks12-report: ", 0), 0u) << run.err;
+  EXPECT_NE(run.err.find("Usage: veks12-report"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadUsage, ReportCliUsageTest,
+    testing::Values(std::vector<std::string>{}, std::vector<std::string>{"x.dat", "y.dat"},
+                    std::vector<std::string>{"--block", "1", "--input", "2", "x.dat"},
+                    std::vector<std::string>{"--block", "1", "--block", "2", "x.dat"},
+                    std::vector<std::string>{"--verbose", "x.dat"},
+                    std::vector<std::string>{"--block", "0", "x.dat"},
+                    std::vector<std::string>{"--block", "63", "x.dat"},
+                    std::vector<std::string>{"--block", "x.dat"},
+                    std::vector<std::string>{"--input", "256", "x.dat"},
+                    std::vector<std::string>{"--input", "4294967297", "x.dat"},
+                    std::vector<std::string>{"--input", "+5", "x.dat"},
+                    std::vector<std::string>{"--input", " 5", "x.dat"},
+                    std::vector<std::string>{"--input", "٥", "x.dat"},
+                    std::vector<std::string>{"--date", "32.01.13", "x.dat"},
+                    std::vector<std::string>{"--date", "00.01.13", "x.dat"},
+                    std::vector<std::string>{"--date", "01.13.13", "x.dat"},
+                    std::vector<std::string>{"--date", "1.1.13", "x.dat"},
+                    std::vector<std::string>{"--date", "01/01/13", "x.dat"},
+                    std::vector<std::string>{"--date", "01.01.2013", "x.dat"},
+                    std::vector<std::string>{"--date"}, std::vector<std::string>{"--"}));
+
+TEST(ReportCliHelpTest, PrintsUsageOnStandardOutput) {
+  const CliRun run = RunCli({"--help"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out.rfind("Usage: veks12-report", 0), 0u);
+}
+
+TEST(ReportCliDashTest, DoubleDashAllowsAnArchiveNameWithADash) {
+  TempDir dir;
+  const std::string name = dir.file("-odd.dat");
+  ArchiveBuilder().fillNumbered().setWriteOffset(8).writeTo(name);
+  const CliRun run = RunCli({"--block", "1", "--", name});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(LineCount(run.out), 21u);
+}
+
+}  // namespace
+}  // namespace veks
