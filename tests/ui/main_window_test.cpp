@@ -1,0 +1,409 @@
+#include <QAction>
+#include <QClipboard>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+#include "tests/file_snapshot.h"
+#include "tests/ui/fake_services.h"
+#include "tools/archive_builder.h"
+#include "ui/Doc_main.h"
+#include "ui/doc_application.h"
+
+using veks::ArchiveBuilder;
+using veks::MakeRecord;
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  template <typename T>
+  T* find(const char* name) const {
+    T* widget = window_->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) qFatal("no control %s", name);
+    return widget;
+  }
+  QString cell(int column, int row) const {
+    return QString::fromStdString(window_->eventTable().cell(column, row));
+  }
+  QString gridText(int column, int viewRow) const {
+    auto* grid = find<QTableView>("StringGrid1");
+    return grid->model()->index(viewRow, column).data().toString();
+  }
+  void chooseArchive() { state_.ArchiveName = path_; }
+  void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
+  void focusEdit() {
+    auto* edit = find<QLineEdit>("Edit1");
+    edit->setFocus();
+    QCOMPARE(QApplication::focusWidget(), edit);
+  }
+
+  std::unique_ptr<veks::TempDir> dir_;
+  std::string path_;
+  veks::ViewState state_;
+  std::unique_ptr<FakeServices> services_;
+  std::unique_ptr<TForm_main> window_;
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<veks::TempDir>();
+    path_ = dir_->file("archive.dat");
+    // Slot 99 is the newest record; slot 40 holds input 7, slot 60 the 09.10.11 records.
+    ArchiveBuilder()
+        .fillNumbered()
+        .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
+        .setRecord(60, MakeRecord(51, 3, 6, 5, 4, 9, 10, 11))
+        .setWriteOffset(800)
+        .writeTo(path_);
+    state_ = veks::ViewState();
+    services_ = std::make_unique<FakeServices>();
+    window_ = std::make_unique<TForm_main>(state_, *services_);
+    window_->show();
+    window_->applyOuterGeometry();
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+  }
+  void cleanup() {
+    window_.reset();
+    services_.reset();
+    dir_.reset();
+  }
+
+  void startState() {
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Документирование архива ВЕКС-12"));
+    QCOMPARE(window_->frameGeometry().size(), QSize(882, 692));
+    auto* grid = find<QTableView>("StringGrid1");
+    QCOMPARE(grid->model()->columnCount(), 4);
+    QCOMPARE(grid->model()->rowCount(), 16);  // plus the header row: 17
+    for (int c = 0; c < 4; ++c) QCOMPARE(grid->model()->headerData(c, Qt::Horizontal).toString(), QString());
+    QCOMPARE(grid->columnWidth(0), 110);
+    QCOMPARE(grid->columnWidth(3), 106);
+    QCOMPARE(grid->rowHeight(0), 24);
+    QVERIFY(!find<QPushButton>("Button5")->isEnabled());
+    QVERIFY(!find<QPushButton>("Button6")->isEnabled());
+    QVERIFY(!find<QGroupBox>("GroupBoxPrint")->isVisible());
+    QVERIFY(!find<QPushButton>("Button3")->isVisible());
+    QVERIFY(!find<QDateEdit>("DateTimePicker2")->isVisible());
+    QVERIFY(!find<QPlainTextEdit>("RichEdit2")->isVisible());
+    QCOMPARE(find<QDateEdit>("DateTimePicker2")->date(), QDate::currentDate());
+    QCOMPARE(find<QLineEdit>("Edit1")->text(), QString());
+    QCOMPARE(find<QLabel>("Label1")->text(), QStringLiteral("Документирование"));
+    QCOMPARE(QApplication::focusWidget(), grid);
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  void archiveChoice_data() {
+    QTest::addColumn<QString>("via");
+    QTest::newRow("F3") << "F3";
+    QTest::newRow("toolbar") << "ToolButton7";
+    QTest::newRow("menu") << "N1";
+  }
+  void archiveChoice() {
+    QFETCH(QString, via);
+    auto run = [&] {
+      if (via == QLatin1String("F3")) {
+        QTest::keyClick(find<QTableView>("StringGrid1"), Qt::Key_F3);
+      } else if (via == QLatin1String("N1")) {
+        find<QMenu>("N1File")->actions().at(0)->trigger();
+      } else {
+        QTest::mouseClick(find<QToolButton>("ToolButton7"), Qt::LeftButton);
+      }
+    };
+    // Cancelled: the name is emptied and said so.
+    state_.ArchiveName = "old.dat";
+    services_->fileAnswers = {std::nullopt};
+    run();
+    QCOMPARE(services_->dialogs, QStringList{QStringLiteral("Выбор файла архива|dat|Файлы типа .dat (*.dat);;Все файлы (*)")});
+    QCOMPARE(services_->messages, QStringList{QStringLiteral("Файл архива не выбран")});
+    QCOMPARE(state_.ArchiveName, std::string());
+
+    // A wrong extension warns and asks again; then a good name is kept.
+    services_->fileAnswers = {QStringLiteral("/data/a.txt"), QStringLiteral("/data/b.dat")};
+    run();
+    QCOMPARE(services_->warnings, QStringList{QStringLiteral("задание имени файла|Неверно задано имя файла")});
+    QCOMPARE(state_.ArchiveName, std::string("/data/b.dat"));
+    QCOMPARE(state_.ArchiveExt, std::string(".dat"));
+
+    services_->fileAnswers = {QStringLiteral("/data/archive")};
+    run();
+    QCOMPARE(state_.ArchiveName, std::string("/data/archive.dat"));
+    QCOMPARE(state_.ArchiveExt, std::string());
+
+    services_->fileAnswers = {QStringLiteral("/media/ARCHIVE.DAT")};
+    run();
+    QCOMPARE(state_.ArchiveName, std::string("/media/ARCHIVE.DAT"));
+    QCOMPARE(services_->warnings.size(), 1);
+    QCOMPARE(state_.BlockDepth, 0);  // choosing loads nothing
+  }
+
+  void printGroup_data() { archiveChoice_data(); }
+  void printGroup() {
+    QFETCH(QString, via);
+    auto* group = find<QGroupBox>("GroupBoxPrint");
+    for (int twice = 0; twice < 2; ++twice) {
+      if (via == QLatin1String("F3")) {
+        QTest::keyClick(find<QLineEdit>("Edit1"), Qt::Key_F4);  // works from any control
+      } else if (via == QLatin1String("N1")) {
+        find<QMenu>("N1File")->actions().at(1)->trigger();
+      } else {
+        QTest::mouseClick(find<QToolButton>("ToolButton6"), Qt::LeftButton);
+      }
+      QVERIFY(group->isVisible());
+    }
+    QCOMPARE(find<QToolButton>("ToolButton6")->toolTip(), QStringLiteral("Документирование архива"));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  void browsingBeforeAnArchive_data() {
+    QTest::addColumn<QString>("button");
+    for (const char* b : {"Button8", "Button9"}) QTest::newRow(b) << b;
+  }
+  void browsingBeforeAnArchive() {
+    QFETCH(QString, button);
+    click(button.toLatin1().constData());
+    QCOMPARE(services_->messages, QStringList{QStringLiteral("Не задано имя файла архива")});
+    QCOMPARE(gridText(2, 0), QString());
+  }
+
+  void browsingButtonsDriveTheTable() {
+    chooseArchive();
+    click("Button8");
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
+    QCOMPARE(find<QTableView>("StringGrid1")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Событие"));
+    QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_));
+    QCOMPARE(find<QLineEdit>("Edit1")->text(), QString::fromStdString(veks::RecordStampText(veks::NumberedRecord(99))));
+    QVERIFY(find<QPushButton>("Button5")->isEnabled());
+    QVERIFY(find<QPushButton>("Button6")->isEnabled());
+    click("Button6");
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(83)));
+    QVERIFY(find<QLabel>("Label1")->text().contains(QStringLiteral("  время: ")));
+    click("Button5");
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
+    click("Button9");
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(115)));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  void rejectedKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("letter") << int(Qt::Key_A) << int(Qt::NoModifier);
+    QTest::newRow("keypad digit") << int(Qt::Key_5) << int(Qt::KeypadModifier);
+    QTest::newRow("home") << int(Qt::Key_Home) << int(Qt::NoModifier);
+    QTest::newRow("escape") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+    QTest::newRow("shift alone") << int(Qt::Key_Shift) << int(Qt::NoModifier);
+    QTest::newRow("enter on empty") << int(Qt::Key_Return) << int(Qt::NoModifier);
+    QTest::newRow("keypad enter on empty") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+  }
+  void rejectedKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    chooseArchive();
+    focusEdit();
+    QTest::keyPress(find<QLineEdit>("Edit1"), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(services_->messages, (QStringList{QStringLiteral("Ошибка ввода"), QStringLiteral("Ошибка ввода")}));
+    QCOMPARE(services_->beeps, 2);
+    auto* edit = find<QLineEdit>("Edit1");
+    QCOMPARE(edit->text(), QStringLiteral("00"));
+    QCOMPARE(edit->palette().color(QPalette::Base), QApplication::palette().color(QPalette::ToolTipBase));
+    QCOMPARE(QApplication::focusWidget(), find<QTableView>("StringGrid1"));
+    QCOMPARE(state_.RowsShown, 0);  // no load
+  }
+
+  void digitsAndEditingKeysPass() {
+    focusEdit();
+    auto* edit = find<QLineEdit>("Edit1");
+    QTest::keyClicks(edit, QStringLiteral("123"));  // the third digit is over the limit
+    QCOMPARE(edit->text(), QStringLiteral("12"));
+    QTest::keyClick(edit, Qt::Key_Left);
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClick(edit, Qt::Key_Right);
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QCOMPARE(edit->text(), QStringLiteral("2"));
+    QVERIFY(services_->messages.isEmpty());
+    QCOMPARE(QApplication::focusWidget(), edit);
+  }
+
+  void numberOnLeaving_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("messages");
+    QTest::newRow("0") << "0" << 1;
+    QTest::newRow("00") << "00" << 1;
+    QTest::newRow("256") << "256" << 1;
+    QTest::newRow("empty") << "" << 2;
+  }
+  void numberOnLeaving() {
+    QFETCH(QString, text);
+    QFETCH(int, messages);
+    chooseArchive();
+    focusEdit();
+    find<QLineEdit>("Edit1")->setText(text);
+    find<QTableView>("StringGrid1")->setFocus();
+    QCOMPARE(services_->messages.size(), messages);
+    QCOMPARE(services_->messages.constFirst(), QStringLiteral("Ошибка ввода"));
+    QCOMPARE(find<QLineEdit>("Edit1")->text(), QStringLiteral("00"));
+    QCOMPARE(state_.InputFilter, 0);
+    QCOMPARE(state_.RowsShown, 0);
+  }
+
+  void validNumberRunsTheInputFilter() {
+    chooseArchive();
+    click("Button8");
+    focusEdit();
+    auto* edit = find<QLineEdit>("Edit1");
+    edit->clear();
+    QTest::keyClick(edit, Qt::Key_7);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), find<QTableView>("StringGrid1"));
+    QCOMPARE(state_.InputNumber, 7);
+    QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_ + " вход № 7"));
+    QCOMPARE(gridText(0, 0), QStringLiteral("клапан ОТКРЫТ"));
+    QCOMPARE(find<QTableView>("StringGrid1")->model()->rowCount(), 1);
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  void leavingWithTheTimeTextIsAConversionError() {
+    chooseArchive();
+    click("Button8");
+    const int rows = state_.RowsShown;
+    focusEdit();
+    const QString stamp = find<QLineEdit>("Edit1")->text();
+    QCOMPARE(stamp.size(), 17);
+    find<QTableView>("StringGrid1")->setFocus();
+    QCOMPARE(services_->errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(stamp)});
+    QVERIFY(services_->messages.isEmpty());
+    QCOMPARE(find<QLineEdit>("Edit1")->text(), stamp);
+    QCOMPARE(state_.RowsShown, rows);
+  }
+
+  void pickingADateSearchesAtOnce_data() {
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("present") << QDate(2011, 10, 9) << QString();
+    QTest::newRow("absent") << QDate(1999, 12, 31) << QStringLiteral("Указанная дата не найдена");
+  }
+  void pickingADateSearchesAtOnce() {
+    QFETCH(QDate, date);
+    QFETCH(QString, message);
+    chooseArchive();
+    click("Button8");
+    click("Button4");
+    auto* button3 = find<QPushButton>("Button3");
+    auto* picker = find<QDateEdit>("DateTimePicker2");
+    QVERIFY(button3->isVisible());
+    QVERIFY(!picker->isVisible());
+    click("Button3");
+    QVERIFY(picker->isVisible());
+    picker->setFocus();
+    picker->setDate(date);
+    QVERIFY(!picker->isVisible());
+    QVERIFY(!button3->isVisible());
+    if (message.isEmpty()) {
+      QVERIFY(services_->messages.isEmpty());
+      QCOMPARE(gridText(0, 0), QStringLiteral("Включение  реле"));  // slot 60, the newest of that date
+      QCOMPARE(gridText(0, 20), QString());
+      QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_ + "  09.10.11"));
+    } else {
+      QCOMPARE(services_->messages, QStringList{message});
+      QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
+    }
+    QCOMPARE(state_.DateSearch, 0);
+  }
+
+  void leavingThePickerUnchangedShowsThePlainView() {
+    chooseArchive();
+    click("Button4");
+    click("Button3");
+    find<QDateEdit>("DateTimePicker2")->setFocus();
+    find<QTableView>("StringGrid1")->setFocus();
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
+  }
+
+  void errorInAHandlerReachesTheErrorDisplay() {
+    services_->throwOnOpen = true;
+    find<QAction>("AOpenFile")->trigger();
+    QCOMPARE(services_->errors, QStringList{QStringLiteral("диск недоступен.")});
+    chooseArchive();
+    click("Button8");  // the window goes on
+    QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
+  }
+
+  void errorDisplayDotRule_data() {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << "bad" << "bad.";
+    QTest::newRow("dot") << "bad." << "bad.";
+    QTest::newRow("bang") << "bad!" << "bad!";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("cyrillic") << "сбой" << "сбой.";
+  }
+  void errorDisplayDotRule() {
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(ErrorDisplayText(message), shown);
+  }
+
+  void errorEscapingASlotIsCaughtByTheApplication() {
+    QStringList shown;
+    auto* app = static_cast<DocApplication*>(QApplication::instance());
+    app->setErrorDisplay([&](const QString& text) { shown << text; });
+    QPushButton button;
+    connect(&button, &QPushButton::clicked, [] { throw std::runtime_error("слот упал"); });
+    QTest::mouseClick(&button, Qt::LeftButton);
+    QCOMPARE(shown, QStringList{QStringLiteral("слот упал.")});
+    app->setErrorDisplay({});
+  }
+
+  void copyFromTheGrid() {
+    chooseArchive();
+    click("Button8");
+    auto* grid = find<QTableView>("StringGrid1");
+    grid->setFocus();
+    grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 2)),
+                                   QItemSelectionModel::Select);
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    const QString expected = QStringLiteral("Питание  вкл\t\t%1\nПитание  вкл\t\t%2\n")
+                                 .arg(QString::fromStdString(veks::NumberedTimeText(99)),
+                                      QString::fromStdString(veks::NumberedTimeText(98)));
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+  }
+
+  void archiveIsNeverTouched() {
+    const veks::FileSnapshot before(path_);
+    chooseArchive();
+    click("Button8");
+    click("Button6");
+    click("Button5");
+    click("Button9");
+    click("Button4");
+    click("Button3");
+    auto* picker = find<QDateEdit>("DateTimePicker2");
+    picker->setFocus();
+    picker->setDate(QDate(2011, 10, 9));
+    focusEdit();
+    find<QLineEdit>("Edit1")->setText(QStringLiteral("7"));
+    find<QTableView>("StringGrid1")->setFocus();
+    find<QAction>("APrint")->trigger();
+    click("But3");
+    click("But1");
+    QVERIFY(services_->messages.isEmpty());
+    QVERIFY(veks::FileSnapshot(path_) == before);
+  }
+};
+
+int main(int argc, char** argv) {
+  DocApplication app(argc, argv);
+  QApplication::setStyle(QStringLiteral("Fusion"));
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"

@@ -1,0 +1,86 @@
+#include "ui/dialog_services.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+// A modal box leaves its parent window inactive on some platforms, and focus
+// moves made while a window is inactive take effect late. Reactivating it at
+// once keeps the handler's next focus move synchronous.
+void Reactivate(QWidget* parent) {
+  if (parent == nullptr) return;
+  QWidget* window = parent->window();
+  window->activateWindow();
+  QApplication::setActiveWindow(window);
+}
+
+void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  box.exec();
+  Reactivate(parent);
+}
+
+}  // namespace
+
+QString ApplicationTitle() {
+  const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+  return name.section(QLatin1Char('.'), 0, 0);
+}
+
+QString ErrorDisplayText(const QString& message) {
+  if (!message.isEmpty() && message.back().unicode() > u'.') return message + QLatin1Char('.');
+  return message;
+}
+
+void QtUiServices::message(QWidget* parent, const QString& text) {
+  ShowBox(parent, QMessageBox::NoIcon, ApplicationTitle(), text);
+}
+
+void QtUiServices::warning(QWidget* parent, const QString& text, const QString& caption) {
+  ShowBox(parent, QMessageBox::Warning, caption, text);
+}
+
+void QtUiServices::errorBox(QWidget* parent, const QString& text) {
+  ShowBox(parent, QMessageBox::Critical, ApplicationTitle(), text);
+}
+
+std::optional<QString> QtUiServices::openFileName(QWidget* parent, const QString& title,
+                                                  const QString& defaultSuffix,
+                                                  const QString& filter) {
+  QFileDialog dialog(parent, title, QString(), filter);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  // Any name may be typed; a name that does not exist is confirmed below.
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(defaultSuffix);
+  std::optional<QString> chosen;
+  while (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    const QString name = dialog.selectedFiles().constFirst();
+    if (QFileInfo::exists(name) ||
+        QMessageBox::question(&dialog, title,
+                              QStringLiteral("Файл %1 не существует. Выбрать его?").arg(name)) ==
+            QMessageBox::Yes) {
+      chosen = name;
+      break;
+    }
+  }
+  Reactivate(parent);
+  return chosen;
+}
+
+bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
+  QPrintDialog dialog(printer, parent);
+  dialog.setOption(QAbstractPrintDialog::PrintToFile);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange);
+  const bool confirmed = dialog.exec() == QDialog::Accepted;
+  Reactivate(parent);
+  return confirmed;
+}
+
+void QtUiServices::beep() { QApplication::beep(); }

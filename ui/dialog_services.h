@@ -1,0 +1,48 @@
+// What the window asks of the person in front of it: modal messages, the
+// warning box, the error display, the file and print dialogs, the beep. The
+// real implementation uses Qt's dialogs; tests put a recording fake in.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QPrinter;
+class QWidget;
+
+class UiServices {
+ public:
+  virtual ~UiServices() = default;
+  // A plain modal message with an OK button, captioned with the application title.
+  virtual void message(QWidget* parent, const QString& text) = 0;
+  // A modal warning box with its own caption and an OK button.
+  virtual void warning(QWidget* parent, const QString& text, const QString& caption) = 0;
+  // The general error display: a stop icon, the application title, the text.
+  virtual void errorBox(QWidget* parent, const QString& text) = 0;
+  // The open dialog; the chosen full name, or nothing when cancelled.
+  virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
+                                              const QString& defaultSuffix,
+                                              const QString& filter) = 0;
+  // The print dialog for `printer`; true when the operator confirmed.
+  virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
+  virtual void beep() = 0;
+};
+
+// Qt's own dialogs (non-native, so every platform behaves alike).
+class QtUiServices : public UiServices {
+ public:
+  void message(QWidget* parent, const QString& text) override;
+  void warning(QWidget* parent, const QString& text, const QString& caption) override;
+  void errorBox(QWidget* parent, const QString& text) override;
+  std::optional<QString> openFileName(QWidget* parent, const QString& title,
+                                      const QString& defaultSuffix, const QString& filter) override;
+  bool printDialog(QWidget* parent, QPrinter* printer) override;
+  void beep() override;
+};
+
+// The program file's name without its folder and without everything from its
+// first "." on.
+QString ApplicationTitle();
+
+// The error display's text: the message with a "." added when it is not empty
+// and its last character sorts after ".".
+QString ErrorDisplayText(const QString& message);
