@@ -94,7 +94,12 @@ void TForm_main::guarded(Handler&& handler) {
 
 TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::TForm_main>()), state_(state), services_(services) {
+  // The form names the classic 8-point dialog font; where it is missing, the
+  // metric-compatible Liberation Sans keeps the texts inside their cells.
+  QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                             {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   ui_->setupUi(this);
+  ui_->Label1->adjustSize();
 
   // Icons come from the style, so the program ships no picture files.
   const QIcon openIcon = style()->standardIcon(QStyle::SP_DialogOpenButton);
