@@ -47,12 +47,15 @@ class ReportBoxSink : public veks::ReportSink {
   ReportBoxSink& operator=(const ReportBoxSink&) = delete;
 
   void clear() override {
-    cursor_.select(QTextCursor::Document);
-    cursor_.removeSelectedText();
+    cursor_.endEditBlock();
+    box_->document()->clear();
+    cursor_ = QTextCursor(box_->document());
+    cursor_.beginEditBlock();
     empty_ = true;
   }
+  // The cursor stays at the end of the document: moving it would lay the
+  // block out, which is most of the cost of a thousand lines.
   void appendLine(const std::string& text) override {
-    cursor_.movePosition(QTextCursor::End);
     if (!empty_) cursor_.insertBlock();
     // A line feed inside the text becomes a block break of its own.
     cursor_.insertText(QString::fromStdString(text));
@@ -99,6 +102,7 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   ui_->setupUi(this);
+  status_ = ui_->Label1->text().toStdString();
   ui_->Label1->adjustSize();
 
   // Icons come from the style, so the program ships no picture files.
@@ -206,6 +210,7 @@ void TForm_main::setupReportBox(QPlainTextEdit* box) {
 // ---- the block loader's surroundings ----
 
 void TForm_main::showMessage(const std::string& text) {
+  flushTableRewrite();  // the table behind a message shows what it holds
   services_.message(this, QString::fromStdString(text));
 }
 
@@ -214,18 +219,41 @@ void TForm_main::setNewestStamp(const std::string& text) {
 }
 
 void TForm_main::setStatusLine(const std::string& text) {
-  ui_->Label1->setText(QString::fromStdString(text));
+  status_ = text;
+  if (batchingLoads_) {
+    statusPending_ = true;
+  } else {
+    showStatusLine();
+  }
+}
+
+void TForm_main::showStatusLine() {
+  statusPending_ = false;
+  ui_->Label1->setText(QString::fromStdString(status_));
   ui_->Label1->adjustSize();
 }
 
-std::string TForm_main::statusLine() const { return ui_->Label1->text().toStdString(); }
+std::string TForm_main::statusLine() const { return status_; }
 
 void TForm_main::enableStepButtons() {
   ui_->Button5->setEnabled(true);
   ui_->Button6->setEnabled(true);
 }
 
-void TForm_main::tableRewritten() { model_->tableRewritten(); }
+void TForm_main::tableRewritten() {
+  if (batchingLoads_) {
+    tableRewritePending_ = true;
+  } else {
+    model_->tableRewritten();
+  }
+}
+
+void TForm_main::flushTableRewrite() {
+  if (statusPending_) showStatusLine();
+  if (!tableRewritePending_) return;
+  tableRewritePending_ = false;
+  model_->tableRewritten();
+}
 
 // ---- handlers ----
 
@@ -439,6 +467,14 @@ void TForm_main::But1Click() {
 
 void TForm_main::But3Click() {
   guarded([&] {
+    // The 63 loads of the report rewrite the table and the status line 63
+    // times; the window shows them once, when the report is done (or before
+    // a message).
+    batchingLoads_ = true;
+    const auto refresh = qScopeGuard([&] {
+      batchingLoads_ = false;
+      flushTableRewrite();
+    });
     ReportBoxSink sink(ui_->RichEdit1);
     veks::ComposeWholeArchiveReport(state_, table_, *this, sink);
   });

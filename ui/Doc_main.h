@@ -56,6 +56,8 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   [[nodiscard]] std::string statusLine() const override;
   void enableStepButtons() override;
   void tableRewritten() override;
+  void flushTableRewrite();
+  void showStatusLine();
 
   bool eventFilter(QObject* watched, QEvent* event) override;
   // The number box's key filter; returns true when the key is consumed.
@@ -78,4 +80,9 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   veks::EventTable table_;
   EventTableModel* model_ = nullptr;
   ControlFocus* focus_ = nullptr;
+  bool batchingLoads_ = false;
+  bool tableRewritePending_ = false;
+  // The status line; the label shows it (at once, or after a batch of loads).
+  std::string status_;
+  bool statusPending_ = false;
 };

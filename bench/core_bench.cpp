@@ -1,0 +1,126 @@
+// Speed of the core and the command-line tool. Run:
+//   build/release/bench/core_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "archive/block_loader.h"
+#include "report/report_text.h"
+#include "tools/archive_builder.h"
+
+extern char** environ;
+
+namespace veks {
+namespace {
+
+class NullSink : public ReportSink {
+ public:
+  void clear() override { lines = 0; }
+  void appendLine(const std::string& text) override {
+    benchmark::DoNotOptimize(text.data());
+    ++lines;
+  }
+  int lines = 0;
+};
+
+struct Archive {
+  TempDir dir;
+  std::string path = dir.file("bench.dat");
+};
+
+void BM_LoaderRunPlainView(benchmark::State& state) {
+  Archive archive;
+  ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(archive.path);
+  ViewState view;
+  view.ArchiveName = archive.path;
+  EventTable table;
+  HeadlessHost host;
+  for (auto _ : state) {
+    view.BlockDepth = 1;
+    benchmark::DoNotOptimize(RunBlockLoader(view, table, host));
+  }
+}
+BENCHMARK(BM_LoaderRunPlainView)->Unit(benchmark::kMicrosecond);
+
+void BM_InputFilterAllMatch(benchmark::State& state) {
+  Archive archive;
+  ArchiveBuilder builder;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    auto r = NumberedRecord(slot);
+    r[kCodeByte] = 1;
+    r[kArgumentByte] = 9;
+    builder.setRecord(slot, r);
+  }
+  builder.setWriteOffset(800).writeTo(archive.path);
+  ViewState view;
+  view.ArchiveName = archive.path;
+  view.InputNumber = 9;
+  EventTable table;
+  HeadlessHost host;
+  for (auto _ : state) {
+    view.InputFilter = 1;
+    benchmark::DoNotOptimize(RunBlockLoader(view, table, host));
+  }
+}
+BENCHMARK(BM_InputFilterAllMatch)->Unit(benchmark::kMicrosecond);
+
+void BM_DateSearchWholeRing(benchmark::State& state) {
+  Archive archive;
+  // Only the oldest record (slot 100) has the date: the search passes every other.
+  ArchiveBuilder().fillNumbered().setRecord(100, MakeRecord(7, 0, 1, 2, 3, 9, 9, 99))
+      .setWriteOffset(800).writeTo(archive.path);
+  ViewState view;
+  view.ArchiveName = archive.path;
+  view.SearchDate = "09.09.99";
+  EventTable table;
+  HeadlessHost host;
+  for (auto _ : state) {
+    view.DateSearch = 1;
+    if (RunBlockLoader(view, table, host) != LoadOutcome::kFilled) state.SkipWithError("not found");
+  }
+}
+BENCHMARK(BM_DateSearchWholeRing)->Unit(benchmark::kMicrosecond);
+
+void BM_WholeReportHeadless(benchmark::State& state) {
+  Archive archive;
+  ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(archive.path);
+  EventTable table;
+  HeadlessHost host;
+  NullSink sink;
+  for (auto _ : state) {
+    ViewState view;
+    view.ArchiveName = archive.path;
+    if (ComposeWholeArchiveReport(view, table, host, sink) != WholeReportOutcome::kComplete) {
+      state.SkipWithError("report failed");
+    }
+  }
+}
+BENCHMARK(BM_WholeReportHeadless)->Unit(benchmark::kMicrosecond);
+
+// The whole report printed by the command-line tool, as a process of its own.
+void BM_CliWholeReportProcess(benchmark::State& state) {
+  Archive archive;
+  ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(archive.path);
+  std::string tool = VEKS_REPORT_TOOL;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  for (auto _ : state) {
+    char* argv[] = {tool.data(), archive.path.data(), nullptr};
+    pid_t pid = 0;
+    int status = 0;
+    if (posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ) != 0 ||
+        waitpid(pid, &status, 0) != pid || status != 0) {
+      state.SkipWithError("veks12-report failed");
+      break;
+    }
+  }
+  posix_spawn_file_actions_destroy(&actions);
+}
+BENCHMARK(BM_CliWholeReportProcess)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace veks
+
+BENCHMARK_MAIN();

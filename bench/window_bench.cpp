@@ -1,0 +1,83 @@
+// Speed of the window (offscreen): from a click to what the operator sees. Run:
+//   build/release/bench/window_bench --benchmark_repetitions=10
+//     --benchmark_report_aggregates_only=true
+#include <benchmark/benchmark.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "tools/archive_builder.h"
+#include "ui/Doc_main.h"
+#include "ui/dialog_services.h"
+#include "ui/doc_application.h"
+
+namespace {
+
+class SilentServices : public UiServices {
+ public:
+  void message(QWidget*, const QString&) override { ++messages; }
+  void warning(QWidget*, const QString&, const QString&) override {}
+  void errorBox(QWidget*, const QString&) override { ++messages; }
+  std::optional<QString> openFileName(QWidget*, const QString&, const QString&, const QString&) override {
+    return std::nullopt;
+  }
+  bool printDialog(QWidget*, QPrinter*) override { return false; }
+  void beep() override {}
+  int messages = 0;
+};
+
+struct Window {
+  veks::TempDir dir;
+  std::string path = dir.file("bench.dat");
+  veks::ViewState state;
+  SilentServices services;
+  std::unique_ptr<TForm_main> form;
+
+  Window() {
+    veks::ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(path);
+    state.ArchiveName = path;
+    form = std::make_unique<TForm_main>(state, services);
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qFatal("window not shown");
+    QApplication::processEvents();
+  }
+  QPushButton* button(const char* name) { return form->findChild<QPushButton*>(QString::fromLatin1(name)); }
+};
+
+// Click, the composition, and the repaint that shows the filled box.
+void BM_WindowWholeReport(benchmark::State& state) {
+  Window window;
+  auto* box = window.form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+  for (auto _ : state) {
+    window.button("But3")->click();
+    window.form->repaint();
+    if (box->blockCount() != 1058) state.SkipWithError("report incomplete");
+  }
+  if (window.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_WindowWholeReport)->Unit(benchmark::kMillisecond);
+
+// One step back: the load, the table model reset, and the repaint.
+void BM_WindowBrowsingClick(benchmark::State& state) {
+  Window window;
+  window.button("Button8")->click();
+  for (auto _ : state) {
+    window.button("Button6")->click();
+    window.form->repaint();
+  }
+  if (window.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_WindowBrowsingClick)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  DocApplication app(argc, argv);
+  QApplication::setStyle(QStringLiteral("Fusion"));
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
