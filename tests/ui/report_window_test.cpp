@@ -1,4 +1,3 @@
-#include <QAbstractItemModel>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -110,13 +109,12 @@ class ReportWindowTest : public QObject {
     QCOMPARE(box()->toPlainText(), before);
   }
 
-  void wholeReportStopsWhenTheArchiveVanishes() {
+  // Stopping part-way is proven on the core; here the window shows the one
+  // message and leaves the box empty instead of a report of stale rows.
+  void wholeReportOfAVanishedArchiveIsOneMessageAndAnEmptyBox() {
     click("Button8");
     click("But1");
-    int resets = 0;
-    connect(find<QTableView>("StringGrid1")->model(), &QAbstractItemModel::modelReset, this, [&] {
-      if (++resets == 5) std::filesystem::remove(path_);
-    });
+    std::filesystem::remove(path_);
     click("But3");
     QCOMPARE(services_->messages, QStringList{QStringLiteral("Архив не удается открыть")});
     QCOMPARE(box()->toPlainText(), QString());
