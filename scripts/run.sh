@@ -8,4 +8,8 @@ scripts/install-deps.sh run
 cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEKS_BUILD_TESTS=OFF >/dev/null
 cmake --build build/app
 
-exec build/app/cli/veks12-report --help
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): printing the demo archive's report with veks12-report instead."
+  exec build/app/cli/veks12-report samples/demo.dat
+fi
+exec build/app/ui/veks12
