@@ -12,14 +12,14 @@ bool IsValidWriteOffset(std::int32_t offset) {
 }
 
 LoadResult ParseArchive(const std::uint8_t* data, std::size_t size) {
-  std::array<std::uint8_t, kFileBytes> bytes{};
-  std::copy_n(data, std::min<std::size_t>(size, bytes.size()), bytes.begin());
-
+  // Bytes the input does not supply are zero, ring and write offset alike.
   ArchiveImage image;
-  std::copy_n(bytes.begin(), kRingBytes, image.ring.begin());
-  const std::uint32_t raw =
-      std::uint32_t{bytes[kRingBytes]} | std::uint32_t{bytes[kRingBytes + 1]} << 8 |
-      std::uint32_t{bytes[kRingBytes + 2]} << 16 | std::uint32_t{bytes[kRingBytes + 3]} << 24;
+  std::copy_n(data, std::min<std::size_t>(size, kRingBytes), image.ring.begin());
+  std::uint32_t raw = 0;
+  for (std::size_t i = 0; i < kWriteOffsetBytes; ++i) {
+    const std::size_t at = kRingBytes + i;
+    if (at < size) raw |= std::uint32_t{data[at]} << (8 * i);
+  }
   image.WriteOffset = static_cast<std::int32_t>(raw);
 
   if (image.WriteOffset == kEmptyArchiveMarker) {

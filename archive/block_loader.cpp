@@ -78,7 +78,8 @@ std::string StepStatusLine(const ViewState& s, const EventRecord& first) {
 
 }  // namespace
 
-LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host) {
+LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host,
+                           const ArchiveReader& read) {
   if (s.ArchiveName.empty()) {
     host.showMessage(kMsgNoArchiveName);
     // A step request survives this early end; the next run with a name steps.
@@ -87,19 +88,13 @@ LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host) {
     return LoadOutcome::kNoArchiveName;
   }
 
-  LoadResult loaded = LoadArchive(s.ArchiveName);
+  LoadResult loaded = read(s.ArchiveName);
   if (const auto* error = std::get_if<LoadError>(&loaded)) {
     host.showMessage(error->message);
-    switch (error->kind) {
-      case LoadFailure::kCannotOpen:
-        return LoadOutcome::kCannotOpen;
-      case LoadFailure::kEmpty:
-        ClearRequests(s);
-        return LoadOutcome::kEmpty;
-      case LoadFailure::kBadWriteOffset:
-        ClearRequests(s);
-        return LoadOutcome::kBadWriteOffset;
-    }
+    if (error->kind == LoadFailure::kCannotOpen) return LoadOutcome::kCannotOpen;
+    // An empty or damaged archive was read: its requests are done with.
+    ClearRequests(s);
+    return error->kind == LoadFailure::kEmpty ? LoadOutcome::kEmpty : LoadOutcome::kBadWriteOffset;
   }
   const ArchiveImage& image = std::get<ArchiveImage>(loaded);
   const Ring& ring = image.ring;
@@ -109,7 +104,9 @@ LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host) {
   // set up by hand) restarts from the newest record rather than reading astray.
   if (!IsSlotOffset(s.Cursor)) s.Cursor = image.NewestOffset;
 
-  RecordList list{};
+  // Only the slots that become rows are written: the records, then the zero
+  // slot that gives the blank row after them.
+  RecordList list;
   RecordBlock block{};
   int matches = 0;
   const bool filter = s.StepForward == 0 && s.StepBack == 0 && s.InputFilter != 0;
@@ -169,6 +166,7 @@ LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host) {
     std::copy(block.begin(), block.end(), list.begin());
     rows = kBlockRecords + 1;
   }
+  list[static_cast<std::size_t>(rows - 1)] = EventRecord{};
   table.setRowCount(rows);
   // One row more than the records: the zero slot after them gives the blank
   // row that lies just past the displayed rows.

@@ -2,6 +2,10 @@
 // the request in the view state, and rewrites the event table.
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "archive/archive_file.h"
 #include "archive/event_table.h"
 #include "archive/loader_host.h"
 #include "archive/view_state.h"
@@ -21,10 +25,15 @@ enum class LoadOutcome {
   kNoEvents,        // message shown; request flags cleared, table kept
 };
 
+// Reads the archive named by the view state. LoadArchive reads the file; a
+// caller that holds the bytes already (the fuzz target) passes its own.
+using ArchiveReader = std::function<LoadResult(const std::string& path)>;
+
 // Runs the loader once. The first request flag that is set picks the view:
 // StepForward, StepBack, InputFilter, DateSearch (when 1); otherwise the plain
 // view at BlockDepth. Every run that read the archive clears all four flags.
 // Messages go to the host and the run returns only after the host returns.
-LoadOutcome RunBlockLoader(ViewState& state, EventTable& table, LoaderHost& host);
+LoadOutcome RunBlockLoader(ViewState& state, EventTable& table, LoaderHost& host,
+                           const ArchiveReader& read = LoadArchive);
 
 }  // namespace veks

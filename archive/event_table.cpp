@@ -14,12 +14,6 @@ const std::string& EventTable::cell(int column, int row) const {
   return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
-void EventTable::setCell(int column, int row, std::string text) {
-  if (column < 0 || column >= kColumns || row < 0) return;
-  if (row >= static_cast<int>(rows_.size())) rows_.resize(static_cast<std::size_t>(row) + 1);
-  rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
-}
-
 void EventTable::setRow(int row, EventRow texts) {
   if (row < 0) return;
   if (row >= static_cast<int>(rows_.size())) rows_.resize(static_cast<std::size_t>(row) + 1);

@@ -22,7 +22,7 @@ class EventTable {
   void setRowCount(int rows) { rowCount_ = rows < 0 ? 0 : rows; }
 
   [[nodiscard]] const std::string& cell(int column, int row) const;
-  void setCell(int column, int row, std::string text);
+  // Writes a whole row; a negative row is ignored.
   void setRow(int row, EventRow texts);
 
  private:

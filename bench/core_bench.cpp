@@ -1,5 +1,6 @@
 // Speed of the core and the command-line tool. Run:
-//   build/release/bench/core_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
+//   build/release/bench/core_bench --benchmark_repetitions=10
+//   --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -68,8 +69,11 @@ BENCHMARK(BM_InputFilterAllMatch)->Unit(benchmark::kMicrosecond);
 void BM_DateSearchWholeRing(benchmark::State& state) {
   Archive archive;
   // Only the oldest record (slot 100) has the date: the search passes every other.
-  ArchiveBuilder().fillNumbered().setRecord(100, MakeRecord(7, 0, 1, 2, 3, 9, 9, 99))
-      .setWriteOffset(800).writeTo(archive.path);
+  ArchiveBuilder()
+      .fillNumbered()
+      .setRecord(100, MakeRecord(7, 0, 1, 2, 3, 9, 9, 99))
+      .setWriteOffset(800)
+      .writeTo(archive.path);
   ViewState view;
   view.ArchiveName = archive.path;
   view.SearchDate = "09.09.99";

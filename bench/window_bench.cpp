@@ -19,7 +19,8 @@ class SilentServices : public UiServices {
   void message(QWidget*, const QString&) override { ++messages; }
   void warning(QWidget*, const QString&, const QString&) override {}
   void errorBox(QWidget*, const QString&) override { ++messages; }
-  std::optional<QString> openFileName(QWidget*, const QString&, const QString&, const QString&) override {
+  std::optional<QString> openFileName(QWidget*, const QString&, const QString&,
+                                      const QString&) override {
     return std::nullopt;
   }
   bool printDialog(QWidget*, QPrinter*) override { return false; }
@@ -42,7 +43,9 @@ struct Window {
     if (!QTest::qWaitForWindowExposed(form.get())) qFatal("window not shown");
     QApplication::processEvents();
   }
-  QPushButton* button(const char* name) { return form->findChild<QPushButton*>(QString::fromLatin1(name)); }
+  QPushButton* button(const char* name) {
+    return form->findChild<QPushButton*>(QString::fromLatin1(name));
+  }
 };
 
 // Click, the composition, and the repaint that shows the filled box.
@@ -73,7 +76,8 @@ BENCHMARK(BM_WindowBrowsingClick)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   benchmark::Initialize(&argc, argv);

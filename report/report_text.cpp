@@ -45,7 +45,7 @@ void ComposeBlockReport(const EventTable& table, const std::string& statusLine, 
 }
 
 WholeReportOutcome ComposeWholeArchiveReport(ViewState& state, EventTable& table, LoaderHost& host,
-                                             ReportSink& sink) {
+                                             ReportSink& sink, const ArchiveReader& read) {
   if (state.ArchiveName.empty()) {
     host.showMessage(kMsgNoArchiveName);
     return WholeReportOutcome::kNoArchiveName;
@@ -53,14 +53,14 @@ WholeReportOutcome ComposeWholeArchiveReport(ViewState& state, EventTable& table
   sink.clear();
   state.BlockDepth = 1;
   state.InputFilter = 0;
-  if (RunBlockLoader(state, table, host) != LoadOutcome::kFilled) {
+  if (RunBlockLoader(state, table, host, read) != LoadOutcome::kFilled) {
     return WholeReportOutcome::kLoadFailed;
   }
   AppendReportHead(table, host.statusLine(), sink);
   for (int pass = 0; pass < kBlockCount; ++pass) {
     AppendRows(table, state.RowsShown, sink);
     state.StepBack = 1;
-    if (RunBlockLoader(state, table, host) != LoadOutcome::kFilled) {
+    if (RunBlockLoader(state, table, host, read) != LoadOutcome::kFilled) {
       sink.clear();
       return WholeReportOutcome::kLoadFailed;
     }

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "archive/block_loader.h"
 #include "archive/event_table.h"
 #include "archive/loader_host.h"
 #include "archive/view_state.h"
@@ -46,6 +47,7 @@ enum class WholeReportOutcome { kComplete, kNoArchiveName, kLoadFailed };
 // not fill the table (that load has shown its message) and leaves the sink
 // empty, so a report of stale rows never carries the whole archive's title.
 WholeReportOutcome ComposeWholeArchiveReport(ViewState& state, EventTable& table, LoaderHost& host,
-                                             ReportSink& sink);
+                                             ReportSink& sink,
+                                             const ArchiveReader& read = LoadArchive);
 
 }  // namespace veks

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build qt6-base-dev libgl-dev fonts-liberation2)
 if [ "${1:-test}" = test ]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev poppler-utils)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev poppler-utils clang libclang-rt-14-dev)
 fi
 
 missing=()

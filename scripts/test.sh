@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build (core, command line,
-# window under the offscreen platform), then the core and command-line tests
-# again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds everything and runs every test: the core and command-line tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer; the fuzz target over its
+# seed corpus and for 60 seconds; then the normal build with the window's
+# tests on the offscreen platform.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,9 @@ cmake --preset debug >/dev/null
 cmake --build --preset debug
 cmake --preset asan >/dev/null
 cmake --build --preset asan
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 ctest --preset asan -j2
+ctest --preset fuzz
 ctest --preset debug -j2

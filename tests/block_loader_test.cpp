@@ -156,6 +156,32 @@ TEST_F(BlockLoaderTest, StepStatusLineLeavesOutTheTimeOfAnUndatedRecord) {
   }
 }
 
+// A cursor off the slot grid (a state set by hand) restarts from the newest
+// record instead of reading outside the ring or across two slots.
+TEST_F(BlockLoaderTest, StepFromAStrayCursorStartsAtTheNewestRecord) {
+  for (const std::int32_t cursor : {3, -8, 7936, 100000}) {
+    state_.Cursor = cursor;
+    state_.StepBack = 1;
+    ASSERT_EQ(Run(), LoadOutcome::kFilled);
+    EXPECT_EQ(ShownSlots(), SlotsDown(99)) << cursor;
+  }
+}
+
+TEST(EventTableTest, ReadsOutsideWhatWasWrittenAreEmpty) {
+  EventTable table;
+  table.setRow(2, {"a", "b", "c", "d"});
+  table.setRow(-1, {"x", "x", "x", "x"});
+  EXPECT_EQ(table.rowCount(), 17);
+  EXPECT_EQ(table.cell(3, 2), "d");
+  for (const auto& [column, row] :
+       std::vector<std::pair<int, int>>{{0, 0}, {-1, 2}, {4, 2}, {0, -1}, {0, 3}, {0, 5000}}) {
+    EXPECT_EQ(table.cell(column, row), "") << column << "," << row;
+  }
+  table.setRowCount(-4);
+  EXPECT_EQ(table.rowCount(), 0);
+  EXPECT_EQ(table.cell(0, 2), "a");  // rows past the count keep their texts
+}
+
 TEST_F(BlockLoaderTest, StepsDoNotEnableTheStepButtons) {
   state_.StepBack = 1;
   ASSERT_EQ(Run(), LoadOutcome::kFilled);

@@ -1,6 +1,7 @@
 #include "cli/report_cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <sstream>
@@ -123,6 +124,25 @@ TEST_F(ReportCliTest, DamagedArchivesFailWithTheirMessage) {
       EXPECT_EQ(run.out, "");
       EXPECT_EQ(run.err, message + "\n");
     }
+  }
+}
+
+// Files an operator may hand over: short, long, not a file at all.
+TEST_F(ReportCliTest, OddFilesGiveAReportOrTheOpenFailure) {
+  for (const std::size_t size : {0u, 100u, 7936u, 7938u, 7940u, 8500u}) {
+    builder_.writeTo(path_, size);
+    const FileSnapshot before(path_);
+    const CliRun run = RunCli({"--block", "1", path_});
+    EXPECT_EQ(run.code, 0) << size;
+    EXPECT_EQ(LineCount(run.out), 21u) << size;
+    EXPECT_EQ(FileSnapshot(path_), before) << size;
+  }
+  const std::string fifo = dir_.file("pipe.dat");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir_.path().string(), std::string("/proc/self/mem")}) {
+    const CliRun run = RunCli({path});
+    EXPECT_EQ(run.code, 1) << path;
+    EXPECT_EQ(run.err, "Архив не удается открыть\n") << path;
   }
 }
 

@@ -19,10 +19,10 @@
 #include "archive/block_loader.h"
 #include "report/report_text.h"
 #include "ui/control_focus.h"
+#include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/key_codes.h"
 #include "ui_Doc_main.h"
-#include "ui/dialog_services.h"
 
 namespace {
 
@@ -74,8 +74,9 @@ int StrToInt(const QString& text) {
   const QString t = text.trimmed();
   bool ok = false;
   const qlonglong value = t.toLongLong(&ok, 10);
-  const bool plain = !t.isEmpty() && std::all_of(t.begin() + (t[0] == u'+' || t[0] == u'-'), t.end(),
-                                                 [](QChar c) { return c >= u'0' && c <= u'9'; });
+  const bool plain =
+      !t.isEmpty() && std::all_of(t.begin() + (t[0] == u'+' || t[0] == u'-'), t.end(),
+                                  [](QChar c) { return c >= u'0' && c <= u'9'; });
   if (!ok || !plain || value < INT_MIN || value > INT_MAX) {
     throw std::runtime_error("'" + text.toStdString() + "' is not a valid integer value");
   }
@@ -96,7 +97,10 @@ void TForm_main::guarded(Handler&& handler) {
 }
 
 TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* parent)
-    : QMainWindow(parent), ui_(std::make_unique<Ui::TForm_main>()), state_(state), services_(services) {
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::TForm_main>()),
+      state_(state),
+      services_(services) {
   // The form names the classic 8-point dialog font; where it is missing, the
   // metric-compatible Liberation Sans keeps the texts inside their cells.
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
@@ -107,8 +111,8 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
 
   // Icons come from the style, so the program ships no picture files.
   const QIcon openIcon = style()->standardIcon(QStyle::SP_DialogOpenButton);
-  const QIcon printIcon =
-      QIcon::fromTheme(QStringLiteral("document-print"), style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  const QIcon printIcon = QIcon::fromTheme(
+      QStringLiteral("document-print"), style()->standardIcon(QStyle::SP_FileDialogDetailedView));
   ui_->AOpenFile->setIcon(openIcon);
   ui_->N1->setIcon(openIcon);
   ui_->APrint->setIcon(printIcon);
@@ -175,7 +179,11 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   FormCreate();
 }
 
-TForm_main::~TForm_main() = default;
+TForm_main::~TForm_main() {
+  // The table dies with this object's members, before the base class deletes
+  // the grid; the grid must not ask the model for texts after that.
+  ui_->StringGrid1->setModel(nullptr);
+}
 
 void TForm_main::applyOuterGeometry() {
   const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
@@ -424,14 +432,17 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
   // Tab and Shift+Tab belong to the window, which moves the focus.
   if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
   bool consumed = true;
-  guarded([&] { consumed = EditBlocKeyDown(ui_->Edit1, VirtualKeyCode(key->key(), key->modifiers())); });
+  guarded([&] {
+    consumed = EditBlocKeyDown(ui_->Edit1, VirtualKeyCode(key->key(), key->modifiers()));
+  });
   if (consumed) return true;
   // The typing limit: a character that would make the text longer than two
   // is swallowed. Text the loader writes (the newest record's time) is not
   // limited.
   QLineEdit* edit = ui_->Edit1;
   const bool printable = !key->text().isEmpty() && key->text().at(0).isPrint();
-  return printable && edit->text().size() - edit->selectedText().size() + key->text().size() > kTypingLimit;
+  return printable &&
+         edit->text().size() - edit->selectedText().size() + key->text().size() > kTypingLimit;
 }
 
 void TForm_main::copyGridSelection() const {
@@ -449,7 +460,8 @@ void TForm_main::copyGridSelection() const {
     QStringList cells;
     for (int column = left; column <= right; ++column) {
       const QModelIndex index = model_->index(row, column);
-      cells << (ui_->StringGrid1->selectionModel()->isSelected(index) ? index.data().toString() : QString());
+      cells << (ui_->StringGrid1->selectionModel()->isSelected(index) ? index.data().toString()
+                                                                      : QString());
     }
     lines << cells.join(QLatin1Char('\t'));
   }

@@ -37,13 +37,13 @@ void ControlFocus::focusControl(QWidget* control) {
 
 void ControlFocus::hideControl(QWidget* control) {
   QWidget* focused = QApplication::focusWidget();
-  const bool holdsFocus = focused != nullptr && (focused == control || control->isAncestorOf(focused));
+  const bool holdsFocus =
+      focused != nullptr && (focused == control || control->isAncestorOf(focused));
   if (holdsFocus || current_ == control) {
     for (QWidget* next = control->nextInFocusChain(); next != nullptr && next != control;
          next = next->nextInFocusChain()) {
-      if (next->window() == window_ && !control->isAncestorOf(next) &&
-          next->isVisibleTo(window_) && next->isEnabled() &&
-          (next->focusPolicy() & Qt::TabFocus) != 0) {
+      if (next->window() == window_ && !control->isAncestorOf(next) && next->isVisibleTo(window_) &&
+          next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) != 0) {
         focusControl(next);
         break;
       }

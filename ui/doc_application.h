@@ -10,7 +10,9 @@ class DocApplication : public QApplication {
   DocApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
   // `display` gets the text already ended by the "." rule.
-  void setErrorDisplay(std::function<void(const QString&)> display) { display_ = std::move(display); }
+  void setErrorDisplay(std::function<void(const QString&)> display) {
+    display_ = std::move(display);
+  }
 
   bool notify(QObject* receiver, QEvent* event) override;
 

@@ -3,8 +3,8 @@
 
 #include "archive/view_state.h"
 #include "ui/Doc_main.h"
-#include "ui/doc_application.h"
 #include "ui/dialog_services.h"
+#include "ui/doc_application.h"
 
 int main(int argc, char** argv) {
   // The browsing state outlives the window: created before it, released after.
@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   QtUiServices services;
-  app.setErrorDisplay([&](const QString& text) { services.errorBox(QApplication::activeWindow(), text); });
+  app.setErrorDisplay(
+      [&](const QString& text) { services.errorBox(QApplication::activeWindow(), text); });
   try {
     TForm_main window(state, services);
     window.show();

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QClipboard>
 #include <QDateEdit>
@@ -83,7 +85,8 @@ class MainWindowTest : public QObject {
     auto* grid = find<QTableView>("StringGrid1");
     QCOMPARE(grid->model()->columnCount(), 4);
     QCOMPARE(grid->model()->rowCount(), 16);  // plus the header row: 17
-    for (int c = 0; c < 4; ++c) QCOMPARE(grid->model()->headerData(c, Qt::Horizontal).toString(), QString());
+    for (int c = 0; c < 4; ++c)
+      QCOMPARE(grid->model()->headerData(c, Qt::Horizontal).toString(), QString());
     QCOMPARE(grid->columnWidth(0), 110);
     QCOMPARE(grid->columnWidth(3), 106);
     QCOMPARE(grid->rowHeight(0), 24);
@@ -121,14 +124,17 @@ class MainWindowTest : public QObject {
     state_.ArchiveName = "old.dat";
     services_->fileAnswers = {std::nullopt};
     run();
-    QCOMPARE(services_->dialogs, QStringList{QStringLiteral("Выбор файла архива|dat|Файлы типа .dat (*.dat);;Все файлы (*)")});
+    QCOMPARE(services_->dialogs,
+             QStringList{
+                 QStringLiteral("Выбор файла архива|dat|Файлы типа .dat (*.dat);;Все файлы (*)")});
     QCOMPARE(services_->messages, QStringList{QStringLiteral("Файл архива не выбран")});
     QCOMPARE(state_.ArchiveName, std::string());
 
     // A wrong extension warns and asks again; then a good name is kept.
     services_->fileAnswers = {QStringLiteral("/data/a.txt"), QStringLiteral("/data/b.dat")};
     run();
-    QCOMPARE(services_->warnings, QStringList{QStringLiteral("задание имени файла|Неверно задано имя файла")});
+    QCOMPARE(services_->warnings,
+             QStringList{QStringLiteral("задание имени файла|Неверно задано имя файла")});
     QCOMPARE(state_.ArchiveName, std::string("/data/b.dat"));
     QCOMPARE(state_.ArchiveExt, std::string(".dat"));
 
@@ -158,7 +164,8 @@ class MainWindowTest : public QObject {
       }
       QVERIFY(group->isVisible());
     }
-    QCOMPARE(find<QToolButton>("ToolButton6")->toolTip(), QStringLiteral("Документирование архива"));
+    QCOMPARE(find<QToolButton>("ToolButton6")->toolTip(),
+             QStringLiteral("Документирование архива"));
     QVERIFY(services_->messages.isEmpty());
   }
 
@@ -177,9 +184,11 @@ class MainWindowTest : public QObject {
     chooseArchive();
     click("Button8");
     QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
-    QCOMPARE(find<QTableView>("StringGrid1")->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Событие"));
+    QCOMPARE(find<QTableView>("StringGrid1")->model()->headerData(0, Qt::Horizontal).toString(),
+             QStringLiteral("Событие"));
     QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_));
-    QCOMPARE(find<QLineEdit>("Edit1")->text(), QString::fromStdString(veks::RecordStampText(veks::NumberedRecord(99))));
+    QCOMPARE(find<QLineEdit>("Edit1")->text(),
+             QString::fromStdString(veks::RecordStampText(veks::NumberedRecord(99))));
     QVERIFY(find<QPushButton>("Button5")->isEnabled());
     QVERIFY(find<QPushButton>("Button6")->isEnabled());
     click("Button6");
@@ -209,11 +218,13 @@ class MainWindowTest : public QObject {
     chooseArchive();
     focusEdit();
     QTest::keyPress(find<QLineEdit>("Edit1"), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-    QCOMPARE(services_->messages, (QStringList{QStringLiteral("Ошибка ввода"), QStringLiteral("Ошибка ввода")}));
+    QCOMPARE(services_->messages,
+             (QStringList{QStringLiteral("Ошибка ввода"), QStringLiteral("Ошибка ввода")}));
     QCOMPARE(services_->beeps, 2);
     auto* edit = find<QLineEdit>("Edit1");
     QCOMPARE(edit->text(), QStringLiteral("00"));
-    QCOMPARE(edit->palette().color(QPalette::Base), QApplication::palette().color(QPalette::ToolTipBase));
+    QCOMPARE(edit->palette().color(QPalette::Base),
+             QApplication::palette().color(QPalette::ToolTipBase));
     QCOMPARE(QApplication::focusWidget(), find<QTableView>("StringGrid1"));
     QCOMPARE(state_.RowsShown, 0);  // no load
   }
@@ -264,7 +275,8 @@ class MainWindowTest : public QObject {
     QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), find<QTableView>("StringGrid1"));
     QCOMPARE(state_.InputNumber, 7);
-    QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_ + " вход № 7"));
+    QCOMPARE(find<QLabel>("Label1")->text(),
+             QString::fromStdString("Архив: файл " + path_ + " вход № 7"));
     QCOMPARE(gridText(0, 0), QStringLiteral("клапан ОТКРЫТ"));
     QCOMPARE(find<QTableView>("StringGrid1")->model()->rowCount(), 1);
     QVERIFY(services_->messages.isEmpty());
@@ -278,7 +290,8 @@ class MainWindowTest : public QObject {
     const QString stamp = find<QLineEdit>("Edit1")->text();
     QCOMPARE(stamp.size(), 17);
     find<QTableView>("StringGrid1")->setFocus();
-    QCOMPARE(services_->errors, QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(stamp)});
+    QCOMPARE(services_->errors,
+             QStringList{QStringLiteral("'%1' is not a valid integer value.").arg(stamp)});
     QVERIFY(services_->messages.isEmpty());
     QCOMPARE(find<QLineEdit>("Edit1")->text(), stamp);
     QCOMPARE(state_.RowsShown, rows);
@@ -308,9 +321,11 @@ class MainWindowTest : public QObject {
     QVERIFY(!button3->isVisible());
     if (message.isEmpty()) {
       QVERIFY(services_->messages.isEmpty());
-      QCOMPARE(gridText(0, 0), QStringLiteral("Включение  реле"));  // slot 60, the newest of that date
+      QCOMPARE(gridText(0, 0),
+               QStringLiteral("Включение  реле"));  // slot 60, the newest of that date
       QCOMPARE(gridText(0, 20), QString());
-      QCOMPARE(find<QLabel>("Label1")->text(), QString::fromStdString("Архив: файл " + path_ + "  09.10.11"));
+      QCOMPARE(find<QLabel>("Label1")->text(),
+               QString::fromStdString("Архив: файл " + path_ + "  09.10.11"));
     } else {
       QCOMPARE(services_->messages, QStringList{message});
       QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
@@ -339,11 +354,16 @@ class MainWindowTest : public QObject {
   void errorDisplayDotRule_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << "bad" << "bad.";
-    QTest::newRow("dot") << "bad." << "bad.";
-    QTest::newRow("bang") << "bad!" << "bad!";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("cyrillic") << "сбой" << "сбой.";
+    QTest::newRow("plain") << "bad"
+                           << "bad.";
+    QTest::newRow("dot") << "bad."
+                         << "bad.";
+    QTest::newRow("bang") << "bad!"
+                          << "bad!";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("cyrillic") << "сбой"
+                              << "сбой.";
   }
   void errorDisplayDotRule() {
     QFETCH(QString, message);
@@ -367,13 +387,52 @@ class MainWindowTest : public QObject {
     click("Button8");
     auto* grid = find<QTableView>("StringGrid1");
     grid->setFocus();
-    grid->selectionModel()->select(QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 2)),
-                                   QItemSelectionModel::Select);
+    grid->selectionModel()->select(
+        QItemSelection(grid->model()->index(0, 0), grid->model()->index(1, 2)),
+        QItemSelectionModel::Select);
     QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
     const QString expected = QStringLiteral("Питание  вкл\t\t%1\nПитание  вкл\t\t%2\n")
                                  .arg(QString::fromStdString(veks::NumberedTimeText(99)),
                                       QString::fromStdString(veks::NumberedTimeText(98)));
     QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+  }
+
+  void oddArchives_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("writeOffset");
+    QTest::addColumn<QString>("message");
+    for (const int size : {0, 100, 7936, 7938, 7940, 8500}) {
+      QTest::addRow("%d bytes", size) << size << 800 << QString();
+    }
+    QTest::newRow("empty marker") << 7940 << 255 << QStringLiteral("архив пуст");
+    for (const int offset : {-1, 4, 7937, 8000}) {
+      QTest::addRow("offset %d", offset)
+          << 7940 << offset << QStringLiteral("Архив поврежден: неверный указатель записи");
+    }
+    QTest::newRow("directory") << -1 << 0 << QStringLiteral("Архив не удается открыть");
+    QTest::newRow("fifo") << -2 << 0 << QStringLiteral("Архив не удается открыть");
+  }
+  void oddArchives() {
+    QFETCH(int, size);
+    QFETCH(int, writeOffset);
+    QFETCH(QString, message);
+    if (size == -1) {
+      path_ = dir_->path().string();
+    } else if (size == -2) {
+      path_ = dir_->file("pipe.dat");
+      QCOMPARE(mkfifo(path_.c_str(), 0600), 0);
+    } else {
+      ArchiveBuilder()
+          .fillNumbered()
+          .setWriteOffset(writeOffset)
+          .writeTo(path_, static_cast<std::size_t>(size));
+    }
+    chooseArchive();
+    click("Button8");
+    QCOMPARE(services_->messages, message.isEmpty() ? QStringList() : QStringList{message});
+    const QString status = find<QLabel>("Label1")->text();
+    QCOMPARE(status, message.isEmpty() ? QString::fromStdString("Архив: файл " + path_)
+                                       : QStringLiteral("Документирование"));
   }
 
   void archiveIsNeverTouched() {

@@ -95,7 +95,8 @@ class ReportWindowTest : public QObject {
     QCOMPARE(box()->toPlainText() + QLatin1Char('\n'), QString::fromStdString(out.str()));
     // Afterwards the table shows the newest block, as "Последняя запись" does.
     auto* grid = find<QTableView>("StringGrid1");
-    QCOMPARE(grid->model()->index(0, 2).data().toString(), QString::fromStdString(veks::NumberedTimeText(99)));
+    QCOMPARE(grid->model()->index(0, 2).data().toString(),
+             QString::fromStdString(veks::NumberedTimeText(99)));
     QVERIFY(services_->messages.isEmpty());
   }
 
@@ -129,9 +130,12 @@ class ReportWindowTest : public QObject {
     QCOMPARE(services_->printDialogs, 1);
     QVERIFY(!find<QPlainTextEdit>("RichEdit2")->isVisible());
     const QString text = RunTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
-    QVERIFY2(text.startsWith(QString::fromStdString("Архив: файл " + path_)), qPrintable(text.left(200)));
-    QVERIFY(text.contains(QString::fromStdString(veks::NumberedTimeText(100))));  // the oldest record
-    QVERIFY(RunTool(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("Печать всего архива")));
+    QVERIFY2(text.startsWith(QString::fromStdString("Архив: файл " + path_)),
+             qPrintable(text.left(200)));
+    QVERIFY(
+        text.contains(QString::fromStdString(veks::NumberedTimeText(100))));  // the oldest record
+    QVERIFY(
+        RunTool(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("Печать всего архива")));
   }
 
   void printSelectionToPdf() {
@@ -149,7 +153,8 @@ class ReportWindowTest : public QObject {
     services_->onPrintDialog = [&] {
       auto* page = find<QPlainTextEdit>("RichEdit2");
       pageShown = page->isVisible();
-      QCOMPARE(page->document()->findBlockByNumber(0).text(), QStringLiteral("Печать выделенной части архива"));
+      QCOMPARE(page->document()->findBlockByNumber(0).text(),
+               QStringLiteral("Печать выделенной части архива"));
       QCOMPARE(page->document()->findBlockByNumber(1).text(), boxLine(3));
       QCOMPARE(page->document()->findBlockByNumber(2).text(), selected);
       QCOMPARE(page->blockCount(), 3);
@@ -158,10 +163,12 @@ class ReportWindowTest : public QObject {
     QVERIFY(pageShown);
     QVERIFY(!find<QPlainTextEdit>("RichEdit2")->isVisible());
     const QString text = RunTool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
-    QVERIFY2(text.startsWith(QStringLiteral("Печать выделенной части архива")), qPrintable(text.left(200)));
+    QVERIFY2(text.startsWith(QStringLiteral("Печать выделенной части архива")),
+             qPrintable(text.left(200)));
     QVERIFY(text.contains(QStringLiteral("Событие")));
     QVERIFY(!text.contains(QStringLiteral("Архив: файл")));
-    QVERIFY(RunTool(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("Печать  выделенной части архива")));
+    QVERIFY(RunTool(QStringLiteral("pdfinfo"), {pdf})
+                .contains(QStringLiteral("Печать  выделенной части архива")));
   }
 
   void cancelledSelectionPrintKeepsTheSelection() {
