@@ -2,7 +2,7 @@
 # Builds everything and runs every test: the core and command-line tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the fuzz target over its
 # seed corpus and for 60 seconds; then the normal build with the window's
-# tests on the offscreen platform.
+# tests on the offscreen platform; last the Debian package and its checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +18,5 @@ cmake --build --preset fuzz
 
 ctest --preset asan -j2
 ctest --preset fuzz
+scripts/check-package.sh
 ctest --preset debug -j2
