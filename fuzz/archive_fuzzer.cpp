@@ -10,6 +10,7 @@
 // script holds the byte 7, so that cheap inputs stay cheap.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -26,7 +27,7 @@ enum Op : std::uint8_t {
   kFilterNewest = 3,  // input filter for the newest record's input
   kFilterNumber = 4,  // input filter for the byte's high bits times 8
   kDateNewest = 5,    // date search for the newest record's date
-  kDateOfSlot = 6,    // date search for the date of slot 32 * high bits
+  kDateOfSlot = 6,    // date search for the date of slot 32 * high bits (31: slot 0)
   kWholeReport = 7,   // only the byte 7 itself; 15, 23, ... are plain views at negative depths
 };
 
@@ -44,9 +45,14 @@ class CountingSink : public veks::ReportSink {
   int lines = 0;
 };
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+// An invariant that every input must keep; a broken one is a finding.
+#define Check(condition)                                                    \
+  do {                                                                      \
+    if (!(condition)) {                                                     \
+      std::fprintf(stderr, "broken: %s (line %d)\n", #condition, __LINE__); \
+      std::abort();                                                         \
+    }                                                                       \
+  } while (false)
 
 }  // namespace
 
@@ -124,7 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           state.DateSearch = 1;
           run();
         } else {
-          dateSearch(recordAt((byte & 7) == kDateNewest ? image->NewestOffset : high * 32 * 8));
+          dateSearch(recordAt((byte & 7) == kDateNewest ? image->NewestOffset
+                                                        : high * 32 % veks::kSlotCount * 8));
         }
         break;
       case kWholeReport: {

@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   save("valid.dat", numbered, veks::kFileBytes);
   saveWithScript("valid-whole-report.dat", numbered, {7});
   saveWithScript("valid-steps.dat", numbered, {0, 2, 2, 1, 3, 1, 5, 2, 6 | 8, 4 | 16, 7, 1});
+  saveWithScript("date-of-high-slots.dat", numbered, {6 | 30 << 3, 6 | 31 << 3});
   saveWithScript("long.dat", numbered, std::vector<std::uint8_t>(560, 1));
   save("short-100.dat", numbered, 100);
   save("short-7936.dat", numbered, 7936);
