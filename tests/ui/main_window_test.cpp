@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "tests/file_snapshot.h"
-#include "tests/ui/fake_services.h"
+#include "tests/ui/window_test_base.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/doc_application.h"
@@ -23,61 +23,30 @@
 using veks::ArchiveBuilder;
 using veks::MakeRecord;
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public WindowTestBase {
   Q_OBJECT
 
  private:
-  template <typename T>
-  T* find(const char* name) const {
-    T* widget = window_->findChild<T*>(QString::fromLatin1(name));
-    if (widget == nullptr) qFatal("no control %s", name);
-    return widget;
-  }
-  QString cell(int column, int row) const {
-    return QString::fromStdString(window_->eventTable().cell(column, row));
-  }
   QString gridText(int column, int viewRow) const {
     auto* grid = find<QTableView>("StringGrid1");
     return grid->model()->index(viewRow, column).data().toString();
   }
-  void chooseArchive() { state_.ArchiveName = path_; }
-  void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
   void focusEdit() {
     auto* edit = find<QLineEdit>("Edit1");
     edit->setFocus();
     QCOMPARE(QApplication::focusWidget(), edit);
   }
 
-  std::unique_ptr<veks::TempDir> dir_;
-  std::string path_;
-  veks::ViewState state_;
-  std::unique_ptr<FakeServices> services_;
-  std::unique_ptr<TForm_main> window_;
-
  private slots:
+  // Slot 99 is the newest record; slot 40 holds input 7, slot 60 the 09.10.11 records.
   void init() {
-    dir_ = std::make_unique<veks::TempDir>();
-    path_ = dir_->file("archive.dat");
-    // Slot 99 is the newest record; slot 40 holds input 7, slot 60 the 09.10.11 records.
-    ArchiveBuilder()
-        .fillNumbered()
-        .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
-        .setRecord(60, MakeRecord(51, 3, 6, 5, 4, 9, 10, 11))
-        .setWriteOffset(800)
-        .writeTo(path_);
-    state_ = veks::ViewState();
-    services_ = std::make_unique<FakeServices>();
-    window_ = std::make_unique<TForm_main>(state_, *services_);
-    window_->show();
-    window_->applyOuterGeometry();
-    window_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QVERIFY(openWindow(ArchiveBuilder()
+                           .fillNumbered()
+                           .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
+                           .setRecord(60, MakeRecord(51, 3, 6, 5, 4, 9, 10, 11))
+                           .setWriteOffset(800)));
   }
-  void cleanup() {
-    window_.reset();
-    services_.reset();
-    dir_.reset();
-  }
+  void cleanup() { closeWindow(); }
 
   void startState() {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Документирование архива ВЕКС-12"));

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "cli/report_cli.h"
-#include "tests/ui/fake_services.h"
+#include "tests/ui/window_test_base.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/doc_application.h"
@@ -28,45 +28,20 @@ QString RunTool(const QString& program, const QStringList& arguments) {
 
 }  // namespace
 
-class ReportWindowTest : public QObject {
+class ReportWindowTest : public WindowTestBase {
   Q_OBJECT
 
  private:
-  template <typename T>
-  T* find(const char* name) const {
-    T* widget = window_->findChild<T*>(QString::fromLatin1(name));
-    if (widget == nullptr) qFatal("no control %s", name);
-    return widget;
-  }
-  void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
   QPlainTextEdit* box() const { return find<QPlainTextEdit>("RichEdit1"); }
   QString boxLine(int line) const { return box()->document()->findBlockByNumber(line).text(); }
 
-  std::unique_ptr<veks::TempDir> dir_;
-  std::string path_;
-  veks::ViewState state_;
-  std::unique_ptr<FakeServices> services_;
-  std::unique_ptr<TForm_main> window_;
-
  private slots:
   void init() {
-    dir_ = std::make_unique<veks::TempDir>();
-    path_ = dir_->file("archive.dat");
-    ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(path_);
-    state_ = veks::ViewState();
-    state_.ArchiveName = path_;
-    services_ = std::make_unique<FakeServices>();
-    window_ = std::make_unique<TForm_main>(state_, *services_);
-    window_->show();
-    window_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QVERIFY(openWindow(ArchiveBuilder().fillNumbered().setWriteOffset(800)));
+    chooseArchive();
     find<QAction>("APrint")->trigger();
   }
-  void cleanup() {
-    window_.reset();
-    services_.reset();
-    dir_.reset();
-  }
+  void cleanup() { closeWindow(); }
 
   void blockReportBeforeAnyLoad() {
     click("But1");

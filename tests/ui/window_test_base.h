@@ -1,15 +1,23 @@
-// A stand-in for the operator: records every message and dialog the window
-// asks for and answers as the test told it. Nothing waits on a person.
+// What the window's test suites share: a stand-in for the operator, and a
+// base class that opens the window over an archive it builds.
 #pragma once
 
 #include <QPrinter>
+#include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
+#include "tools/archive_builder.h"
+#include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
+
+// Records every message and dialog the window asks for and answers as the
+// test told it. Nothing waits on a person.
 
 class FakeServices : public UiServices {
  public:
@@ -49,4 +57,42 @@ class FakeServices : public UiServices {
   QString printToPdf;
   int printDialogs = 0;
   int beeps = 0;
+};
+
+class WindowTestBase : public QObject {
+ protected:
+  // Writes the archive into a fresh folder and opens an active window over a
+  // fresh view state; the archive is not chosen yet.
+  bool openWindow(const veks::ArchiveBuilder& archive) {
+    dir_ = std::make_unique<veks::TempDir>();
+    path_ = dir_->file("archive.dat");
+    archive.writeTo(path_);
+    state_ = veks::ViewState();
+    services_ = std::make_unique<FakeServices>();
+    window_ = std::make_unique<TForm_main>(state_, *services_);
+    window_->show();
+    window_->applyOuterGeometry();
+    window_->activateWindow();
+    return QTest::qWaitForWindowActive(window_.get());
+  }
+  void closeWindow() {
+    window_.reset();
+    services_.reset();
+    dir_.reset();
+  }
+
+  template <typename T>
+  T* find(const char* name) const {
+    T* widget = window_->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) qFatal("no control %s", name);
+    return widget;
+  }
+  void click(const char* button) { QTest::mouseClick(find<QPushButton>(button), Qt::LeftButton); }
+  void chooseArchive() { state_.ArchiveName = path_; }
+
+  std::unique_ptr<veks::TempDir> dir_;
+  std::string path_;
+  veks::ViewState state_;
+  std::unique_ptr<FakeServices> services_;
+  std::unique_ptr<TForm_main> window_;
 };
