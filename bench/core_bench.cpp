@@ -46,14 +46,7 @@ BENCHMARK(BM_LoaderRunPlainView)->Unit(benchmark::kMicrosecond);
 
 void BM_InputFilterAllMatch(benchmark::State& state) {
   Archive archive;
-  ArchiveBuilder builder;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    auto r = NumberedRecord(slot);
-    r[kCodeByte] = 1;
-    r[kArgumentByte] = 9;
-    builder.setRecord(slot, r);
-  }
-  builder.setWriteOffset(800).writeTo(archive.path);
+  ArchiveBuilder().fillNumbered(1, 9).setWriteOffset(800).writeTo(archive.path);
   ViewState view;
   view.ArchiveName = archive.path;
   view.InputNumber = 9;

@@ -298,14 +298,7 @@ TEST_F(BlockLoaderTest, InputFilterNeverTakesEmptySlots) {
 }
 
 TEST_F(BlockLoaderTest, InputFilterListsAllRecordsWhenAllMatch) {
-  ArchiveBuilder b;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    auto r = NumberedRecord(slot);
-    r[kCodeByte] = 1;
-    r[kArgumentByte] = 200;
-    b.setRecord(slot, r);
-  }
-  b.setWriteOffset(800).writeTo(path_);
+  ArchiveBuilder().fillNumbered(1, 200).setWriteOffset(800).writeTo(path_);
   state_.InputNumber = 200;
   state_.InputFilter = 1;
   ASSERT_EQ(Run(), LoadOutcome::kFilled);

@@ -44,8 +44,13 @@ std::string NumberedTimeText(int slot) {
   return text;
 }
 
-ArchiveBuilder& ArchiveBuilder::fillNumbered() {
-  for (int slot = 0; slot < kSlotCount; ++slot) setRecord(slot, NumberedRecord(slot));
+ArchiveBuilder& ArchiveBuilder::fillNumbered(std::uint8_t code, std::uint8_t argument) {
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    EventRecord record = NumberedRecord(slot);
+    record[kCodeByte] = code;
+    record[kArgumentByte] = argument;
+    setRecord(slot, record);
+  }
   return *this;
 }
 

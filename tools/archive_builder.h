@@ -21,10 +21,11 @@ class ArchiveBuilder {
   // Starts as a ring of empty slots with WriteOffset 0.
   ArchiveBuilder& setRecord(int slot, const EventRecord& record);
   ArchiveBuilder& setWriteOffset(std::int32_t offset);
-  // Fills every slot with a record that names its slot: code 7 (power on),
-  // time 00:mm:ss and date dd.mm.yy derived from the slot number, so a test can
-  // tell from a decoded row which slot it came from (see SlotOfStamp).
-  ArchiveBuilder& fillNumbered();
+  // Fills every slot with a record that names its slot: code 7 (power on) with
+  // argument 0 unless others are given, time 00:mm:ss and date dd.mm.yy
+  // derived from the slot number, so a test can tell from a decoded row which
+  // slot it came from (see NumberedTimeText).
+  ArchiveBuilder& fillNumbered(std::uint8_t code = 7, std::uint8_t argument = 0);
 
   [[nodiscard]] const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   // The file bytes cut or extended (with 0xEE) to `length`.
