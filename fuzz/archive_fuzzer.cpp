@@ -6,8 +6,8 @@
 // one operation a byte (below), at most 12. An input without such bytes runs
 // the default script: the plain view at several depths, steps back and forward
 // across the wrap, the input filter and the date search for values taken from
-// the newest record. The whole-archive report (63 loads) runs only where a
-// script holds the byte 7, so that cheap inputs stay cheap.
+// the newest record. The whole-archive report (63 loads) runs only for a
+// script of the single byte 7, so that the other inputs stay cheap.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +28,8 @@ enum Op : std::uint8_t {
   kFilterNumber = 4,  // input filter for the byte's high bits times 8
   kDateNewest = 5,    // date search for the newest record's date
   kDateOfSlot = 6,    // date search for the date of slot 32 * high bits (31: slot 0)
-  kWholeReport = 7,   // only the byte 7 itself; 15, 23, ... are plain views at negative depths
+  kWholeReport = 7,   // a script of the byte 7 alone; elsewhere 7, 15, 23, ... are plain views
+                      // at depths 0, -1, -2, ...
 };
 
 constexpr std::uint8_t kDefaultScript[] = {
@@ -133,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         break;
       case kWholeReport: {
-        if (high != 0) {
+        if (script.size() != 1 || high != 0) {
           state.BlockDepth = -high;
           run();
           break;

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   numbered.fillNumbered().setWriteOffset(800);
   save("valid.dat", numbered, veks::kFileBytes);
   saveWithScript("valid-whole-report.dat", numbered, {7});
-  saveWithScript("valid-steps.dat", numbered, {0, 2, 2, 1, 3, 1, 5, 2, 6 | 8, 4 | 16, 7, 1});
+  saveWithScript("valid-steps.dat", numbered, {0, 2, 2, 1, 3, 1, 5, 2, 6 | 8, 4 | 16, 7 | 8, 1});
   saveWithScript("date-of-high-slots.dat", numbered, {6 | 30 << 3, 6 | 31 << 3});
   saveWithScript("long.dat", numbered, std::vector<std::uint8_t>(560, 1));
   save("short-100.dat", numbered, 100);
@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   mixed.setRecord(14, MakeRecord(7, 0, 1, 2, 3, 105, 7, 0xFF));
   mixed.setWriteOffset(16);
   save("mixed.dat", mixed, veks::kFileBytes);
-  saveWithScript("mixed-report.dat", mixed, {3, 4 | 8, 5, 6 | 3 << 3, 7});
+  saveWithScript("mixed-steps.dat", mixed, {3, 4 | 8, 5, 6 | 3 << 3, 1});
+  saveWithScript("mixed-report.dat", mixed, {7});
   return 0;
 }
