@@ -37,11 +37,13 @@ class ReportBoxSink : public veks::ReportSink {
  public:
   explicit ReportBoxSink(QPlainTextEdit* box)
       : box_(box), cursor_(box->document()), empty_(box->document()->isEmpty()) {
+    cursor_.movePosition(QTextCursor::End);
     cursor_.beginEditBlock();
   }
   ~ReportBoxSink() override {
     cursor_.endEditBlock();
-    box_->moveCursor(QTextCursor::Start);
+    // A new report is read from its title; an untouched box keeps its selection.
+    if (changed_) box_->moveCursor(QTextCursor::Start);
   }
   ReportBoxSink(const ReportBoxSink&) = delete;
   ReportBoxSink& operator=(const ReportBoxSink&) = delete;
@@ -52,6 +54,7 @@ class ReportBoxSink : public veks::ReportSink {
     cursor_ = QTextCursor(box_->document());
     cursor_.beginEditBlock();
     empty_ = true;
+    changed_ = true;
   }
   // The cursor stays at the end of the document: moving it would lay the
   // block out, which is most of the cost of a thousand lines.
@@ -60,12 +63,14 @@ class ReportBoxSink : public veks::ReportSink {
     // A line feed inside the text becomes a block break of its own.
     cursor_.insertText(QString::fromStdString(text));
     empty_ = false;
+    changed_ = true;
   }
 
  private:
   QPlainTextEdit* box_;
   QTextCursor cursor_;
   bool empty_;
+  bool changed_ = false;
 };
 
 // Whole decimal number conversion; a text that is not one raises the error
