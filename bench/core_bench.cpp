@@ -30,51 +30,49 @@ struct Archive {
   std::string path = dir.file("bench.dat");
 };
 
-void BM_LoaderRunPlainView(benchmark::State& state) {
+// An archive written to a file and a fresh view state with it chosen.
+struct Browsing {
+  explicit Browsing(const ArchiveBuilder& builder) {
+    builder.writeTo(archive.path);
+    view.ArchiveName = archive.path;
+  }
+  LoadOutcome run() { return RunBlockLoader(view, table, host); }
+
   Archive archive;
-  ArchiveBuilder().fillNumbered().setWriteOffset(800).writeTo(archive.path);
   ViewState view;
-  view.ArchiveName = archive.path;
   EventTable table;
   HeadlessHost host;
+};
+
+void BM_LoaderRunPlainView(benchmark::State& state) {
+  Browsing browsing(ArchiveBuilder().fillNumbered().setWriteOffset(800));
   for (auto _ : state) {
-    view.BlockDepth = 1;
-    benchmark::DoNotOptimize(RunBlockLoader(view, table, host));
+    browsing.view.BlockDepth = 1;
+    benchmark::DoNotOptimize(browsing.run());
   }
 }
 BENCHMARK(BM_LoaderRunPlainView)->Unit(benchmark::kMicrosecond);
 
 void BM_InputFilterAllMatch(benchmark::State& state) {
-  Archive archive;
-  ArchiveBuilder().fillNumbered(1, 9).setWriteOffset(800).writeTo(archive.path);
-  ViewState view;
-  view.ArchiveName = archive.path;
-  view.InputNumber = 9;
-  EventTable table;
-  HeadlessHost host;
+  Browsing browsing(ArchiveBuilder().fillNumbered(1, 9).setWriteOffset(800));
+  browsing.view.InputNumber = 9;
   for (auto _ : state) {
-    view.InputFilter = 1;
-    benchmark::DoNotOptimize(RunBlockLoader(view, table, host));
+    browsing.view.InputFilter = 1;
+    benchmark::DoNotOptimize(browsing.run());
   }
 }
 BENCHMARK(BM_InputFilterAllMatch)->Unit(benchmark::kMicrosecond);
 
 void BM_DateSearchWholeRing(benchmark::State& state) {
-  Archive archive;
   // Only the oldest record (slot 100) has the date: the search passes every other.
-  ArchiveBuilder()
-      .fillNumbered()
-      .setRecord(100, MakeRecord(7, 0, 1, 2, 3, 9, 9, 99))
-      .setWriteOffset(800)
-      .writeTo(archive.path);
-  ViewState view;
-  view.ArchiveName = archive.path;
-  view.SearchDate = "09.09.99";
-  EventTable table;
-  HeadlessHost host;
+  Browsing browsing(ArchiveBuilder()
+                        .fillNumbered()
+                        .setRecord(100, MakeRecord(7, 0, 1, 2, 3, 9, 9, 99))
+                        .setWriteOffset(800));
+  browsing.view.SearchDate = "09.09.99";
   for (auto _ : state) {
-    view.DateSearch = 1;
-    if (RunBlockLoader(view, table, host) != LoadOutcome::kFilled) state.SkipWithError("not found");
+    browsing.view.DateSearch = 1;
+    if (browsing.run() != LoadOutcome::kFilled) state.SkipWithError("not found");
   }
 }
 BENCHMARK(BM_DateSearchWholeRing)->Unit(benchmark::kMicrosecond);
