@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "archive/block_loader.h"
+#include "cli/cli_args.h"
 #include "report/report_text.h"
 
 namespace veks {
@@ -31,26 +32,6 @@ struct Request {
   std::string date;
   std::string archive;
 };
-
-// Plain ASCII digits within [low, high]; no sign, no blanks, no wrap-around.
-std::optional<int> ParseNumber(std::string_view text, int low, int high) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < low || value > high) return std::nullopt;
-  return value;
-}
-
-bool IsDateArgument(std::string_view t) {
-  if (t.size() != 8 || t[2] != '.' || t[5] != '.') return false;
-  const auto day = ParseNumber(t.substr(0, 2), 1, 31);
-  const auto month = ParseNumber(t.substr(3, 2), 1, 12);
-  const auto year = ParseNumber(t.substr(6, 2), 0, 99);
-  return day && month && year;
-}
 
 struct UsageError {
   std::string reason;
@@ -97,7 +78,7 @@ std::variant<Request, UsageError, bool> ParseArgs(std::span<const std::string> a
         request.date = value;
       } else {
         const int high = mode == Mode::kBlock ? 62 : 255;
-        const auto number = ParseNumber(value, 1, high);
+        const auto number = ParseNumberArgument(value, 1, high);
         if (!number) {
           return UsageError{arg + " takes a number from 1 to " + std::to_string(high) + ", not " +
                             value};
