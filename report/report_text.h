@@ -24,12 +24,14 @@ class ReportSink {
   virtual void appendLine(const std::string& text) = 0;
 };
 
-// The header line: cells of row 0 with three, two and two TABs between them.
-[[nodiscard]] std::string ReportHeaderLine(const EventTable& table);
+// The header line: the header cells with three, two and two TABs between them.
+[[nodiscard]] std::string ReportHeaderLine(const EventRow& header);
+[[nodiscard]] std::string ReportHeaderLine(const EventTable& table);  // of row 0
 
-// The line of data row `row`: gaps of 3/2/1 TABs after the event text (below
+// The line of one row's cells: gaps of 3/2/1 TABs after the event text (below
 // 7 / 7-17 / 18 or more characters), 3/2 after the input text (below 13 / 13
 // or more), always 2 after the time.
+[[nodiscard]] std::string ReportRowLine(const EventRow& cells);
 [[nodiscard]] std::string ReportRowLine(const EventTable& table, int row);
 
 // Title, the line-feed line (two empty lines) and the header line.
