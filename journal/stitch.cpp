@@ -122,24 +122,35 @@ SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerp
   return match;
 }
 
-}  // namespace
+using KeySet = std::unordered_set<std::uint64_t>;
 
-SegmentExcerpt ExcerptFor(std::int64_t id, std::span<const EventRecord> segment,
-                          std::span<const EventRecord> copy) {
-  std::unordered_set<std::uint64_t> inCopy;
-  for (const EventRecord& e : copy) inCopy.insert(Key(e));
+KeySet CopyKeys(std::span<const EventRecord> copy) {
+  KeySet keys;
+  for (const EventRecord& e : copy) keys.insert(Key(e));
+  return keys;
+}
+
+SegmentExcerpt ExcerptOf(std::int64_t id, std::span<const EventRecord> segment,
+                         const KeySet& inCopy) {
   SegmentExcerpt excerpt{id, static_cast<std::int64_t>(segment.size()), {}};
   for (std::size_t i = 0; i < segment.size(); ++i) {
     if (!inCopy.contains(Key(segment[i]))) continue;
     const auto pos = static_cast<std::int64_t>(i);
-    if (excerpt.runs.empty() ||
-        excerpt.runs.back().start + static_cast<std::int64_t>(excerpt.runs.back().events.size()) !=
-            pos) {
-      excerpt.runs.push_back({pos, {}});
+    auto& runs = excerpt.runs;
+    if (runs.empty() ||
+        runs.back().start + static_cast<std::int64_t>(runs.back().events.size()) != pos) {
+      runs.push_back({pos, {}});
     }
-    excerpt.runs.back().events.push_back(segment[i]);
+    runs.back().events.push_back(segment[i]);
   }
   return excerpt;
+}
+
+}  // namespace
+
+SegmentExcerpt ExcerptFor(std::int64_t id, std::span<const EventRecord> segment,
+                          std::span<const EventRecord> copy) {
+  return ExcerptOf(id, segment, CopyKeys(copy));
 }
 
 StitchPlan PlanStitch(std::span<const EventRecord> copy, std::span<const SegmentExcerpt> segments) {
@@ -190,7 +201,8 @@ StitchPlan PlanStitch(std::span<const EventRecord> copy, std::span<const Segment
 StitchPlan MemoryHistory::import(std::span<const EventRecord> copy) {
   std::vector<SegmentExcerpt> excerpts;
   excerpts.reserve(segments_.size());
-  for (const Segment& s : segments_) excerpts.push_back(ExcerptFor(s.id, s.events, copy));
+  const KeySet keys = CopyKeys(copy);
+  for (const Segment& s : segments_) excerpts.push_back(ExcerptOf(s.id, s.events, keys));
   const StitchPlan plan = PlanStitch(copy, excerpts);
   if (plan.kind == StitchPlan::Kind::kNewSegment) {
     segments_.push_back({nextId_, nextId_, {copy.begin(), copy.end()}});
