@@ -40,6 +40,7 @@ actual=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sort)
 expected=$(printf '%s\n' \
   ./usr/bin/veks12 \
   ./usr/bin/veks12-report \
+  ./usr/share/doc/veks12/changelog.gz \
   "./usr/share/applications/$id.desktop" \
   "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "./usr/share/metainfo/$id.metainfo.xml" | sort)
