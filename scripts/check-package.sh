@@ -41,6 +41,7 @@ expected=$(printf '%s\n' \
   ./usr/bin/veks12 \
   ./usr/bin/veks12-report \
   ./usr/share/doc/veks12/changelog.gz \
+  ./usr/share/doc/veks12/copyright \
   "./usr/share/applications/$id.desktop" \
   "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "./usr/share/metainfo/$id.metainfo.xml" | sort)
