@@ -42,6 +42,9 @@ expected=$(printf '%s\n' \
   ./usr/bin/veks12-report \
   ./usr/share/doc/veks12/changelog.gz \
   ./usr/share/doc/veks12/copyright \
+  ./usr/share/man/man1/veks12.1.gz \
+  ./usr/share/man/man1/veks12-report.1.gz \
+  ./usr/share/man/man1/veks12-journal.1.gz \
   "./usr/share/applications/$id.desktop" \
   "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "./usr/share/metainfo/$id.metainfo.xml" | sort)
