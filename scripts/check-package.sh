@@ -45,6 +45,8 @@ expected=$(printf '%s\n' \
   ./usr/share/man/man1/veks12.1.gz \
   ./usr/share/man/man1/veks12-report.1.gz \
   ./usr/share/man/man1/veks12-journal.1.gz \
+  ./usr/share/bash-completion/completions/veks12-report \
+  ./usr/share/bash-completion/completions/veks12-journal \
   "./usr/share/applications/$id.desktop" \
   "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
   "./usr/share/metainfo/$id.metainfo.xml" | sort)
