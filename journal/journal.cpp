@@ -31,6 +31,18 @@ struct SegmentRow {
   std::optional<std::string> lastTimestamp;
 };
 
+// A segments row read from the columns id, device_id, rank, first_seq,
+// last_seq, event_count, last_timestamp.
+SegmentRow ReadSegmentRow(const SqliteStatement& row) {
+  return {row.integer(0),
+          row.integer(1),
+          row.integer(2),
+          row.integer(3),
+          row.integer(4),
+          row.integer(5),
+          row.isNull(6) ? std::nullopt : std::optional<std::string>(std::string(row.text(6)))};
+}
+
 std::span<const std::uint8_t> Bytes(const EventRecord& e) { return {e.data(), e.size()}; }
 
 EventRecord RecordOf(std::span<const std::uint8_t> blob) {
@@ -143,6 +155,11 @@ class Journal::Storage {
     }
     sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     db_.exec("PRAGMA foreign_keys = ON");
+    // Reads go through a memory map and a page cache large enough for the
+    // indexes an import probes; sorts and the lookup's list stay in memory.
+    db_.exec("PRAGMA mmap_size = 268435456");
+    db_.exec("PRAGMA cache_size = -65536");
+    db_.exec("PRAGMA temp_store = MEMORY");
     if ((flags & SQLITE_OPEN_READWRITE) != 0) {
       // WAL keeps committed imports through a crash of the process; a power
       // loss may cost the last ones, never the file's integrity.
@@ -195,52 +212,61 @@ class Journal::Storage {
 
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Journal::Storage::excerptsByDevice(
     std::span<const EventRecord> copy, std::map<std::int64_t, SegmentRow>& rows) {
-  // Every stored event equal to an event of the copy, in one query: one
-  // parameter per slot of the ring, the spare ones repeating the first event.
-  static const std::string kLookup = [] {
-    std::string sql = "SELECT segment_id, seq, raw FROM events WHERE raw IN (?1";
-    for (int i = 2; i <= kSlotCount; ++i) sql += ",?" + std::to_string(i);
-    return sql + ")";
-  }();
-  std::map<std::int64_t, std::vector<std::pair<std::int64_t, EventRecord>>> hits;
-  for (std::size_t begin = 0; begin < copy.size(); begin += kSlotCount) {
-    SqliteStatement& lookup = statement(kLookup);
-    for (int i = 0; i < kSlotCount; ++i) {
-      const std::size_t at = begin + static_cast<std::size_t>(i);
-      lookup.bind(i + 1, Bytes(copy[at < copy.size() ? at : begin]));
+  // Where a segment can line up with the copy: every place where it holds
+  // the copy's first or last event, or one of every kSampleStep of its events,
+  // each read for the length of the copy. An overlap of either kind starts at
+  // the copy's first event or ends at its last, and a segment the copy holds
+  // whole holds a sampled event unless it is shorter than the step: those
+  // few short segments are read whole. Looking up a sample instead of every
+  // event keeps an import to a few dozen index probes.
+  constexpr std::int64_t kSampleStep = 32;
+  const auto n = static_cast<std::int64_t>(copy.size());
+  std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::int64_t>>> windows;
+  SqliteStatement& find = statement("SELECT segment_id, seq FROM events WHERE raw = ?1");
+  const auto sample = [&](std::int64_t at) {
+    find.reset();
+    find.bind(1, Bytes(copy[static_cast<std::size_t>(at)]));
+    while (find.step()) {
+      const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
+      windows[find.integer(0)].emplace_back(start, start + n);
     }
-    while (lookup.step()) {
-      hits[lookup.integer(0)].emplace_back(lookup.integer(1), RecordOf(lookup.blob(2)));
-    }
+  };
+  for (std::int64_t at = 0; at < n; at += kSampleStep) sample(at);
+  if ((n - 1) % kSampleStep != 0) sample(n - 1);
+
+  SqliteStatement& shortOnes =
+      statement("SELECT id, first_seq, last_seq FROM segments WHERE event_count < ?1");
+  shortOnes.bind(1, kSampleStep);
+  while (shortOnes.step()) {
+    windows[shortOnes.integer(0)].emplace_back(shortOnes.integer(1), shortOnes.integer(2) + 1);
   }
 
   std::map<std::int64_t, std::vector<SegmentExcerpt>> byDevice;
   SqliteStatement& segment = statement(
-      "SELECT device_id, rank, first_seq, last_seq, event_count, last_timestamp "
+      "SELECT id, device_id, rank, first_seq, last_seq, event_count, last_timestamp "
       "FROM segments WHERE id = ?1");
-  for (auto& [id, events] : hits) {
+  SqliteStatement& read = statement(
+      "SELECT seq, raw FROM events WHERE segment_id = ?1 AND seq >= ?2 AND seq < ?3 ORDER BY seq");
+  for (auto& [id, spans] : windows) {
     segment.reset();
     segment.bind(1, id);
     if (!segment.step()) continue;
-    SegmentRow row{id,
-                   segment.integer(0),
-                   segment.integer(1),
-                   segment.integer(2),
-                   segment.integer(3),
-                   segment.integer(4),
-                   segment.isNull(5) ? std::nullopt
-                                     : std::optional<std::string>(std::string(segment.text(5)))};
-    std::sort(events.begin(), events.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    const SegmentRow row = ReadSegmentRow(segment);
+    std::sort(spans.begin(), spans.end());
     SegmentExcerpt excerpt{id, row.count, {}};
-    for (const auto& [seq, event] : events) {
-      const std::int64_t pos = seq - row.firstSeq;
-      auto& runs = excerpt.runs;
-      if (runs.empty() ||
-          runs.back().start + static_cast<std::int64_t>(runs.back().events.size()) != pos) {
-        runs.push_back({pos, {}});
+    for (std::size_t i = 0; i < spans.size();) {
+      // Windows that touch are read as one run.
+      std::int64_t from = std::max(spans[i].first, row.firstSeq);
+      std::int64_t to = std::min(spans[i].second, row.lastSeq + 1);
+      for (++i; i < spans.size() && spans[i].first <= to; ++i) {
+        to = std::min(std::max(to, spans[i].second), row.lastSeq + 1);
       }
-      runs.back().events.push_back(event);
+      if (from >= to) continue;
+      read.reset();
+      read.bind(1, id).bind(2, from).bind(3, to);
+      EventRun run{from - row.firstSeq, {}};
+      while (read.step()) run.events.push_back(RecordOf(read.blob(1)));
+      excerpt.runs.push_back(std::move(run));
     }
     rows[id] = row;
     byDevice[row.deviceId].push_back(std::move(excerpt));

@@ -46,7 +46,6 @@ CREATE TABLE events (
 CREATE INDEX events_raw ON events(raw);
 CREATE INDEX events_timestamp ON events(segment_id, timestamp);
 CREATE INDEX events_argument ON events(segment_id, argument);
-CREATE INDEX events_event ON events(segment_id, event);
 CREATE TABLE imports (
   id           INTEGER PRIMARY KEY,
   device_id    INTEGER NOT NULL REFERENCES devices(id),

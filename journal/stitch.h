@@ -34,9 +34,14 @@ struct EventRun {
   std::vector<EventRecord> events;
 };
 
-// What stitching needs to see of a segment: its length and, as runs, at least
-// every event of it that equals some event of the copy. Positions outside the
-// runs hold events the copy does not have.
+// What stitching needs to see of a segment: its length and, as runs, the
+// stretches of it that can line up with the copy. Every overlap and every
+// containment is anchored: at a place of the copy's first event in the
+// segment, at a place of its last, or (for a segment the copy holds whole) at
+// the segment's start lined up with one of the copy's events. Runs that show
+// the segment for the copy's length from each such alignment suffice; the
+// runs of every event the copy holds (ExcerptFor) are more than enough. A
+// comparison that reaches a position outside the runs fails.
 struct SegmentExcerpt {
   std::int64_t id = 0;
   std::int64_t length = 0;
