@@ -22,6 +22,7 @@
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/key_codes.h"
+#include "ui/report_tab_stops.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -210,14 +211,9 @@ void TForm_main::setupReportBox(QPlainTextEdit* box) {
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   }
   box->setPalette(palette);
-  // A tab stop just wider than the widest short cell ("Событие", a МУК number,
-  // a time) lines the report's columns up under the TAB gap rule.
-  const QFontMetricsF metrics(box->font());
-  qreal stop = 0;
-  for (const char* sample : {"Событие", "   МУК 255", "00:00:00"}) {
-    stop = std::max(stop, metrics.horizontalAdvance(QString::fromUtf8(sample)));
-  }
-  box->setTabStopDistance(stop + metrics.horizontalAdvance(QLatin1Char(' ')));
+  QTextOption option = box->document()->defaultTextOption();
+  option.setTabs(ReportTabStops(box->font()));
+  box->document()->setDefaultTextOption(option);
 }
 
 // ---- the block loader's surroundings ----
