@@ -112,6 +112,7 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   ui_->setupUi(this);
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   status_ = ui_->Label1->text().toStdString();
   ui_->Label1->adjustSize();
 
@@ -193,8 +194,9 @@ TForm_main::~TForm_main() {
 
 void TForm_main::applyOuterGeometry() {
   const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  resize(kOuterSize.width() - frame.left() - frame.right(),
-         kOuterSize.height() - frame.top() - frame.bottom());
+  // A fixed size is the window's only size: the frame offers no resizing.
+  setFixedSize(kOuterSize.width() - frame.left() - frame.right(),
+               kOuterSize.height() - frame.top() - frame.bottom());
   QRect outer(QPoint(), kOuterSize);
   outer.moveCenter(screen()->availableGeometry().center());
   move(outer.topLeft());

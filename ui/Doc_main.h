@@ -25,7 +25,7 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   TForm_main(veks::ViewState& state, UiServices& services, QWidget* parent = nullptr);
   ~TForm_main() override;
 
-  // Sets the outer size (frame included) to 882 x 692 and centres the window
+  // Fixes the outer size (frame included) at 882 x 692 and centres the window
   // on its screen; call once the window is shown and its frame is known.
   void applyOuterGeometry();
 

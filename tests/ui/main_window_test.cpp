@@ -51,6 +51,8 @@ class MainWindowTest : public WindowTestBase {
   void startState() {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Документирование архива ВЕКС-12"));
     QCOMPARE(window_->frameGeometry().size(), QSize(882, 692));
+    QCOMPARE(window_->minimumSize(), window_->maximumSize());  // fixed: no resizing
+    QVERIFY(!window_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     auto* grid = find<QTableView>("StringGrid1");
     QCOMPARE(grid->model()->columnCount(), 4);
     QCOMPARE(grid->model()->rowCount(), 16);  // plus the header row: 17
