@@ -7,10 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 
@@ -340,6 +342,33 @@ class MainWindowTest : public WindowTestBase {
     QFETCH(QString, message);
     QFETCH(QString, shown);
     QCOMPARE(ErrorDisplayText(message), shown);
+  }
+
+  // The real message box, closed as soon as it shows: wide enough for the
+  // caption beside the title bar's buttons, its text in full.
+  void messageBoxesAreWideEnough_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short") << QStringLiteral("архив пуст");
+    QTest::newRow("long") << QStringLiteral("Архив поврежден: неверный указатель записи");
+  }
+  void messageBoxesAreWideEnough() {
+    QFETCH(QString, text);
+    QtUiServices real;
+    QSize size, label, labelHint;
+    QString caption;
+    QTimer::singleShot(0, window_.get(), [&] {
+      auto* box = window_->findChild<QMessageBox*>();
+      size = box->size();
+      caption = box->windowTitle();
+      auto* shown = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      label = shown->size();
+      labelHint = shown->sizeHint();
+      box->done(0);
+    });
+    real.message(window_.get(), text);
+    QCOMPARE(caption, ApplicationTitle());
+    QVERIFY2(size.width() >= kMinimumBoxWidth, qPrintable(QString::number(size.width())));
+    QVERIFY(label.width() >= labelHint.width());
   }
 
   void errorEscapingASlotIsCaughtByTheApplication() {
