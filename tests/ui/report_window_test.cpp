@@ -92,10 +92,16 @@ class ReportWindowTest : public WindowTestBase {
     const std::vector<std::string> args{path_};
     QCOMPARE(veks::RunReportCli(args, out, err), 0);
     QCOMPARE(box()->toPlainText() + QLatin1Char('\n'), QString::fromStdString(out.str()));
-    // Afterwards the table shows the newest block, as "Последняя запись" does.
+    // Afterwards the table shows the newest block, as "Последняя запись" does,
+    // and the status line is the one its last load (a step back) wrote.
     auto* grid = find<QTableView>("StringGrid1");
-    QCOMPARE(grid->model()->index(0, 2).data().toString(),
-             QString::fromStdString(veks::NumberedTimeText(99)));
+    for (int row = 0; row < 16; ++row) {
+      QCOMPARE(grid->model()->index(row, 2).data().toString(),
+               QString::fromStdString(veks::NumberedTimeText(99 - row)));
+    }
+    QCOMPARE(find<QLabel>("Label1")->text(),
+             QString::fromStdString("Архив: файл " + path_ +
+                                    "  время: " + veks::RecordStampText(veks::NumberedRecord(99))));
     QVERIFY(services_->messages.isEmpty());
   }
 
