@@ -25,8 +25,8 @@ std::string ReportRowLine(const EventTable& table, int row) {
   const std::string& event = table.cell(0, row);
   const std::string& input = table.cell(1, row);
   const std::size_t eventChars = CharacterCount(event);
-  const int firstGap = eventChars < 7 ? 3 : eventChars < 18 ? 2 : 1;
-  const int secondGap = CharacterCount(input) < 13 ? 3 : 2;
+  const int firstGap = eventChars < kEventTwoTabsFrom ? 3 : eventChars < kEventOneTabFrom ? 2 : 1;
+  const int secondGap = CharacterCount(input) < kInputTwoTabsFrom ? 3 : 2;
   return event + Tabs(firstGap) + input + Tabs(secondGap) + table.cell(2, row) + Tabs(2) +
          table.cell(3, row);
 }
