@@ -80,20 +80,20 @@ std::string StepStatusLine(const ViewState& s, const EventRecord& first) {
 
 LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host,
                            const ArchiveReader& read) {
+  // A run that ends early has answered its request with a message; a request
+  // left behind would make the operator's next, different request act on it
+  // (step from a stale cursor, filter or search instead of the plain view).
   if (s.ArchiveName.empty()) {
+    ClearRequests(s);
     host.showMessage(kMsgNoArchiveName);
-    // A step request survives this early end; the next run with a name steps.
-    s.InputFilter = 0;
-    s.DateSearch = 0;
     return LoadOutcome::kNoArchiveName;
   }
 
   LoadResult loaded = read(s.ArchiveName);
   if (const auto* error = std::get_if<LoadError>(&loaded)) {
+    ClearRequests(s);
     host.showMessage(error->message);
     if (error->kind == LoadFailure::kCannotOpen) return LoadOutcome::kCannotOpen;
-    // An empty or damaged archive was read: its requests are done with.
-    ClearRequests(s);
     return error->kind == LoadFailure::kEmpty ? LoadOutcome::kEmpty : LoadOutcome::kBadWriteOffset;
   }
   const ArchiveImage& image = std::get<ArchiveImage>(loaded);

@@ -17,8 +17,8 @@ inline constexpr const char* kMsgNoEvents = "нет событий";
 
 enum class LoadOutcome {
   kFilled,          // the table shows a block or the input's records
-  kNoArchiveName,   // message shown; InputFilter and DateSearch cleared
-  kCannotOpen,      // message shown; the view state is untouched
+  kNoArchiveName,   // message shown; request flags cleared
+  kCannotOpen,      // message shown; request flags cleared
   kEmpty,           // message shown; request flags cleared
   kBadWriteOffset,  // message shown; request flags cleared
   kDateNotFound,    // message shown; request flags cleared, table kept
@@ -31,7 +31,8 @@ using ArchiveReader = std::function<LoadResult(const std::string& path)>;
 
 // Runs the loader once. The first request flag that is set picks the view:
 // StepForward, StepBack, InputFilter, DateSearch (when 1); otherwise the plain
-// view at BlockDepth. Every run that read the archive clears all four flags.
+// view at BlockDepth. Every run clears all four flags, also one that ends
+// early, so a request never outlives the run it was made for.
 // Messages go to the host and the run returns only after the host returns.
 LoadOutcome RunBlockLoader(ViewState& state, EventTable& table, LoaderHost& host,
                            const ArchiveReader& read = LoadArchive);

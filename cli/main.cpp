@@ -1,11 +1,15 @@
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "cli/descriptor_output.h"
 #include "cli/report_cli.h"
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return veks::RunReportCli(args, std::cout, std::cerr);
+  veks::DescriptorBuffer standardOutput(STDOUT_FILENO);
+  std::ostream out(&standardOutput);
+  return veks::RunReportCli(args, out, std::cerr);
 }

@@ -7,6 +7,7 @@
 
 #include "archive/block_loader.h"
 #include "cli/cli_args.h"
+#include "cli/descriptor_output.h"
 #include "report/report_text.h"
 
 namespace veks {
@@ -95,13 +96,21 @@ std::variant<Request, UsageError, bool> ParseArgs(std::span<const std::string> a
   return request;
 }
 
+// Flushes what was written to `out`; a failed write is named on `err`.
+int Flush(std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return 0;
+  err << "veks12-report: " << WriteErrorText(out) << '\n';
+  return 1;
+}
+
 }  // namespace
 
 int RunReportCli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
   const auto parsed = ParseArgs(args);
   if (std::holds_alternative<bool>(parsed)) {
     out << kUsage;
-    return 0;
+    return Flush(out, err);
   }
   if (const auto* usage = std::get_if<UsageError>(&parsed)) {
     err << "veks12-report: " << usage->reason << "\n\n" << kUsage;
@@ -136,8 +145,7 @@ int RunReportCli(std::span<const std::string> args, std::ostream& out, std::ostr
     return 1;
   }
   out << sink.text;
-  out.flush();
-  return out ? 0 : 1;
+  return Flush(out, err);
 }
 
 }  // namespace veks

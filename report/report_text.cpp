@@ -30,8 +30,8 @@ std::string ReportHeaderLine(const EventTable& table) {
 
 std::string ReportRowLine(const EventRow& cells) {
   const std::size_t eventChars = CharacterCount(cells[0]);
-  const int firstGap = eventChars < 7 ? 3 : eventChars < 18 ? 2 : 1;
-  const int secondGap = CharacterCount(cells[1]) < 13 ? 3 : 2;
+  const int firstGap = eventChars < kEventTwoTabsFrom ? 3 : eventChars < kEventOneTabFrom ? 2 : 1;
+  const int secondGap = CharacterCount(cells[1]) < kInputTwoTabsFrom ? 3 : 2;
   return cells[0] + Tabs(firstGap) + cells[1] + Tabs(secondGap) + cells[2] + Tabs(2) + cells[3];
 }
 

@@ -24,13 +24,18 @@ class ReportSink {
   virtual void appendLine(const std::string& text) = 0;
 };
 
+// The TAB gap rule: an event text gets three TABs below 7 characters, two
+// from 7, one from 18; an input text three below 13 characters, two from 13.
+inline constexpr std::size_t kEventTwoTabsFrom = 7;
+inline constexpr std::size_t kEventOneTabFrom = 18;
+inline constexpr std::size_t kInputTwoTabsFrom = 13;
+
 // The header line: the header cells with three, two and two TABs between them.
 [[nodiscard]] std::string ReportHeaderLine(const EventRow& header);
 [[nodiscard]] std::string ReportHeaderLine(const EventTable& table);  // of row 0
 
-// The line of one row's cells: gaps of 3/2/1 TABs after the event text (below
-// 7 / 7-17 / 18 or more characters), 3/2 after the input text (below 13 / 13
-// or more), always 2 after the time.
+// The line of one row's cells: the gaps of the TAB gap rule after the event
+// and the input text, always two TABs after the time.
 [[nodiscard]] std::string ReportRowLine(const EventRow& cells);
 [[nodiscard]] std::string ReportRowLine(const EventTable& table, int row);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/archive_file.h"
+#include "report/report_text.h"
 #include "tests/file_snapshot.h"
 #include "tools/archive_builder.h"
 
@@ -69,21 +70,28 @@ TEST_F(BlockLoaderTest, NewestBlockFillsHeaderSixteenRowsAndBlankRow) {
 struct DepthCase {
   std::int32_t depth;
   int firstSlot;
+  std::int32_t writeOffset = 800;
 };
 
 class PlainViewDepthTest : public BlockLoaderTest, public testing::WithParamInterface<DepthCase> {};
 
 TEST_P(PlainViewDepthTest, ShowsTheBlockCountedFromTheNewest) {
+  builder_.setWriteOffset(GetParam().writeOffset);
+  Write();
   state_.BlockDepth = GetParam().depth;
   ASSERT_EQ(Run(), LoadOutcome::kFilled);
   EXPECT_EQ(ShownSlots(), SlotsDown(GetParam().firstSlot));
 }
 
 // Depth 0 acts as 1; 62 is the oldest block, whose last slot is where the
-// device writes next; deeper requests go round the ring again.
+// device writes next; deeper requests go round the ring again. WriteOffset 8
+// makes slot 0 the newest, 0 and 7,936 both make slot 991 the newest.
 INSTANTIATE_TEST_SUITE_P(Depths, PlainViewDepthTest,
                          testing::Values(DepthCase{0, 99}, DepthCase{1, 99}, DepthCase{2, 83},
-                                         DepthCase{62, 115}, DepthCase{63, 99}, DepthCase{-5, 99}));
+                                         DepthCase{62, 115}, DepthCase{63, 99}, DepthCase{-5, 99},
+                                         DepthCase{1, 0, 8}, DepthCase{62, 16, 8},
+                                         DepthCase{1, 991, 0}, DepthCase{1, 991, 7936},
+                                         DepthCase{62, 15, 7936}));
 
 struct StepCase {
   const char* name;
@@ -188,35 +196,96 @@ TEST_F(BlockLoaderTest, StepsDoNotEnableTheStepButtons) {
   EXPECT_FALSE(host_.stepButtonsEnabled);
 }
 
-TEST_F(BlockLoaderTest, StepRequestSurvivesAMissingArchiveName) {
-  state_.ArchiveName.clear();
-  state_.StepBack = 1;
-  state_.InputFilter = 1;
-  state_.DateSearch = 1;
-  EXPECT_EQ(Run(), LoadOutcome::kNoArchiveName);
-  EXPECT_EQ(host_.messages, std::vector<std::string>{"Не задано имя файла архива"});
-  EXPECT_EQ(state_.StepBack, 1);
-  EXPECT_EQ(state_.InputFilter, 0);
-  EXPECT_EQ(state_.DateSearch, 0);
+// ---- requests that end early ----
 
-  state_.ArchiveName = path_;
-  state_.BlockDepth = 1;
-  state_.Cursor = 99 * 8;
-  ASSERT_EQ(Run(), LoadOutcome::kFilled);
-  EXPECT_EQ(ShownSlots(), SlotsDown(99));  // stepped from the cursor, not the plain view
-  EXPECT_EQ(state_.StepBack, 0);
+struct EarlyEndCase {
+  const char* name;
+  char request;  // ends early: 'b' step back, 'f' step forward, 'i' input filter, 'd' date search
+  char next;     // the operator's next request: 'n' newest block, 'd' date search, 'w' whole report
+};
+
+class EarlyEndTest : public BlockLoaderTest, public testing::WithParamInterface<EarlyEndCase> {
+ protected:
+  struct Lines : ReportSink {
+    void clear() override { lines.clear(); }
+    void appendLine(const std::string& text) override { lines.push_back(text); }
+    std::vector<std::string> lines;
+  };
+};
+
+// A request that ends with a message (no archive name, or the file cannot be
+// opened) leaves no request behind: the next request does exactly what it says.
+TEST_P(EarlyEndTest, LeavesNoRequestForTheNextOne) {
+  builder_.setRecord(500, MakeRecord(0, 3, 1, 2, 3, 4, 5, 6));  // input 3's one record
+  Write();
+  for (const bool noName : {true, false}) {
+    SCOPED_TRACE(noName ? "no archive name" : "file cannot be opened");
+    state_ = ViewState{};
+    state_.ArchiveName = path_;
+    state_.BlockDepth = 1;
+    ASSERT_EQ(Run(), LoadOutcome::kFilled);  // the cursor now rests on slot 83
+    host_.messages.clear();
+
+    state_.ArchiveName = noName ? "" : dir_.file("unplugged.dat");
+    switch (GetParam().request) {
+      case 'b':
+        state_.StepBack = 1;
+        break;
+      case 'f':
+        state_.StepForward = 1;
+        break;
+      case 'i':
+        state_.InputNumber = 3;
+        state_.InputFilter = 1;
+        break;
+      case 'd':
+        state_.SearchDate = "23.02.20";  // slot 50
+        state_.DateSearch = 1;
+        break;
+    }
+    EXPECT_EQ(Run(), noName ? LoadOutcome::kNoArchiveName : LoadOutcome::kCannotOpen);
+    EXPECT_EQ(host_.messages, std::vector<std::string>{noName ? "Не задано имя файла архива"
+                                                              : "Архив не удается открыть"});
+    EXPECT_EQ(state_.StepForward + state_.StepBack + state_.InputFilter + state_.DateSearch, 0);
+
+    state_.ArchiveName = path_;
+    switch (GetParam().next) {
+      case 'n':
+        state_.InputFilter = 0;
+        state_.BlockDepth = 1;
+        ASSERT_EQ(Run(), LoadOutcome::kFilled);
+        EXPECT_EQ(ShownSlots(), SlotsDown(99));
+        EXPECT_EQ(host_.status, "Архив: файл " + path_);
+        break;
+      case 'd':
+        state_.SearchDate = "07.04.20";  // slot 90
+        state_.DateSearch = 1;
+        ASSERT_EQ(Run(), LoadOutcome::kFilled);
+        EXPECT_EQ(ShownSlots(), SlotsDown(90));
+        EXPECT_EQ(host_.status, "Архив: файл " + path_ + "  07.04.20");
+        break;
+      case 'w': {
+        Lines report;
+        ASSERT_EQ(ComposeWholeArchiveReport(state_, table_, host_, report),
+                  WholeReportOutcome::kComplete);
+        EXPECT_EQ(report.lines[0], "Архив: файл " + path_);
+        // Title, the line-feed line, the header, then the first row.
+        EXPECT_NE(report.lines[3].find(NumberedTimeText(99)), std::string::npos);
+        break;
+      }
+    }
+    EXPECT_EQ(host_.messages.size(), 1u);
+  }
 }
 
-TEST_F(BlockLoaderTest, UnopenableFileKeepsEveryRequest) {
-  state_.ArchiveName = dir_.file("missing.dat");
-  state_.StepForward = 1;
-  state_.StepBack = 1;
-  state_.InputFilter = 1;
-  state_.DateSearch = 1;
-  EXPECT_EQ(Run(), LoadOutcome::kCannotOpen);
-  EXPECT_EQ(host_.messages, std::vector<std::string>{"Архив не удается открыть"});
-  EXPECT_EQ(state_.StepForward + state_.StepBack + state_.InputFilter + state_.DateSearch, 4);
-}
+INSTANTIATE_TEST_SUITE_P(Flows, EarlyEndTest,
+                         testing::Values(EarlyEndCase{"StepBackThenNewest", 'b', 'n'},
+                                         EarlyEndCase{"StepForwardThenNewest", 'f', 'n'},
+                                         EarlyEndCase{"InputFilterThenDateSearch", 'i', 'd'},
+                                         EarlyEndCase{"DateSearchThenNewest", 'd', 'n'},
+                                         EarlyEndCase{"StepBackThenWholeReport", 'b', 'w'},
+                                         EarlyEndCase{"DateSearchThenWholeReport", 'd', 'w'}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class UnusableArchiveTest
     : public BlockLoaderTest,
@@ -249,11 +318,23 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{7937, "Архив поврежден: неверный указатель записи"},
                     std::pair{12, "Архив поврежден: неверный указатель записи"}));
 
-TEST_F(BlockLoaderTest, NewestStampIsEmptyForAnUndatedNewestRecord) {
-  builder_.setRecord(99, {7, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
-  Write();
-  ASSERT_EQ(Run(), LoadOutcome::kFilled);
-  EXPECT_EQ(host_.newestStamp, "");
+// Only a record without time and without date gives an empty stamp; single
+// 255 bytes are shown as they stand.
+TEST_F(BlockLoaderTest, NewestStampOfPartlyUndatedRecords) {
+  const std::vector<std::pair<EventRecord, std::string>> cases = {
+      {MakeRecord(7, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF), ""},
+      {MakeRecord(7, 0, 0xFF, 0xFF, 0xFF, 4, 5, 6), "255:255:255 04.05.06"},
+      {MakeRecord(7, 0, 1, 2, 3, 0xFF, 0xFF, 0xFF), "01:02:03 255.255.255"},
+      {MakeRecord(7, 0, 0xFF, 2, 3, 4, 5, 6), "255:02:03 04.05.06"},
+      {MakeRecord(7, 0, 1, 2, 3, 4, 5, 0xFF), "01:02:03 04.05.255"},
+      {MakeRecord(7, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 20), "255:255:255 255.255.20"},
+  };
+  for (const auto& [record, stamp] : cases) {
+    builder_.setRecord(99, record);
+    Write();
+    ASSERT_EQ(Run(), LoadOutcome::kFilled);
+    EXPECT_EQ(host_.newestStamp, stamp);
+  }
 }
 
 TEST_F(BlockLoaderTest, ShortFileShowsTheLastSlotAsNewest) {
@@ -359,6 +440,37 @@ TEST_F(DateSearchTest, MatchAmongTheOldestWrapsToTheNewestRecords) {
   std::vector<int> expected = {61, 102, 101, 100, 99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 89, 88};
   EXPECT_EQ(ShownSlots(), expected);
 }
+
+struct OldestMatchCase {
+  std::int32_t writeOffset;
+  int oldestSlot;
+  int newestSlot;
+};
+
+class OldestMatchTest : public DateSearchTest,
+                        public testing::WithParamInterface<OldestMatchCase> {};
+
+// The search reaches the last of the 992 records, and a year of 99 is a date
+// like any other; the block then goes on with the newest records.
+TEST_P(OldestMatchTest, FindsTheOnlyMatchInTheOldestRecord) {
+  EventRecord oldest = NumberedRecord(GetParam().oldestSlot);
+  oldest[kDayByte] = 31;
+  oldest[kMonthByte] = 12;
+  oldest[kYearByte] = 99;
+  builder_.setRecord(GetParam().oldestSlot, oldest).setWriteOffset(GetParam().writeOffset);
+  Write();
+  ASSERT_EQ(Search("31.12.99"), LoadOutcome::kFilled);
+  std::vector<int> expected = SlotsDown(GetParam().newestSlot);
+  expected.insert(expected.begin(), GetParam().oldestSlot);
+  expected.pop_back();
+  EXPECT_EQ(ShownSlots(), expected);
+  EXPECT_EQ(table_.cell(3, 1), "31.12.99");
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, OldestMatchTest,
+                         testing::Values(OldestMatchCase{0, 0, 991}, OldestMatchCase{8, 1, 0},
+                                         OldestMatchCase{7936, 0, 991},
+                                         OldestMatchCase{800, 100, 99}));
 
 TEST_F(DateSearchTest, AbsentDateKeepsTheTable) {
   state_.BlockDepth = 1;

@@ -1,11 +1,17 @@
 #include "cli/report_cli.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
+#include "cli/descriptor_output.h"
 #include "tests/file_snapshot.h"
 #include "tools/archive_builder.h"
 
@@ -33,6 +39,7 @@ class ReportCliTest : public testing::Test {
   void SetUp() override {
     builder_.fillNumbered()
         .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
+        .setRecord(30, MakeRecord(0, 255, 12, 0, 0, 31, 12, 0))  // the highest input, year 00
         .setWriteOffset(800);
     builder_.writeTo(path_);
   }
@@ -98,7 +105,15 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{{"--date", "09.10.11"},
                  "  09.10.11",
                  21,
-                 "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"}));
+                 "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"},
+        ModeCase{{"--input", "255"},
+                 " вход № 255",
+                 6,
+                 "нет авт.дист.упр.\t\t   МУК 43 вх 3\t\t12:00:00\t\t31.12.00"},
+        ModeCase{{"--date", "31.12.00"},
+                 "  31.12.00",
+                 21,
+                 "нет авт.дист.упр.\t\t   МУК 43 вх 3\t\t12:00:00\t\t31.12.00"}));
 
 TEST_F(ReportCliTest, FailuresPrintTheMessageAloneAndExitOne) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -182,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--date", "32.01.13", "x.dat"},
                     std::vector<std::string>{"--date", "00.01.13", "x.dat"},
                     std::vector<std::string>{"--date", "01.13.13", "x.dat"},
+                    std::vector<std::string>{"--date", "01.00.13", "x.dat"},
                     std::vector<std::string>{"--date", "1.1.13", "x.dat"},
                     std::vector<std::string>{"--date", "01/01/13", "x.dat"},
                     std::vector<std::string>{"--date", "01.01.2013", "x.dat"},
@@ -194,13 +210,43 @@ TEST(ReportCliHelpTest, PrintsUsageOnStandardOutput) {
   EXPECT_EQ(run.out.rfind("Usage: veks12-report", 0), 0u);
 }
 
-TEST(ReportCliDashTest, DoubleDashAllowsAnArchiveNameWithADash) {
+// Names as an operator types them, relative to the working folder.
+TEST(ReportCliDashTest, AfterDoubleDashEveryArgumentIsAnArchive) {
   TempDir dir;
-  const std::string name = dir.file("-odd.dat");
-  ArchiveBuilder().fillNumbered().setWriteOffset(8).writeTo(name);
-  const CliRun run = RunCli({"--block", "1", "--", name});
-  EXPECT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(LineCount(run.out), 21u);
+  struct Cwd {
+    std::filesystem::path saved = std::filesystem::current_path();
+    ~Cwd() { std::filesystem::current_path(saved); }
+  } restore;
+  std::filesystem::current_path(dir.path());
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--block", "1", "--", "-odd.dat"}, "-odd.dat"},
+      {{"--", "--help"}, "--help"},
+  };
+  for (const auto& [args, name] : cases) {
+    ArchiveBuilder().fillNumbered().setWriteOffset(8).writeTo(name);
+    const CliRun run = RunCli(args);
+    EXPECT_EQ(run.code, 0) << name << ": " << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')), "Архив: файл " + name);
+  }
+}
+
+// What cannot be written is said on stderr, in the system's words.
+TEST_F(ReportCliTest, WriteErrorOnStandardOutputIsNamed) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{path_}, {"--block", "1", path_}, {"--help"}}) {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    std::ostringstream err;
+    int code = 0;
+    {
+      DescriptorBuffer full(fd);
+      std::ostream out(&full);
+      code = RunReportCli(args, out, err);
+    }
+    ::close(fd);
+    EXPECT_EQ(code, 1) << args.front();
+    EXPECT_EQ(err.str(), std::string("veks12-report: ") + std::strerror(ENOSPC) + "\n");
+  }
 }
 
 }  // namespace

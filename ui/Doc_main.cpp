@@ -1,12 +1,16 @@
 #include "ui/Doc_main.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QClipboard>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -22,6 +26,7 @@
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/key_codes.h"
+#include "ui/report_tab_stops.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -111,6 +116,7 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("Arial")});
   ui_->setupUi(this);
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   status_ = ui_->Label1->text().toStdString();
   ui_->Label1->adjustSize();
 
@@ -129,6 +135,13 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   connect(ui_->PrintF, &QAction::triggered, ui_->APrint, &QAction::trigger);
   addAction(ui_->AOpenFile);
   addAction(ui_->APrint);
+  // The menu's mnemonic is Alt+Ф, which a Latin keyboard layout cannot type;
+  // Alt+F opens it too, with its first item current so that Enter runs it.
+  auto* openMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F), this);
+  connect(openMenu, &QShortcut::activated, this, [this] {
+    ui_->MainMenu1->setActiveAction(ui_->N1File->menuAction());
+    ui_->N1File->setActiveAction(ui_->N1);
+  });
   if (auto* button = ui_->ToolBar1->widgetForAction(ui_->AOpenFile)) {
     button->setObjectName(QStringLiteral("ToolButton7"));
   }
@@ -154,6 +167,9 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
   grid->setSelectionBehavior(QAbstractItemView::SelectItems);
   grid->setWordWrap(false);
+  // Tab and Shift+Tab go on to the next control, as in any form; the arrow
+  // keys move between the cells.
+  grid->setTabKeyNavigation(false);
   grid->installEventFilter(this);
 
   QLineEdit* edit = ui_->Edit1;
@@ -164,6 +180,10 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
 
   setupReportBox(ui_->RichEdit1);
   setupReportBox(ui_->RichEdit2);
+
+  ui_->DateTimePicker2->installEventFilter(this);
+  calendar_ = ui_->DateTimePicker2->calendarWidget()->window();
+  calendar_->installEventFilter(this);
 
   focus_ = new ControlFocus(this, [this](QWidget* control) { controlExited(control); });
 
@@ -192,8 +212,9 @@ TForm_main::~TForm_main() {
 
 void TForm_main::applyOuterGeometry() {
   const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-  resize(kOuterSize.width() - frame.left() - frame.right(),
-         kOuterSize.height() - frame.top() - frame.bottom());
+  // A fixed size is the window's only size: the frame offers no resizing.
+  setFixedSize(kOuterSize.width() - frame.left() - frame.right(),
+               kOuterSize.height() - frame.top() - frame.bottom());
   QRect outer(QPoint(), kOuterSize);
   outer.moveCenter(screen()->availableGeometry().center());
   move(outer.topLeft());
@@ -204,20 +225,18 @@ void TForm_main::setupReportBox(QPlainTextEdit* box) {
   box->setLineWrapMode(QPlainTextEdit::NoWrap);
   box->setUndoRedoEnabled(false);
   box->setTabChangesFocus(false);
+  // Read-only, yet a part of the report can be selected with the mouse or
+  // with Shift and the cursor keys, and copied with Ctrl+C.
+  box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   // The selection stays shown while another control has the focus.
   QPalette palette = box->palette();
   for (const auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   }
   box->setPalette(palette);
-  // A tab stop just wider than the widest short cell ("Событие", a МУК number,
-  // a time) lines the report's columns up under the TAB gap rule.
-  const QFontMetricsF metrics(box->font());
-  qreal stop = 0;
-  for (const char* sample : {"Событие", "   МУК 255", "00:00:00"}) {
-    stop = std::max(stop, metrics.horizontalAdvance(QString::fromUtf8(sample)));
-  }
-  box->setTabStopDistance(stop + metrics.horizontalAdvance(QLatin1Char(' ')));
+  QTextOption option = box->document()->defaultTextOption();
+  option.setTabs(ReportTabStops(box->font()));
+  box->document()->setDefaultTextOption(option);
 }
 
 // ---- the block loader's surroundings ----
@@ -348,18 +367,41 @@ void TForm_main::DateTimePicker2Change() {
       (TwoDigits(date.day()) + u'.' + TwoDigits(date.month()) + u'.' + TwoDigits(date.year() % 100))
           .toStdString();
   state_.DateSearch = 1;
-  // A date picked in the calendar arrives while the calendar is still open;
-  // hiding the picker then would strand the focus in the closing calendar.
-  if (QApplication::activePopupWidget() != nullptr) {
-    QTimer::singleShot(0, this, &TForm_main::finishDateChange);
+  // In the open calendar the arrow keys move the date a day at a time, and a
+  // click changes it just before the calendar closes. The date counts as
+  // picked when the calendar has closed (Enter, a click, Escape): hiding the
+  // picker earlier would strand the focus in the calendar.
+  if (calendar_->isVisible()) {
+    datePending_ = true;
   } else {
     finishDateChange();
   }
 }
 
+void TForm_main::openCalendar() {
+  // The picker opens its calendar for a press on its arrow only; the same
+  // press, made here, opens it from the keyboard.
+  QDateEdit* picker = ui_->DateTimePicker2;
+  QStyleOptionComboBox option;
+  option.initFrom(picker);
+  option.editable = true;
+  option.subControls = QStyle::SC_All;
+  const QPointF arrow =
+      picker->style()
+          ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, picker)
+          .center();
+  QMouseEvent press(QEvent::MouseButtonPress, arrow, picker->mapToGlobal(arrow), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(picker, &press);
+}
+
 void TForm_main::finishDateChange() {
   QWidget* picker = ui_->DateTimePicker2;
-  if (!picker->isVisible()) return;
+  if (!picker->isVisible()) {
+    // No search can run for it now; it must not take over the next view.
+    state_.DateSearch = 0;
+    return;
+  }
   // Hiding the picker takes the focus away from it, and its exit runs the
   // search. A picker that was never entered has no exit, so search directly.
   const bool exitRunsLoader = focus_->current() == picker;
@@ -427,10 +469,22 @@ QWidget* TForm_main::nextControl(QWidget* field) const {
 }
 
 bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == calendar_ && event->type() == QEvent::Hide && datePending_) {
+    datePending_ = false;
+    // The focus returns to the picker once the calendar is gone.
+    QTimer::singleShot(0, this, &TForm_main::finishDateChange);
+  }
   if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
   if (watched == ui_->StringGrid1 && key->matches(QKeySequence::Copy)) {
     copyGridSelection();
+    return true;
+  }
+  // Alt+Down opens the calendar, as in the classic date picker (F4, its other
+  // key there, is the print action's).
+  if (watched == ui_->DateTimePicker2 && key->key() == Qt::Key_Down &&
+      (key->modifiers() & Qt::AltModifier) != 0) {
+    openCalendar();
     return true;
   }
   if (watched != ui_->Edit1) return QMainWindow::eventFilter(watched, event);

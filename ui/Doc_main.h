@@ -25,7 +25,7 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   TForm_main(veks::ViewState& state, UiServices& services, QWidget* parent = nullptr);
   ~TForm_main() override;
 
-  // Sets the outer size (frame included) to 882 x 692 and centres the window
+  // Fixes the outer size (frame included) at 882 x 692 and centres the window
   // on its screen; call once the window is shown and its frame is known.
   void applyOuterGeometry();
 
@@ -66,6 +66,7 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   QWidget* nextControl(QWidget* field) const;
   void controlExited(QWidget* control);
   void finishDateChange();
+  void openCalendar();
   void copyGridSelection() const;
   void setupReportBox(class QPlainTextEdit* box);
 
@@ -80,6 +81,8 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   veks::EventTable table_;
   EventTableModel* model_ = nullptr;
   ControlFocus* focus_ = nullptr;
+  QWidget* calendar_ = nullptr;  // the date picker's drop-down calendar
+  bool datePending_ = false;     // a date moved in the open calendar, not yet searched
   bool batchingLoads_ = false;
   bool tableRewritePending_ = false;
   // The status line; the label shows it (at once, or after a batch of loads).

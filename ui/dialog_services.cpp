@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -21,6 +22,14 @@ void Reactivate(QWidget* parent) {
 
 void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
   QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  // A box sized to a short text is so narrow that the window manager cuts its
+  // caption beside the title bar's buttons. QMessageBox fixes its own size
+  // from its layout and ignores a minimum width, so a spacer across the
+  // layout holds it open.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(kMinimumBoxWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
   box.exec();
   Reactivate(parent);

@@ -39,6 +39,9 @@ class QtUiServices : public UiServices {
   void beep() override;
 };
 
+// The least width of a message box: its caption and text show in full.
+inline constexpr int kMinimumBoxWidth = 320;
+
 // The program file's name without its folder and without everything from its
 // first "." on.
 QString ApplicationTitle();

@@ -1,16 +1,22 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QCalendarWidget>
 #include <QClipboard>
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocumentFragment>
+#include <QTimer>
 #include <QToolButton>
 #include <memory>
 
@@ -51,6 +57,8 @@ class MainWindowTest : public WindowTestBase {
   void startState() {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Документирование архива ВЕКС-12"));
     QCOMPARE(window_->frameGeometry().size(), QSize(882, 692));
+    QCOMPARE(window_->minimumSize(), window_->maximumSize());  // fixed: no resizing
+    QVERIFY(!window_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
     auto* grid = find<QTableView>("StringGrid1");
     QCOMPARE(grid->model()->columnCount(), 4);
     QCOMPARE(grid->model()->rowCount(), 16);  // plus the header row: 17
@@ -269,12 +277,18 @@ class MainWindowTest : public WindowTestBase {
   void pickingADateSearchesAtOnce_data() {
     QTest::addColumn<QDate>("date");
     QTest::addColumn<QString>("message");
-    QTest::newRow("present") << QDate(2011, 10, 9) << QString();
-    QTest::newRow("absent") << QDate(1999, 12, 31) << QStringLiteral("Указанная дата не найдена");
+    QTest::addColumn<bool>("focused");  // else the picker never had the focus: no exit runs
+    for (const bool focused : {true, false}) {
+      const char* how = focused ? "" : ", never focused";
+      QTest::addRow("present%s", how) << QDate(2011, 10, 9) << QString() << focused;
+      QTest::addRow("absent%s", how)
+          << QDate(1999, 12, 31) << QStringLiteral("Указанная дата не найдена") << focused;
+    }
   }
   void pickingADateSearchesAtOnce() {
     QFETCH(QDate, date);
     QFETCH(QString, message);
+    QFETCH(bool, focused);
     chooseArchive();
     click("Button8");
     click("Button4");
@@ -284,7 +298,7 @@ class MainWindowTest : public WindowTestBase {
     QVERIFY(!picker->isVisible());
     click("Button3");
     QVERIFY(picker->isVisible());
-    picker->setFocus();
+    if (focused) picker->setFocus();
     picker->setDate(date);
     QVERIFY(!picker->isVisible());
     QVERIFY(!button3->isVisible());
@@ -300,6 +314,7 @@ class MainWindowTest : public WindowTestBase {
       QCOMPARE(gridText(2, 0), QString::fromStdString(veks::NumberedTimeText(99)));
     }
     QCOMPARE(state_.DateSearch, 0);
+    QCOMPARE(services_->messages.size(), message.isEmpty() ? 0 : 1);  // one search, not two
   }
 
   void leavingThePickerUnchangedShowsThePlainView() {
@@ -338,6 +353,33 @@ class MainWindowTest : public WindowTestBase {
     QFETCH(QString, message);
     QFETCH(QString, shown);
     QCOMPARE(ErrorDisplayText(message), shown);
+  }
+
+  // The real message box, closed as soon as it shows: wide enough for the
+  // caption beside the title bar's buttons, its text in full.
+  void messageBoxesAreWideEnough_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short") << QStringLiteral("архив пуст");
+    QTest::newRow("long") << QStringLiteral("Архив поврежден: неверный указатель записи");
+  }
+  void messageBoxesAreWideEnough() {
+    QFETCH(QString, text);
+    QtUiServices real;
+    QSize size, label, labelHint;
+    QString caption;
+    QTimer::singleShot(0, window_.get(), [&] {
+      auto* box = window_->findChild<QMessageBox*>();
+      size = box->size();
+      caption = box->windowTitle();
+      auto* shown = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+      label = shown->size();
+      labelHint = shown->sizeHint();
+      box->done(0);
+    });
+    real.message(window_.get(), text);
+    QCOMPARE(caption, ApplicationTitle());
+    QVERIFY2(size.width() >= kMinimumBoxWidth, qPrintable(QString::number(size.width())));
+    QVERIFY(label.width() >= labelHint.width());
   }
 
   void errorEscapingASlotIsCaughtByTheApplication() {
@@ -402,6 +444,134 @@ class MainWindowTest : public WindowTestBase {
     const QString status = find<QLabel>("Label1")->text();
     QCOMPARE(status, message.isEmpty() ? QString::fromStdString("Архив: файл " + path_)
                                        : QStringLiteral("Документирование"));
+  }
+
+  // Every action with the keyboard alone, each key going where the focus is.
+  void keyboardOnlyRoute() {
+    auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+      QTest::keyClick(window_->windowHandle(), key, modifiers);
+    };
+    auto* grid = find<QTableView>("StringGrid1");
+    auto* box = find<QPlainTextEdit>("RichEdit1");
+    auto* picker = find<QDateEdit>("DateTimePicker2");
+    auto* label = find<QLabel>("Label1");
+    auto time = [](int slot) { return QString::fromStdString(veks::NumberedTimeText(slot)); };
+    {
+      const QSignalBlocker blocker(picker);  // a day after the records of 09.10.11
+      picker->setDate(QDate(2011, 10, 10));
+    }
+    QCOMPARE(QApplication::focusWidget(), grid);
+
+    // The archive, from the menu (Alt+F, Enter on its first item) and with F3.
+    services_->fileAnswers = {QString::fromStdString(path_), QString::fromStdString(path_)};
+    press(Qt::Key_F, Qt::AltModifier);
+    QCOMPARE(QApplication::activePopupWidget(), find<QMenu>("N1File"));
+    press(Qt::Key_Return);
+    QCOMPARE(services_->dialogs.size(), 1);
+    QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    press(Qt::Key_F3);
+    QCOMPARE(services_->dialogs.size(), 2);
+    QCOMPARE(state_.ArchiveName, path_);
+    QCOMPARE(QApplication::focusWidget(), grid);
+
+    // The arrow keys move between cells; Tab leaves the table.
+    press(Qt::Key_Down);
+    press(Qt::Key_Right);
+    QCOMPARE(grid->currentIndex(), grid->model()->index(1, 1));
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), box);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);  // Последняя запись
+    QCOMPARE(gridText(2, 0), time(99));
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);  // Начало архива
+    QCOMPARE(gridText(2, 0), time(115));
+
+    // The number box: Tab selects its text, a digit replaces it, Enter runs the filter.
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), find<QLineEdit>("Edit1"));
+    press(Qt::Key_7);
+    press(Qt::Key_Return);
+    QCOMPARE(label->text(), QString::fromStdString("Архив: файл " + path_ + " вход № 7"));
+    QCOMPARE(QApplication::focusWidget(), grid);
+
+    // Shift+Tab leaves the table backwards, to the step buttons.
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), find<QPushButton>("Button4"));
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), find<QPushButton>("Button6"));
+    press(Qt::Key_Space);  // back from the filter's cursor: the newest block
+    QCOMPARE(gridText(2, 0), time(99));
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);  // forward: the oldest block
+    QCOMPARE(gridText(2, 0), time(115));
+
+    // The date controls and the calendar: Alt+Down opens it, Left moves a
+    // day, Enter picks; the search runs once the calendar has closed.
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);  // Показать с заданной даты
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);  // Задайте дату
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), picker);
+    const QString status = label->text();
+    press(Qt::Key_Down, Qt::AltModifier);
+    QVERIFY(picker->calendarWidget()->isVisible());
+    press(Qt::Key_Left);
+    QCOMPARE(label->text(), status);  // moving in the calendar searches nothing yet
+    press(Qt::Key_Return);
+    QCoreApplication::processEvents();
+    QVERIFY(!picker->calendarWidget()->isVisible());
+    QVERIFY(!picker->isVisible());
+    QVERIFY(!find<QPushButton>("Button3")->isVisible());
+    QCOMPARE(label->text(), QString::fromStdString("Архив: файл " + path_ + "  09.10.11"));
+    QCOMPARE(gridText(0, 0), QStringLiteral("Включение  реле"));
+    QCOMPARE(QApplication::focusWidget(), grid);
+
+    // F4, then both reports, reached backwards from the table.
+    press(Qt::Key_F4);
+    QVERIFY(find<QGroupBox>("GroupBoxPrint")->isVisible());
+    for (int i = 0; i < 3; ++i) press(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), find<QPushButton>("But1"));
+    press(Qt::Key_Space);
+    QCOMPARE(box->blockCount(), 4 + 17);
+    QCOMPARE(box->document()->firstBlock().text(), label->text());
+    press(Qt::Key_Tab);
+    press(Qt::Key_Space);
+    QCOMPARE(box->blockCount(), 1058);
+
+    // Part of the report: the cursor starts at the title; Shift with the
+    // arrows and End selects, Ctrl+C copies.
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), box);
+    for (int i = 0; i < 4; ++i) press(Qt::Key_Down);
+    press(Qt::Key_Right);
+    press(Qt::Key_Down, Qt::ShiftModifier);
+    press(Qt::Key_End, Qt::ShiftModifier);
+    const QString line4 = box->document()->findBlockByNumber(4).text();
+    const QString selected =
+        line4.mid(1) + QLatin1Char('\n') + box->document()->findBlockByNumber(5).text();
+    QCOMPARE(box->textCursor().selection().toPlainText(), selected);
+    press(Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), selected);
+
+    // Printing the selection, through the print dialog.
+    services_->printToPdf = QString::fromStdString(dir_->file("part.pdf"));
+    QString page;
+    services_->onPrintDialog = [&] { page = find<QPlainTextEdit>("RichEdit2")->toPlainText(); };
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), find<QPushButton>("But5"));
+    press(Qt::Key_Space);
+    QCOMPARE(services_->printDialogs, 1);
+    QVERIFY(page.endsWith(selected));
+    QVERIFY(QFileInfo(services_->printToPdf).size() > 0);
+
+    QVERIFY(services_->messages.isEmpty());
+    QVERIFY(services_->errors.isEmpty());
   }
 
   void archiveIsNeverTouched() {

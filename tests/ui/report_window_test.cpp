@@ -5,6 +5,9 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -24,6 +27,27 @@ QString RunTool(const QString& program, const QStringList& arguments) {
   process.start(program, arguments);
   if (!process.waitForFinished(30000) || process.exitCode() != 0) return QStringLiteral("<failed>");
   return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Where each TAB-separated piece of `line` starts in `box`, walked with the
+// box's own font and tab stops: a TAB goes to the first stop past the text.
+QList<qreal> PieceStarts(const QPlainTextEdit* box, const QString& line) {
+  const QFontMetricsF metrics(box->font());
+  const QTextOption option = box->document()->defaultTextOption();
+  const QList<QTextOption::Tab> tabs = option.tabs();
+  QList<qreal> starts;
+  qreal x = 0;
+  for (const QString& piece : line.split(QLatin1Char('\t'))) {
+    if (!starts.isEmpty()) {
+      const auto stop = std::find_if(tabs.begin(), tabs.end(),
+                                     [&](const QTextOption::Tab& tab) { return tab.position > x; });
+      const qreal every = option.tabStopDistance();
+      x = stop != tabs.end() ? stop->position : (std::floor(x / every) + 1) * every;
+    }
+    starts << x;
+    x += metrics.horizontalAdvance(piece);
+  }
+  return starts;
 }
 
 }  // namespace
@@ -68,10 +92,16 @@ class ReportWindowTest : public WindowTestBase {
     const std::vector<std::string> args{path_};
     QCOMPARE(veks::RunReportCli(args, out, err), 0);
     QCOMPARE(box()->toPlainText() + QLatin1Char('\n'), QString::fromStdString(out.str()));
-    // Afterwards the table shows the newest block, as "Последняя запись" does.
+    // Afterwards the table shows the newest block, as "Последняя запись" does,
+    // and the status line is the one its last load (a step back) wrote.
     auto* grid = find<QTableView>("StringGrid1");
-    QCOMPARE(grid->model()->index(0, 2).data().toString(),
-             QString::fromStdString(veks::NumberedTimeText(99)));
+    for (int row = 0; row < 16; ++row) {
+      QCOMPARE(grid->model()->index(row, 2).data().toString(),
+               QString::fromStdString(veks::NumberedTimeText(99 - row)));
+    }
+    QCOMPARE(find<QLabel>("Label1")->text(),
+             QString::fromStdString("Архив: файл " + path_ +
+                                    "  время: " + veks::RecordStampText(veks::NumberedRecord(99))));
     QVERIFY(services_->messages.isEmpty());
   }
 
@@ -94,6 +124,41 @@ class ReportWindowTest : public WindowTestBase {
     click("But3");
     QCOMPARE(services_->messages, QStringList{QStringLiteral("Архив не удается открыть")});
     QCOMPARE(box()->toPlainText(), QString());
+  }
+
+  // Every line of the demo archive's whole report has its columns where the
+  // header line has them, and the dates end inside the box.
+  void reportColumnsLineUpInTheBox() {
+    state_.ArchiveName = VEKS_DEMO_ARCHIVE;
+    click("But3");
+    QCOMPARE(box()->blockCount(), 1058);
+    const QList<qreal> header = PieceStarts(box(), boxLine(3));
+    QCOMPARE(header.size(),
+             8);  // "Событие", 3 TABs, "  Номер входа", 2 TABs, " Время", 2 TABs, "Дата"
+    QTextLayout* headerLayout = box()->document()->findBlockByNumber(3).layout();
+    QVERIFY(headerLayout->lineCount() > 0);
+    // The walk agrees with the box's own layout, which starts a margin in and
+    // rounds to its fixed-point grid.
+    const qreal margin = box()->document()->documentMargin();
+    const qreal laidOut =
+        headerLayout->lineAt(0).cursorToX(boxLine(3).lastIndexOf(QLatin1Char('\t')) + 1);
+    QVERIFY2(std::abs(laidOut - margin - header[7]) < 0.5, qPrintable(QString::number(laidOut)));
+    const qreal visible = box()->viewport()->width() - margin;
+    const QFontMetricsF metrics(box()->font());
+    for (int line = 4; line < box()->blockCount(); ++line) {
+      const QStringList pieces = boxLine(line).split(QLatin1Char('\t'));
+      const QList<qreal> starts = PieceStarts(box(), boxLine(line));
+      const qsizetype last = starts.size() - 1;
+      // The date is the last piece, the time the one before the two last TABs;
+      // a non-empty piece between the event and the time is the input text.
+      QCOMPARE(starts[last], header[7]);
+      QCOMPARE(starts[last - 2], header[5]);
+      for (qsizetype i = 1; i < last - 2; ++i) {
+        if (!pieces[i].isEmpty()) QCOMPARE(starts[i], header[3]);
+      }
+      QVERIFY2(starts[last] + metrics.horizontalAdvance(pieces[last]) <= visible,
+               qPrintable(boxLine(line)));
+    }
   }
 
   void printWholeReportToPdf() {
