@@ -1,13 +1,12 @@
 #include "cli/journal_cli.h"
 
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <variant>
 #include <vector>
 
 #include "cli/cli_args.h"
+#include "cli/descriptor_output.h"
 #include "journal/journal.h"
 #include "journal/journal_report.h"
 #include "report/event_export.h"
@@ -291,7 +290,7 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
   }
   out.flush();
   if (!out) {
-    err << "veks12-journal: " << std::strerror(errno != 0 ? errno : EIO) << '\n';
+    err << "veks12-journal: " << WriteErrorText(out) << '\n';
     return 1;
   }
   return code;

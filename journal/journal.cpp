@@ -155,15 +155,16 @@ class Journal::Storage {
     }
     sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     db_.exec("PRAGMA foreign_keys = ON");
-    // Reads go through a memory map and a page cache large enough for the
-    // indexes an import probes; sorts and the lookup's list stay in memory.
-    db_.exec("PRAGMA mmap_size = 268435456");
-    db_.exec("PRAGMA cache_size = -65536");
     db_.exec("PRAGMA temp_store = MEMORY");
     if ((flags & SQLITE_OPEN_READWRITE) != 0) {
       // WAL keeps committed imports through a crash of the process; a power
       // loss may cost the last ones, never the file's integrity.
       db_.exec("PRAGMA synchronous = NORMAL");
+      // An import probes the indexes at random places: it reads them through a
+      // memory map and keeps them in a page cache of its size. Reading streams
+      // the history and needs neither, so its memory stays small.
+      db_.exec("PRAGMA mmap_size = 268435456");
+      db_.exec("PRAGMA cache_size = -65536");
       if (db_.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db_);
     }
   }
@@ -534,27 +535,62 @@ std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrde
     while (list.step()) devices.emplace_back(list.integer(0), std::string(list.text(1)));
   }
 
-  // The filters given make the statement's shape; their values are bound.
-  std::string sql = "SELECT raw FROM events WHERE segment_id = ?1";
-  if (filter.fromDate) sql += " AND timestamp >= ?2";
-  if (filter.toDate) sql += " AND timestamp <= ?3";
-  if (filter.input) sql += " AND argument = ?4 AND code <= 4";
-  if (filter.eventText) sql += " AND event = ?5";
-  sql += order == EventOrder::kOldestFirst ? " ORDER BY seq" : " ORDER BY seq DESC";
   const std::string fromBound = filter.fromDate ? *filter.fromDate : std::string();
   const std::string toBound = filter.toDate ? *filter.toDate + "T23:59:59" : std::string();
+  // The filters given make a statement's shape; their values are bound.
+  // `via` names the index that finds the rows, or none for the segment's own
+  // order; a column written "+column" is kept from choosing an index itself.
+  const auto shape = [&](const char* select, const char* via) {
+    const std::string index = via != nullptr ? via : "";
+    std::string sql = std::string(select) + " FROM events" +
+                      (via != nullptr ? " INDEXED BY " + index : std::string()) +
+                      " WHERE segment_id = ?1";
+    const auto column = [&](const char* name, const char* owner) {
+      return std::string(index == owner ? "" : "+") + name;
+    };
+    if (filter.fromDate) sql += " AND " + column("timestamp", "events_timestamp") + " >= ?2";
+    if (filter.toDate) sql += " AND " + column("timestamp", "events_timestamp") + " <= ?3";
+    if (filter.input)
+      sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
+    if (filter.eventText) sql += " AND event = ?5";
+    return sql;
+  };
+  const auto bind = [&](SqliteStatement& statement, std::int64_t segment) {
+    statement.bind(1, segment);
+    if (filter.fromDate) statement.bind(2, std::string_view(fromBound));
+    if (filter.toDate) statement.bind(3, std::string_view(toBound));
+    if (filter.input) statement.bind(4, std::int64_t{*filter.input});
+    if (filter.eventText) statement.bind(5, std::string_view(*filter.eventText));
+  };
+  const char* const direction =
+      order == EventOrder::kOldestFirst ? " ORDER BY seq" : " ORDER BY seq DESC";
+  // An index pays when it leaves few rows to fetch and sort; otherwise the
+  // segment is read in its own order and the filters are checked row by row.
+  const auto chooseIndex = [&](const SegmentRow& segment) -> const char* {
+    const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
+    for (const char* index : {"events_timestamp", "events_argument"}) {
+      const bool applies = std::string_view(index) == "events_timestamp"
+                               ? filter.fromDate || filter.toDate
+                               : filter.input.has_value();
+      if (!applies) continue;
+      SqliteStatement& count =
+          statement("SELECT count(*) FROM (" + shape("SELECT 1", index) + " LIMIT ?6)");
+      bind(count, segment.id);
+      count.bind(6, few);
+      count.step();
+      if (count.integer(0) < few) return index;
+    }
+    return nullptr;
+  };
 
   std::int64_t visited = 0;
   for (const auto& [device, name] : devices) {
     const std::vector<SegmentRow> segments = orderedSegments(device);
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
-      SqliteStatement& query = statement(sql);
-      query.bind(1, segments[at].id);
-      if (filter.fromDate) query.bind(2, std::string_view(fromBound));
-      if (filter.toDate) query.bind(3, std::string_view(toBound));
-      if (filter.input) query.bind(4, std::int64_t{*filter.input});
-      if (filter.eventText) query.bind(5, std::string_view(*filter.eventText));
+      SqliteStatement& query =
+          statement(shape("SELECT raw", chooseIndex(segments[at])) + direction);
+      bind(query, segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (query.step()) {
         event.raw = RecordOf(query.blob(0));

@@ -1,6 +1,7 @@
 #include "report/event_export.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 
 #include "archive/event_decoder.h"
 
@@ -15,7 +16,10 @@ int DaysInMonth(int month, int year) {
 }
 
 void AppendCsvField(std::string& line, std::string_view field) {
-  if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+  const bool plain = std::none_of(field.begin(), field.end(), [](char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+  });
+  if (plain) {
     line += field;
     return;
   }
@@ -25,6 +29,12 @@ void AppendCsvField(std::string& line, std::string_view field) {
     line += c;
   }
   line += '"';
+}
+
+void AppendNumber(std::string& line, int value) {
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  line.append(digits, end);
 }
 
 void AppendJsonString(std::string& line, std::string_view text) {
@@ -55,19 +65,25 @@ std::optional<std::string> EventTimestamp(const EventRecord& e) {
       e[kHoursByte] > 23 || e[kMinutesByte] > 59 || e[kSecondsByte] > 59) {
     return std::nullopt;
   }
-  // Room for any int, so the compiler can prove no field is cut short.
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", year, month, day, e[kHoursByte],
-                e[kMinutesByte], e[kSecondsByte]);
-  return std::string(text);
+  std::string text = "20YY-MM-DDThh:mm:ss";
+  const auto put = [&](std::size_t at, int value) {
+    text[at] = static_cast<char>('0' + value / 10);
+    text[at + 1] = static_cast<char>('0' + value % 10);
+  };
+  put(2, e[kYearByte]);
+  put(5, month);
+  put(8, day);
+  put(11, e[kHoursByte]);
+  put(14, e[kMinutesByte]);
+  put(17, e[kSecondsByte]);
+  return text;
 }
 
 std::array<std::string, 4> TrimmedEventTexts(const EventRecord& event) {
   std::array<std::string, 4> texts = DecodeEventRow(event);
   for (std::string& text : texts) {
-    const auto first = text.find_first_not_of(' ');
-    text = first == std::string::npos ? std::string()
-                                      : text.substr(first, text.find_last_not_of(' ') - first + 1);
+    text.erase(text.find_last_not_of(' ') + 1);
+    text.erase(0, text.find_first_not_of(' '));
   }
   return texts;
 }
@@ -101,21 +117,30 @@ void EventExporter::write(const EventRecord& raw, std::string_view device, int s
   if (csv) {
     if (withPlace_) {
       AppendCsvField(line_, device);
-      line_ += ',' + std::to_string(segment) + ',';
+      line_ += ',';
+      AppendNumber(line_, segment);
+      line_ += ',';
     }
     line_ += stamp.value_or("");
     for (const std::string* text : texts) {
       line_ += ',';
       AppendCsvField(line_, *text);
     }
-    line_ += ',' + std::to_string(raw[kCodeByte]) + ',' + std::to_string(raw[kArgumentByte]) + ',' +
-             RawHex(raw) + "\r\n";
+    line_ += ',';
+    AppendNumber(line_, raw[kCodeByte]);
+    line_ += ',';
+    AppendNumber(line_, raw[kArgumentByte]);
+    line_ += ',';
+    line_ += RawHex(raw);
+    line_ += "\r\n";
   } else {
     line_ += '{';
     if (withPlace_) {
       line_ += "\"device\":";
       AppendJsonString(line_, device);
-      line_ += ",\"segment\":" + std::to_string(segment) + ',';
+      line_ += ",\"segment\":";
+      AppendNumber(line_, segment);
+      line_ += ',';
     }
     line_ += "\"timestamp\":";
     if (stamp) {
@@ -129,9 +154,13 @@ void EventExporter::write(const EventRecord& raw, std::string_view device, int s
       line_ += "\":";
       AppendJsonString(line_, *texts[i]);
     }
-    line_ += ",\"code\":" + std::to_string(raw[kCodeByte]) +
-             ",\"argument\":" + std::to_string(raw[kArgumentByte]) + ",\"raw\":\"" + RawHex(raw) +
-             "\"}\n";
+    line_ += ",\"code\":";
+    AppendNumber(line_, raw[kCodeByte]);
+    line_ += ",\"argument\":";
+    AppendNumber(line_, raw[kArgumentByte]);
+    line_ += ",\"raw\":\"";
+    line_ += RawHex(raw);
+    line_ += "\"}\n";
   }
   out_ << line_;
 }
