@@ -158,7 +158,7 @@ LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host,
     CopyBlock(ring, s.Cursor, block);
   }
 
-  table.setRow(0, {"Событие", "  Номер входа", " Время", "Дата"});
+  table.setRow(0, EventTable::HeaderRow());
   int rows = 0;
   if (filter) {
     rows = matches + 1;

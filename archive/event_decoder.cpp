@@ -87,8 +87,9 @@ constexpr std::string_view kModulePrefix = "   МУК ";
 
 // Appends a time or date field: decimal, with a "0" in front of a single digit.
 void AppendTwoDigit(std::string& out, std::uint8_t value) {
-  if (value < 10) out += '0';
-  out += std::to_string(value);
+  if (value >= 100) out += static_cast<char>('0' + value / 100);
+  out += static_cast<char>('0' + value / 10 % 10);
+  out += static_cast<char>('0' + value % 10);
 }
 
 std::string JoinFields(std::uint8_t a, std::uint8_t b, std::uint8_t c, char separator) {

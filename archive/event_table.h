@@ -18,6 +18,11 @@ class EventTable {
   static constexpr int kColumns = 4;
   static constexpr int kInitialRows = 17;
 
+  // The column titles the loader writes into row 0.
+  [[nodiscard]] static EventRow HeaderRow() {
+    return {"Событие", "  Номер входа", " Время", "Дата"};
+  }
+
   [[nodiscard]] int rowCount() const { return rowCount_; }
   void setRowCount(int rows) { rowCount_ = rows < 0 ? 0 : rows; }
 

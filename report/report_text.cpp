@@ -14,21 +14,29 @@ void AppendRows(const EventTable& table, int rowsShown, ReportSink& sink) {
   for (int row = 1; row <= rowsShown; ++row) sink.appendLine(ReportRowLine(table, row));
 }
 
+EventRow TableRow(const EventTable& table, int row) {
+  return {table.cell(0, row), table.cell(1, row), table.cell(2, row), table.cell(3, row)};
+}
+
 }  // namespace
 
+std::string ReportHeaderLine(const EventRow& header) {
+  return header[0] + Tabs(3) + header[1] + Tabs(2) + header[2] + Tabs(2) + header[3];
+}
+
 std::string ReportHeaderLine(const EventTable& table) {
-  return table.cell(0, 0) + Tabs(3) + table.cell(1, 0) + Tabs(2) + table.cell(2, 0) + Tabs(2) +
-         table.cell(3, 0);
+  return ReportHeaderLine(TableRow(table, 0));
+}
+
+std::string ReportRowLine(const EventRow& cells) {
+  const std::size_t eventChars = CharacterCount(cells[0]);
+  const int firstGap = eventChars < kEventTwoTabsFrom ? 3 : eventChars < kEventOneTabFrom ? 2 : 1;
+  const int secondGap = CharacterCount(cells[1]) < kInputTwoTabsFrom ? 3 : 2;
+  return cells[0] + Tabs(firstGap) + cells[1] + Tabs(secondGap) + cells[2] + Tabs(2) + cells[3];
 }
 
 std::string ReportRowLine(const EventTable& table, int row) {
-  const std::string& event = table.cell(0, row);
-  const std::string& input = table.cell(1, row);
-  const std::size_t eventChars = CharacterCount(event);
-  const int firstGap = eventChars < kEventTwoTabsFrom ? 3 : eventChars < kEventOneTabFrom ? 2 : 1;
-  const int secondGap = CharacterCount(input) < kInputTwoTabsFrom ? 3 : 2;
-  return event + Tabs(firstGap) + input + Tabs(secondGap) + table.cell(2, row) + Tabs(2) +
-         table.cell(3, row);
+  return ReportRowLine(TableRow(table, row));
 }
 
 void AppendReportHead(const EventTable& table, const std::string& statusLine, ReportSink& sink) {

@@ -30,11 +30,13 @@ inline constexpr std::size_t kEventTwoTabsFrom = 7;
 inline constexpr std::size_t kEventOneTabFrom = 18;
 inline constexpr std::size_t kInputTwoTabsFrom = 13;
 
-// The header line: cells of row 0 with three, two and two TABs between them.
-[[nodiscard]] std::string ReportHeaderLine(const EventTable& table);
+// The header line: the header cells with three, two and two TABs between them.
+[[nodiscard]] std::string ReportHeaderLine(const EventRow& header);
+[[nodiscard]] std::string ReportHeaderLine(const EventTable& table);  // of row 0
 
-// The line of data row `row`: the gaps of the TAB gap rule after the event and
-// the input text, always two TABs after the time.
+// The line of one row's cells: the gaps of the TAB gap rule after the event
+// and the input text, always two TABs after the time.
+[[nodiscard]] std::string ReportRowLine(const EventRow& cells);
 [[nodiscard]] std::string ReportRowLine(const EventTable& table, int row);
 
 // Title, the line-feed line (two empty lines) and the header line.

@@ -1,0 +1,149 @@
+// The event journal: one SQLite file that stitches successive archive copies
+// of each device into one long history, and reads it back.
+//
+// Opening checks the file before anything writes to it: a file that is not a
+// journal of this program (an empty one included), or one of a newer schema
+// version, is refused and left byte for byte as it was. Each archive imports
+// in a transaction of its own; two imports at once wait for each other.
+// No exception leaves this interface: failures are JournalError values.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "archive/archive_format.h"
+
+namespace veks {
+
+inline constexpr const char* kMsgJournalMissing = "Журнал не найден";
+inline constexpr const char* kMsgNotAJournal = "Файл не является журналом событий";
+inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
+inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
+inline constexpr const char* kMsgJournalNoEvents = "нет событий";
+
+struct JournalError {
+  enum class Kind {
+    kMissing,        // the journal file does not exist (reading only)
+    kNotJournal,     // not a journal of this program
+    kNewerVersion,   // written by a newer version of the program
+    kUnknownDevice,  // a device filter names no device
+    kNoEvents,       // no event passes the filters
+    kArchive,        // the archive copy could not be read (its loader message)
+    kStorage,        // SQLite failed (the message says how)
+  };
+  Kind kind;
+  std::string message;
+};
+
+template <typename T>
+class JournalResult {
+ public:
+  JournalResult(T value) : value_(std::move(value)) {}  // NOLINT: a result converts from its value
+  JournalResult(JournalError error) : value_(std::move(error)) {}  // NOLINT
+
+  [[nodiscard]] bool ok() const { return std::holds_alternative<T>(value_); }
+  [[nodiscard]] T& value() { return std::get<T>(value_); }
+  [[nodiscard]] const T& value() const { return std::get<T>(value_); }
+  [[nodiscard]] const JournalError& error() const { return std::get<JournalError>(value_); }
+
+ private:
+  std::variant<T, JournalError> value_;
+};
+
+struct ImportOutcome {
+  enum class Kind {
+    kEmptyCopy,    // the copy holds no events; nothing stored
+    kAlreadyHeld,  // every event of the copy was in the journal already
+    kAdded,        // the history grew or segments were joined
+  };
+  Kind kind = Kind::kEmptyCopy;
+  std::string device;
+  std::int64_t newEvents = 0;
+  bool newSegment = false;      // began a segment of its own beside earlier history
+  bool joinedSegments = false;  // made two or more segments one
+};
+
+struct DeviceSummary {
+  std::string name;
+  std::int64_t events = 0;
+  std::int64_t segments = 0;
+  // Timestamps of the first and the last event that has one, in device order.
+  std::optional<std::string> firstTimestamp;
+  std::optional<std::string> lastTimestamp;
+};
+
+// Which events a query passes. Dates are "YYYY-MM-DD" and compare with the
+// date of an event's timestamp, both ends included; an event without a
+// timestamp fails when either is given.
+struct EventFilter {
+  std::optional<std::string> device;
+  std::optional<std::string> fromDate;
+  std::optional<std::string> toDate;
+  std::optional<int> input;              // events with code 0-4 whose argument is this
+  std::optional<std::string> eventText;  // the event cell's text, trimmed
+};
+
+enum class EventOrder {
+  kOldestFirst,  // devices by name, segments in order, events in device order
+  kNewestFirst,  // each device's events in reverse; devices still by name
+};
+
+struct JournalEvent {
+  std::string_view device;  // valid during the visit
+  int segment = 0;          // number of the segment in the device's order, from 1
+  EventRecord raw{};
+};
+
+// Return false to stop the query.
+using EventVisitor = std::function<bool(const JournalEvent&)>;
+
+class Journal {
+ public:
+  enum class Access {
+    kRead,    // the file must exist; nothing is written to it
+    kImport,  // created, with its folders, where no file exists
+  };
+  static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
+  ~Journal();
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+
+  // Imports one archive copy in a transaction of its own. With `device` the
+  // copy joins that device (created when new); without, the device whose
+  // history holds the copy, else the one device it overlaps, else a new
+  // device named after the file's stem (" 2", " 3", ... when taken).
+  JournalResult<ImportOutcome> importArchive(const std::string& archive,
+                                             const std::optional<std::string>& device);
+
+  // Every device, by name.
+  JournalResult<std::vector<DeviceSummary>> devices();
+
+  // Visits the events that pass the filter in the given order and returns
+  // how many it visited. kUnknownDevice when the device filter names none,
+  // kNoEvents when no event passes.
+  JournalResult<std::int64_t> forEachEvent(const EventFilter& filter, EventOrder order,
+                                           const EventVisitor& visit);
+
+  class Storage;
+
+ private:
+  explicit Journal(std::unique_ptr<Storage> storage);
+  std::unique_ptr<Storage> storage_;
+};
+
+// The journal's file when none is named: $XDG_DATA_HOME/veks12/journal.sqlite,
+// where an unset, empty or relative XDG_DATA_HOME means $HOME/.local/share.
+// Nothing when HOME is unset, empty or relative too.
+[[nodiscard]] std::optional<std::string> DefaultJournalPath(const char* xdgDataHome,
+                                                            const char* home);
+
+// A device name an operator may give: not empty, valid UTF-8, no control characters.
+[[nodiscard]] bool IsValidDeviceName(std::string_view name);
+
+}  // namespace veks

@@ -1,0 +1,140 @@
+#include "journal/journal_schema.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace veks {
+namespace {
+
+// Version 1. The history of a device is its segments in order; a segment's
+// events are ordered by seq. Texts are those the window's table shows,
+// without leading and trailing blanks.
+constexpr const char* kSchemaV1 = R"sql(
+CREATE TABLE devices (
+  id    INTEGER PRIMARY KEY,
+  name  TEXT NOT NULL UNIQUE
+);
+CREATE TABLE segments (
+  id              INTEGER PRIMARY KEY,
+  device_id       INTEGER NOT NULL REFERENCES devices(id),
+  rank            INTEGER NOT NULL,
+  first_seq       INTEGER NOT NULL,
+  last_seq        INTEGER NOT NULL,
+  event_count     INTEGER NOT NULL,
+  last_timestamp  TEXT
+);
+CREATE INDEX segments_device ON segments(device_id, last_timestamp, rank);
+CREATE TABLE events (
+  segment_id  INTEGER NOT NULL REFERENCES segments(id),
+  seq         INTEGER NOT NULL,
+  raw         BLOB NOT NULL,
+  code        INTEGER NOT NULL,
+  argument    INTEGER NOT NULL,
+  timestamp   TEXT,
+  date        TEXT NOT NULL,
+  time        TEXT NOT NULL,
+  event       TEXT NOT NULL,
+  input       TEXT NOT NULL,
+  PRIMARY KEY (segment_id, seq)
+) WITHOUT ROWID;
+CREATE INDEX events_raw ON events(raw);
+CREATE INDEX events_timestamp ON events(segment_id, timestamp);
+CREATE INDEX events_argument ON events(segment_id, argument);
+CREATE TABLE imports (
+  id           INTEGER PRIMARY KEY,
+  device_id    INTEGER NOT NULL REFERENCES devices(id),
+  archive      TEXT NOT NULL,
+  imported_at  TEXT NOT NULL,
+  copy_events  INTEGER NOT NULL,
+  new_events   INTEGER NOT NULL
+);
+CREATE VIEW history AS
+  SELECT d.name AS device,
+         (SELECT count(*) FROM segments o
+           WHERE o.device_id = s.device_id
+             AND (o.last_timestamp IS NULL, coalesce(o.last_timestamp, ''), o.rank)
+               <= (s.last_timestamp IS NULL, coalesce(s.last_timestamp, ''), s.rank)) AS segment,
+         e.seq, e.timestamp, e.date, e.time, e.event, e.input, e.code, e.argument,
+         lower(hex(e.raw)) AS raw
+    FROM events e JOIN segments s ON s.id = e.segment_id JOIN devices d ON d.id = s.device_id;
+)sql";
+
+// Big-endian 32-bit field of the database header.
+std::int64_t HeaderField(const std::array<unsigned char, 100>& header, std::size_t at) {
+  return std::int64_t{header[at]} << 24 | header[at + 1] << 16 | header[at + 2] << 8 |
+         header[at + 3];
+}
+
+std::string TempName(const std::string& path) {
+  std::random_device random;
+  return path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(random());
+}
+
+}  // namespace
+
+JournalFileKind InspectJournalFile(const std::string& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return JournalFileKind::kNotJournal;
+  std::ifstream file(path, std::ios::binary);
+  std::array<unsigned char, 100> header{};
+  file.read(reinterpret_cast<char*>(header.data()), header.size());
+  if (!file || file.gcount() != static_cast<std::streamsize>(header.size())) {
+    return JournalFileKind::kNotJournal;
+  }
+  static constexpr char kMagic[] = "SQLite format 3";  // with its closing zero: 16 bytes
+  if (std::memcmp(header.data(), kMagic, sizeof kMagic) != 0 ||
+      HeaderField(header, 68) != kJournalApplicationId) {
+    return JournalFileKind::kNotJournal;
+  }
+  return HeaderField(header, 60) > kJournalSchemaVersion ? JournalFileKind::kNewer
+                                                         : JournalFileKind::kJournal;
+}
+
+void CreateJournalFile(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
+  const std::string temp = TempName(path);
+  try {
+    {
+      SqliteDb db(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+      // The header fields are written in rollback mode, so they are in the
+      // main file before it gets its name; WAL is switched on after.
+      db.exec("BEGIN");
+      db.exec("PRAGMA application_id = " + std::to_string(kJournalApplicationId));
+      db.exec("PRAGMA user_version = 0");
+      db.exec("COMMIT");
+      MigrateJournal(db);
+      db.exec("PRAGMA journal_mode = WAL");
+    }
+    if (::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+      throw SqliteError(SQLITE_CANTOPEN, path + ": " + std::strerror(errno));
+    }
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    throw;
+  }
+  std::error_code ignored;
+  std::filesystem::remove(temp, ignored);
+}
+
+void MigrateJournal(SqliteDb& db) {
+  // Each step takes the journal from version i to i + 1.
+  static constexpr const char* kSteps[] = {kSchemaV1};
+  static_assert(std::size(kSteps) == kJournalSchemaVersion);
+  SqliteTransaction transaction(db);
+  for (std::int64_t version = db.pragmaInteger("user_version"); version < kJournalSchemaVersion;
+       ++version) {
+    db.exec(kSteps[version]);
+    db.exec("PRAGMA user_version = " + std::to_string(version + 1));
+  }
+  transaction.commit();
+}
+
+}  // namespace veks

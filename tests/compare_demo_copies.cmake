@@ -1,0 +1,11 @@
+execute_process(COMMAND ${GENERATOR} ${OUTPUT} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "make_demo_copies failed: ${result}")
+endif()
+foreach(name boiler-1.dat boiler-2.dat boiler-3.dat)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT}/${name} ${EXPECTED}/${name}
+                  RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "samples/journal/${name} differs from what tools/make_demo_copies makes")
+  endif()
+endforeach()

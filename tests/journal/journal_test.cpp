@@ -1,0 +1,258 @@
+#include "journal/journal.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "journal/copy_events.h"
+#include "journal/stitch.h"
+#include "tests/file_snapshot.h"
+#include "tests/journal/history_expectation.h"
+
+extern char** environ;
+
+namespace veks {
+namespace {
+
+std::unique_ptr<Journal> OpenJournal(const std::string& path, Journal::Access access) {
+  auto opened = Journal::Open(path, access);
+  if (!opened.ok()) ADD_FAILURE() << opened.error().message;
+  return opened.ok() ? std::move(opened.value()) : nullptr;
+}
+
+// The journal's history, oldest first: one list of events per segment.
+std::vector<std::vector<EventRecord>> Exported(Journal& journal, const EventFilter& filter = {}) {
+  std::vector<std::vector<EventRecord>> segments;
+  int segment = 0;
+  (void)journal.forEachEvent(filter, EventOrder::kOldestFirst, [&](const JournalEvent& e) {
+    if (e.segment != segment) segments.emplace_back();
+    segment = e.segment;
+    segments.back().push_back(e.raw);
+    return true;
+  });
+  return segments;
+}
+
+std::int64_t Count(const std::string& journal, const char* sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+  const std::int64_t value = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return value;
+}
+
+std::string IntegrityCheck(const std::string& journal) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr);
+  std::string result = sqlite3_step(stmt) == SQLITE_ROW
+                           ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))
+                           : "no answer";
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return result;
+}
+
+pid_t SpawnJournalTool(std::vector<std::string> args) {
+  args.insert(args.begin(), VEKS_JOURNAL_TOOL);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+class JournalTest : public testing::Test {
+ protected:
+  TempDir dir_;
+  std::string journal_ = dir_.file("journal.sqlite");
+
+  std::vector<std::string> writeCopies(const SimulatedCopies& copies) {
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < copies.archives.size(); ++i) {
+      paths.push_back(dir_.file("copy" + std::to_string(i) + ".dat"));
+      copies.archives[i].writeTo(paths.back());
+    }
+    return paths;
+  }
+};
+
+// The stored history equals the stream's events that the copies cover, split
+// where copies do not overlap, whatever the order; repeated imports change
+// nothing, and the archives are never touched.
+TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    SimulatedCopies copies(seed, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
+    const std::vector<std::string> paths = writeCopies(copies);
+    std::vector<FileSnapshot> before;
+    for (const std::string& path : paths) {
+      before.emplace_back(path);
+      ASSERT_EQ(std::get<std::vector<EventRecord>>(ReadCopyEvents(path)),
+                copies.events(before.size() - 1));
+    }
+    const std::string journal = dir_.file("j" + std::to_string(seed) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    for (const std::size_t copy : copies.importOrder()) {
+      ASSERT_TRUE(j->importArchive(paths[copy], std::string("котёл")).ok());
+    }
+    const auto history = Exported(*j);
+    EXPECT_EQ(history, copies.expectedSegments()) << "seed " << seed;
+    for (const std::string& path : paths) {
+      const auto again = j->importArchive(path, std::nullopt);
+      ASSERT_TRUE(again.ok());
+      EXPECT_NE(again.value().kind, ImportOutcome::Kind::kAdded);
+    }
+    EXPECT_EQ(Exported(*j), history);
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
+    for (std::size_t i = 0; i < paths.size(); ++i) EXPECT_EQ(FileSnapshot(paths[i]), before[i]);
+  }
+}
+
+TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
+  SimulatedCopies copies(7, 1, 500);
+  const std::string good = writeCopies(copies).front();
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  ASSERT_TRUE(j->importArchive(good, std::nullopt).ok());
+  const std::string damaged = dir_.file("damaged.dat");
+  ArchiveBuilder(copies.archives.front()).setWriteOffset(12).writeTo(damaged);
+  const std::string empty = dir_.file("empty.dat");
+  ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
+  const std::string missing = dir_.file("missing.dat");
+
+  const FileSnapshot journalBefore(journal_);
+  for (const auto& [archive, message] : std::vector<std::pair<std::string, std::string>>{
+           {damaged, "Архив поврежден: неверный указатель записи"},
+           {missing, "Архив не удается открыть"},
+           {dir_.path().string(), "Архив не удается открыть"},
+           {"", "Не задано имя файла архива"}}) {
+    const auto result = j->importArchive(archive, std::nullopt);
+    ASSERT_FALSE(result.ok()) << archive;
+    EXPECT_EQ(result.error().message, message);
+  }
+  const auto none = j->importArchive(empty, std::nullopt);
+  ASSERT_TRUE(none.ok());
+  EXPECT_EQ(none.value().kind, ImportOutcome::Kind::kEmptyCopy);
+  EXPECT_EQ(FileSnapshot(journal_), journalBefore);
+  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports"), 1);
+  EXPECT_FALSE(std::filesystem::exists(missing));
+}
+
+// Files that are no journal of this version are refused, for reading and for
+// importing, and left byte for byte as they were.
+TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
+  const std::string garbage = dir_.file("garbage.sqlite");
+  WriteBytes(garbage, std::vector<std::uint8_t>(4096, 0x5A));
+  const std::string empty = dir_.file("empty.sqlite");
+  WriteBytes(empty, {});
+  const std::string foreign = dir_.file("foreign.sqlite");
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(foreign.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE events(x); INSERT INTO events VALUES (1);", nullptr, nullptr,
+                 nullptr);
+    sqlite3_close(db);
+  }
+  const std::string newer = dir_.file("newer.sqlite");
+  OpenJournal(newer, Journal::Access::kImport).reset();
+  std::vector<char> bytes = FileSnapshot(newer).bytes;
+  bytes[63] = 2;  // the user version, big-endian at offset 60
+  WriteBytes(newer, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+
+  for (const auto& [path, message] :
+       std::vector<std::pair<std::string, std::string>>{{garbage, kMsgNotAJournal},
+                                                        {empty, kMsgNotAJournal},
+                                                        {foreign, kMsgNotAJournal},
+                                                        {dir_.path().string(), kMsgNotAJournal},
+                                                        {newer, kMsgNewerJournal}}) {
+    const bool isFile = std::filesystem::is_regular_file(path);
+    const std::optional<FileSnapshot> before =
+        isFile ? std::optional<FileSnapshot>(FileSnapshot(path)) : std::nullopt;
+    for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
+      const auto opened = Journal::Open(path, access);
+      ASSERT_FALSE(opened.ok()) << path;
+      EXPECT_EQ(opened.error().message, message) << path;
+    }
+    if (isFile) {
+      EXPECT_EQ(FileSnapshot(path), *before) << path;
+    }
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << path;
+  }
+  const auto missing = Journal::Open(dir_.file("none.sqlite"), Journal::Access::kRead);
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.error().kind, JournalError::Kind::kMissing);
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("none.sqlite")));
+}
+
+// An import killed at any moment leaves a sound journal that holds exactly
+// the archives whose import committed, in the order they were given.
+TEST_F(JournalTest, KilledImportsLeaveExactlyTheCommittedArchives) {
+  SimulatedCopies copies(11, 40, 300);
+  const std::vector<std::string> paths = writeCopies(copies);
+  std::vector<std::string> args = {"--journal", journal_, "import", "--device", "d", "--"};
+  args.insert(args.end(), paths.begin(), paths.end());
+  std::mt19937 random(3);
+  std::int64_t committed = 0;
+  for (int round = 0; round < 25 && committed < static_cast<std::int64_t>(paths.size()); ++round) {
+    const pid_t child = SpawnJournalTool(args);
+    std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 40000));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!std::filesystem::exists(journal_)) continue;
+
+    ASSERT_EQ(IntegrityCheck(journal_), "ok") << "round " << round;
+    committed = Count(journal_, "SELECT count(*) FROM imports");
+    MemoryHistory expected;
+    for (std::int64_t i = 0; i < committed; ++i) {
+      expected.import(copies.events(static_cast<std::size_t>(i)));
+    }
+    std::vector<std::vector<EventRecord>> segments;
+    for (const Segment& s : expected.segments()) segments.push_back(s.events);
+    auto j = OpenJournal(journal_, Journal::Access::kRead);
+    ASSERT_EQ(Exported(*j), segments) << "round " << round << ", " << committed << " committed";
+  }
+  EXPECT_GT(committed, 0);
+}
+
+TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
+  SimulatedCopies first(21, 30, 400), second(22, 30, 400);
+  std::vector<std::string> a = {"--journal", journal_, "import", "--device", "first"};
+  std::vector<std::string> b = {"--journal", journal_, "import", "--device", "second"};
+  for (std::size_t i = 0; i < first.archives.size(); ++i) {
+    a.push_back(dir_.file("a" + std::to_string(i) + ".dat"));
+    first.archives[i].writeTo(a.back());
+    b.push_back(dir_.file("b" + std::to_string(i) + ".dat"));
+    second.archives[i].writeTo(b.back());
+  }
+  const pid_t pa = SpawnJournalTool(a), pb = SpawnJournalTool(b);
+  int sa = -1, sb = -1;
+  waitpid(pa, &sa, 0);
+  waitpid(pb, &sb, 0);
+  EXPECT_EQ(sa, 0);
+  EXPECT_EQ(sb, 0);
+  auto j = OpenJournal(journal_, Journal::Access::kRead);
+  EventFilter filter;
+  filter.device = "first";
+  EXPECT_EQ(Exported(*j, filter), first.expectedSegments());
+  filter.device = "second";
+  EXPECT_EQ(Exported(*j, filter), second.expectedSegments());
+}
+
+}  // namespace
+}  // namespace veks
