@@ -145,6 +145,7 @@ std::optional<std::string> DefaultJournalPath(const char* xdgDataHome, const cha
 class Journal::Storage {
  public:
   Storage(const std::string& path, int flags) : db_(path, flags) {
+    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     // The header was checked before the file was opened; the version is asked
     // again here because a newer program may have changed it since.
     if (db_.pragmaInteger("application_id") != kJournalApplicationId) {
@@ -153,7 +154,6 @@ class Journal::Storage {
     if (db_.pragmaInteger("user_version") > kJournalSchemaVersion) {
       throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
     }
-    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     db_.exec("PRAGMA foreign_keys = ON");
     db_.exec("PRAGMA temp_store = MEMORY");
     if ((flags & SQLITE_OPEN_READWRITE) != 0) {
@@ -173,6 +173,15 @@ class Journal::Storage {
                        const std::optional<std::string>& deviceName);
   std::vector<DeviceSummary> devices();
   std::int64_t forEachEvent(const EventFilter& filter, EventOrder order, const EventVisitor& visit);
+
+  // Resets every statement. One that was stepped to a row and left there
+  // holds a read snapshot: the next import could not take the write lock once
+  // another process has written (SQLite then reports the journal locked at
+  // once, without waiting), and checkpoints could not finish. Every operation
+  // of the journal ends with this.
+  void releaseStatements() {
+    for (auto& [sql, statement] : statements_) statement.reset();
+  }
 
  private:
   struct Choice {
@@ -623,6 +632,19 @@ auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
 
 }  // namespace
 
+namespace {
+
+// Resets the storage's statements when an operation ends, however it ends.
+struct Released {
+  explicit Released(Journal::Storage& storage) : storage(storage) {}
+  ~Released() { storage.releaseStatements(); }
+  Released(const Released&) = delete;
+  Released& operator=(const Released&) = delete;
+  Journal::Storage& storage;
+};
+
+}  // namespace
+
 Journal::Journal(std::unique_ptr<Storage> storage) : storage_(std::move(storage)) {}
 Journal::~Journal() = default;
 
@@ -655,16 +677,23 @@ JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
   const auto& events = std::get<std::vector<EventRecord>>(read);
-  return Guarded([&] { return storage_->import(archive, events, device); });
+  return Guarded([&] {
+    const Released released(*storage_);
+    return storage_->import(archive, events, device);
+  });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
-  return Guarded([&] { return storage_->devices(); });
+  return Guarded([&] {
+    const Released released(*storage_);
+    return storage_->devices();
+  });
 }
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
   return Guarded([&]() -> std::int64_t {
+    const Released released(*storage_);
     const std::int64_t visited = storage_->forEachEvent(filter, order, visit);
     if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
     return visited;
