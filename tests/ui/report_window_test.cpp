@@ -1,11 +1,18 @@
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -13,10 +20,12 @@
 #include <sstream>
 
 #include "cli/report_cli.h"
+#include "tests/file_snapshot.h"
 #include "tests/ui/window_test_base.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/doc_application.h"
+#include "ui/report_file.h"
 
 using veks::ArchiveBuilder;
 
@@ -27,6 +36,34 @@ QString RunTool(const QString& program, const QStringList& arguments) {
   process.start(program, arguments);
   if (!process.waitForFinished(30000) || process.exitCode() != 0) return QStringLiteral("<failed>");
   return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// The line of `pdfinfo` that begins with `key`.
+QString PdfInfo(const QString& pdf, const QString& key) {
+  const QStringList lines = RunTool(QStringLiteral("pdfinfo"), {pdf}).split(QLatin1Char('\n'));
+  for (const QString& line : lines) {
+    if (line.startsWith(key)) return line;
+  }
+  return QString();
+}
+
+// Runs `answer` on the modal dialog that the next blocking call opens.
+void WhenFileDialog(std::function<void(QFileDialog*)> answer) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+      poll->deleteLater();
+      poll->stop();
+      answer(dialog);
+    }
+  });
+  poll->start();
 }
 
 // Where each TAB-separated piece of `line` starts in `box`, walked with the
@@ -58,6 +95,20 @@ class ReportWindowTest : public WindowTestBase {
  private:
   QPlainTextEdit* box() const { return find<QPlainTextEdit>("RichEdit1"); }
   QString boxLine(int line) const { return box()->document()->findBlockByNumber(line).text(); }
+  // A name in the test's folder.
+  QString file(const QString& name) const {
+    return QString::fromStdString(dir_->file(name.toStdString()));
+  }
+  QString cliReport(std::vector<std::string> args) const {
+    std::ostringstream out, err;
+    args.push_back(path_);
+    return veks::RunReportCli(args, out, err) == 0 ? QString::fromStdString(out.str()) : "<failed>";
+  }
+  void save(const QString& name, const QString& filter) {
+    services_->saveAnswers = {SaveChoice{name, filter}};
+    QTest::keyClick(find<QTableView>("StringGrid1"), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(services_->saveAnswers.empty());
+  }
 
  private slots:
   void init() {
@@ -211,6 +262,148 @@ class ReportWindowTest : public WindowTestBase {
                 .contains(QStringLiteral("Печать  выделенной части архива")));
   }
 
+  // "Сохранить отчет…" is the third item of "Файл"; Ctrl+S runs it from any
+  // control. The text file is the box's lines, each ended by a line feed:
+  // byte for byte what veks12-report prints for the same report.
+  void savedTextIsTheReportLineByLine_data() {
+    QTest::addColumn<QString>("report");
+    QTest::newRow("whole archive") << "But3";
+    QTest::newRow("block") << "But1";
+    QTest::newRow("empty box") << "";
+  }
+  void savedTextIsTheReportLineByLine() {
+    QFETCH(QString, report);
+    const QString expected = report == QLatin1String("But3")   ? cliReport({})
+                             : report == QLatin1String("But1") ? cliReport({"--block", "1"})
+                                                               : QString();
+    click("Button8");
+    if (!report.isEmpty()) click(report.toLatin1().constData());
+    QAction* item = find<QMenu>("N1File")->actions().value(2);
+    QCOMPARE(item, find<QAction>("ASaveReport"));
+    QCOMPARE(item->text(), QStringLiteral("Сохранить отчет\u2026"));
+    QCOMPARE(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    save(file("report.txt"), kReportTextFilter);
+    QCOMPARE(
+        services_->dialogs,
+        QStringList{QStringLiteral("Сохранить отчет|Документ PDF (*.pdf);;Текст UTF-8 (*.txt)")});
+    QCOMPARE(FileBytes(file("report.txt")), expected.toUtf8());
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  // The PDF is the whole-report print: the same pages with the same text.
+  void savedPdfHasThePagesOfThePrint() {
+    click("Button8");
+    click("But3");
+    save(file("saved.pdf"), kReportPdfFilter);
+    services_->printToPdf = file("printed.pdf");
+    click("But5");
+    const QStringList layout{QStringLiteral("-layout"), QStringLiteral("-")};
+    const QString saved =
+        RunTool(QStringLiteral("pdftotext"), QStringList{file("saved.pdf")} + layout);
+    QVERIFY2(saved.startsWith(QString::fromStdString("Архив: файл " + path_)),
+             qPrintable(saved.left(200)));
+    QCOMPARE(saved,
+             RunTool(QStringLiteral("pdftotext"), QStringList{file("printed.pdf")} + layout));
+    for (const QString& key : {QStringLiteral("Pages:"), QStringLiteral("Page size:")}) {
+      QVERIFY(!PdfInfo(file("saved.pdf"), key).isEmpty());
+      QCOMPARE(PdfInfo(file("saved.pdf"), key), PdfInfo(file("printed.pdf"), key));
+    }
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  // Whatever way the name reaches the archive, the archive stays as it was.
+  void saveNeverWritesOverTheArchive_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("the archive's name") << "archive.dat" << kReportPdfFilter;
+    QTest::newRow("relative parts") << "sub/../archive.dat" << kReportTextFilter;
+    QTest::newRow("symbolic link") << "link.pdf" << kReportPdfFilter;
+    QTest::newRow("hard link") << "hard.txt" << kReportTextFilter;
+  }
+  void saveNeverWritesOverTheArchive() {
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QVERIFY(QDir().mkpath(file("sub")));
+    QVERIFY(QFile::link(QString::fromStdString(path_), file("link.pdf")));
+    std::filesystem::create_hard_link(path_, dir_->file("hard.txt"));
+    const veks::FileSnapshot before(path_);
+    click("Button8");
+    click("But3");
+    save(file(name), filter);
+    QCOMPARE(services_->messages,
+             QStringList{QStringLiteral("Отчет нельзя сохранить в файл архива")});
+    QVERIFY(veks::FileSnapshot(path_) == before);
+  }
+
+  void cancelledSaveWritesNothing() {
+    click("Button8");
+    click("But3");
+    const QStringList before = QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    services_->saveAnswers = {std::nullopt};
+    find<QAction>("ASaveReport")->trigger();
+    QCOMPARE(services_->dialogs.size(), 1);
+    QCOMPARE(QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  // A file that cannot be made is said, with the system's reason. /sys takes
+  // no new file even from root.
+  void unwritableTargetIsNamedInAMessage_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("folder without writing") << "/sys/report.pdf" << kReportPdfFilter;
+    QTest::newRow("missing folder") << "missing/report.txt" << kReportTextFilter;
+    QTest::newRow("folder is a file") << "archive.dat/report.pdf" << kReportPdfFilter;
+  }
+  void unwritableTargetIsNamedInAMessage() {
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    name = QDir(file("")).absoluteFilePath(name);
+    click("Button8");
+    click("But1");
+    const QString report = box()->toPlainText();
+    save(name, filter);
+    QCOMPARE(services_->messages.size(), 1);
+    const QString prefix = QStringLiteral("Отчет не удается сохранить в файл %1: ").arg(name);
+    QVERIFY2(services_->messages[0].startsWith(prefix), qPrintable(services_->messages[0]));
+    QVERIFY(services_->messages[0].size() > prefix.size());
+    QVERIFY(!QFileInfo::exists(name));
+    QCOMPARE(box()->toPlainText(), report);
+  }
+
+  // The real save dialog: Qt's own, not the platform's; a name without a
+  // suffix gets the chosen filter's; the next save starts where the last one
+  // went.
+  void saveDialogAddsTheSuffixAndKeepsTheFolder() {
+    QtUiServices real;
+    const QString folder = file("reports");
+    QVERIFY(QDir().mkpath(folder));
+    const QStringList filters{kReportPdfFilter, kReportTextFilter};
+    bool ownDialog = false;
+    WhenFileDialog([&](QFileDialog* dialog) {
+      ownDialog = dialog->testOption(QFileDialog::DontUseNativeDialog) &&
+                  dialog->acceptMode() == QFileDialog::AcceptSave;
+      dialog->setDirectory(folder);
+      QTest::keyClick(dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")), Qt::Key_Down);
+      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("r"));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    const std::optional<SaveChoice> chosen =
+        real.saveFileName(window_.get(), QStringLiteral("Сохранить отчет"), filters);
+    QVERIFY(ownDialog);
+    QVERIFY(chosen.has_value());
+    QCOMPARE(chosen->fileName, folder + QStringLiteral("/r.txt"));
+    QCOMPARE(chosen->filter, kReportTextFilter);
+
+    QString startFolder;
+    WhenFileDialog([&](QFileDialog* dialog) {
+      startFolder = dialog->directory().absolutePath();
+      static_cast<QDialog*>(dialog)->reject();
+    });
+    QVERIFY(!real.saveFileName(window_.get(), QStringLiteral("Сохранить отчет"), filters));
+    QCOMPARE(startFolder, folder);
+  }
+
   void cancelledSelectionPrintKeepsTheSelection() {
     click("Button8");
     click("But1");
@@ -226,6 +419,10 @@ class ReportWindowTest : public WindowTestBase {
 };
 
 int main(int argc, char** argv) {
+  // The save dialog keeps its folder, and Qt's file dialog its state, in the
+  // user's settings: here in a folder of the test's own.
+  QTemporaryDir settings;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   ReportWindowTest test;
