@@ -42,9 +42,6 @@ QByteArray ReportTextBytes(const QTextDocument& report) {
 std::optional<QString> SaveReport(const QPlainTextEdit& box, const QString& fileName,
                                   ReportFileFormat format) {
   QSaveFile file(fileName);
-  // An existing file in a folder where no new file can be made is written
-  // in place.
-  file.setDirectWriteFallback(true);
   if (!file.open(QIODevice::WriteOnly)) return file.errorString();
   if (format == ReportFileFormat::kPdf) {
     WritePdf(box, file);
