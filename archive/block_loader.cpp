@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <span>
 
 #include "archive/archive_file.h"
@@ -169,9 +170,12 @@ LoadOutcome RunBlockLoader(ViewState& s, EventTable& table, LoaderHost& host,
   list[static_cast<std::size_t>(rows - 1)] = EventRecord{};
   table.setRowCount(rows);
   // One row more than the records: the zero slot after them gives the blank
-  // row that lies just past the displayed rows.
+  // row that lies just past the displayed rows. That row shows no record of
+  // the archive, so it keeps none; an empty slot among the records does.
   for (int i = 0; i < rows; ++i) {
-    table.setRow(i + 1, DecodeEventRow(list[static_cast<std::size_t>(i)]));
+    const EventRecord& record = list[static_cast<std::size_t>(i)];
+    table.setRow(i + 1, DecodeEventRow(record),
+                 i + 1 < rows ? std::optional<EventRecord>(record) : std::nullopt);
   }
   s.RowsShown = rows;
   ClearRequests(s);

@@ -1,6 +1,7 @@
 #include "cli/report_cli.h"
 
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -8,13 +9,15 @@
 #include "archive/block_loader.h"
 #include "cli/cli_args.h"
 #include "cli/descriptor_output.h"
+#include "report/event_export.h"
 #include "report/report_text.h"
 
 namespace veks {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: veks12-report [--block N | --input N | --date DD.MM.YY] [--] ARCHIVE\n"
+    "Usage: veks12-report [--block N | --input N | --date DD.MM.YY] [--format FORMAT]\n"
+    "                     [--] ARCHIVE\n"
     "\n"
     "Prints a report of a device event archive (.dat), as the window composes it.\n"
     "\n"
@@ -22,6 +25,8 @@ constexpr std::string_view kUsage =
     "  --block N          the block N counted from the newest (1 to 62)\n"
     "  --input N          every record of input N (1 to 255)\n"
     "  --date DD.MM.YY    the block that starts with the newest record of that date\n"
+    "  --format FORMAT    text: the report's lines (the default); csv or jsonl: one\n"
+    "                     line per record of the report, in report order\n"
     "  --help             this text\n"
     "  --                 ends the options (for an archive name that begins with '-')\n";
 
@@ -32,23 +37,48 @@ struct Request {
   int number = 0;
   std::string date;
   std::string archive;
+  std::optional<ExportFormat> format;  // none: the report's text
 };
 
 struct UsageError {
   std::string reason;
 };
 
-// Collects the report's lines as standard output will carry them.
-class TextSink : public ReportSink {
+// Collects what standard output will carry: the report's lines, or in an
+// export format one line per record of the report's rows. An export leaves
+// out the title, the empty lines and the header line, which are the text's
+// own, and the blank row after each block, which shows no record; an empty
+// slot among the records is a record and keeps its line.
+class OutputSink : public ReportSink {
  public:
-  void clear() override { text.clear(); }
-  void appendLine(const std::string& line) override { text += line + '\n'; }
-  std::string text;
+  explicit OutputSink(std::optional<ExportFormat> format) : format_(format) { clear(); }
+
+  void clear() override {
+    out_.str({});
+    if (format_) exporter_.emplace(out_, *format_, false);
+  }
+  void appendLine(const std::string& line) override {
+    if (!format_) out_ << line << '\n';
+  }
+  void appendRow(const EventTable& table, int row) override {
+    if (!format_) {
+      ReportSink::appendRow(table, row);
+    } else if (const std::optional<EventRecord> record = table.record(row)) {
+      exporter_->write(*record);
+    }
+  }
+  [[nodiscard]] std::string text() const { return out_.str(); }
+
+ private:
+  std::optional<ExportFormat> format_;
+  std::ostringstream out_;
+  std::optional<EventExporter> exporter_;
 };
 
 std::variant<Request, UsageError, bool> ParseArgs(std::span<const std::string> args) {
   Request request;
   bool optionSeen = false;
+  bool formatSeen = false;
   bool archiveSeen = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -56,6 +86,20 @@ std::variant<Request, UsageError, bool> ParseArgs(std::span<const std::string> a
     if (!optionsEnded && arg == "--help") return true;
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && arg == "--format") {
+      if (formatSeen) return UsageError{"--format may be given once"};
+      formatSeen = true;
+      if (i + 1 >= args.size()) return UsageError{arg + " needs a value"};
+      const std::string& value = args[++i];
+      if (value == "csv") {
+        request.format = ExportFormat::kCsv;
+      } else if (value == "jsonl") {
+        request.format = ExportFormat::kJsonl;
+      } else if (value != "text") {
+        return UsageError{"--format takes text, csv or jsonl, not " + value};
+      }
       continue;
     }
     if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
@@ -122,7 +166,7 @@ int RunReportCli(std::span<const std::string> args, std::ostream& out, std::ostr
   state.ArchiveName = request.archive;
   EventTable table;
   HeadlessHost host;
-  TextSink sink;
+  OutputSink sink(request.format);
 
   bool ok = false;
   if (request.mode == Mode::kWhole) {
@@ -144,7 +188,7 @@ int RunReportCli(std::span<const std::string> args, std::ostream& out, std::ostr
     err << (host.messages.empty() ? std::string() : host.messages.front()) << '\n';
     return 1;
   }
-  out << sink.text;
+  out << sink.text();
   return Flush(out, err);
 }
 

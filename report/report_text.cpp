@@ -11,7 +11,7 @@ namespace {
 std::string Tabs(int count) { return std::string(static_cast<std::size_t>(count), '\t'); }
 
 void AppendRows(const EventTable& table, int rowsShown, ReportSink& sink) {
-  for (int row = 1; row <= rowsShown; ++row) sink.appendLine(ReportRowLine(table, row));
+  for (int row = 1; row <= rowsShown; ++row) sink.appendRow(table, row);
 }
 
 EventRow TableRow(const EventTable& table, int row) {
@@ -19,6 +19,10 @@ EventRow TableRow(const EventTable& table, int row) {
 }
 
 }  // namespace
+
+void ReportSink::appendRow(const EventTable& table, int row) {
+  appendLine(ReportRowLine(table, row));
+}
 
 std::string ReportHeaderLine(const EventRow& header) {
   return header[0] + Tabs(3) + header[1] + Tabs(2) + header[2] + Tabs(2) + header[3];

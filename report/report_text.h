@@ -22,6 +22,9 @@ class ReportSink {
   virtual void clear() = 0;
   // Appends text as a new line; a line feed inside it starts a further line.
   virtual void appendLine(const std::string& text) = 0;
+  // Appends the line of a table row. A sink that reports the rows otherwise
+  // (their records, say) takes the row from the table here, in report order.
+  virtual void appendRow(const EventTable& table, int row);
 };
 
 // The TAB gap rule: an event text gets three TABs below 7 characters, two

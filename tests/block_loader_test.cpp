@@ -61,6 +61,11 @@ TEST_F(BlockLoaderTest, NewestBlockFillsHeaderSixteenRowsAndBlankRow) {
   EXPECT_EQ(table_.rowCount(), 17);
   EXPECT_EQ(state_.RowsShown, 17);
   for (int c = 0; c < 4; ++c) EXPECT_EQ(table_.cell(c, 17), "");
+  // The rows keep the records they show; the header and the blank row have none.
+  EXPECT_EQ(table_.record(1), NumberedRecord(99));
+  EXPECT_EQ(table_.record(16), NumberedRecord(84));
+  EXPECT_EQ(table_.record(0), std::nullopt);
+  EXPECT_EQ(table_.record(17), std::nullopt);
   EXPECT_EQ(host_.status, "Архив: файл " + path_);
   EXPECT_EQ(host_.newestStamp, RecordStampText(NumberedRecord(99)));
   EXPECT_TRUE(host_.stepButtonsEnabled);
@@ -179,10 +184,15 @@ TEST(EventTableTest, ReadsOutsideWhatWasWrittenAreEmpty) {
   EventTable table;
   table.setRow(2, {"a", "b", "c", "d"});
   table.setRow(-1, {"x", "x", "x", "x"});
+  table.setRow(3, {"", "", "", ""}, EventRecord{});
+  table.setRow(4, {"", "", "", ""}, EventRecord{});
+  table.setRow(4, {"", "", "", ""});  // rewritten as texts only: no record left
   EXPECT_EQ(table.rowCount(), 17);
+  EXPECT_EQ(table.record(3), EventRecord{});
+  for (int row : {-1, 2, 4, 5000}) EXPECT_EQ(table.record(row), std::nullopt) << row;
   EXPECT_EQ(table.cell(3, 2), "d");
   for (const auto& [column, row] :
-       std::vector<std::pair<int, int>>{{0, 0}, {-1, 2}, {4, 2}, {0, -1}, {0, 3}, {0, 5000}}) {
+       std::vector<std::pair<int, int>>{{0, 0}, {-1, 2}, {4, 2}, {0, -1}, {0, 5}, {0, 5000}}) {
     EXPECT_EQ(table.cell(column, row), "") << column << "," << row;
   }
   table.setRowCount(-4);

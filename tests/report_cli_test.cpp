@@ -40,6 +40,7 @@ class ReportCliTest : public testing::Test {
     builder_.fillNumbered()
         .setRecord(40, MakeRecord(1, 7, 8, 30, 0, 9, 10, 11))
         .setRecord(30, MakeRecord(0, 255, 12, 0, 0, 31, 12, 0))  // the highest input, year 00
+        .setRecord(98, MakeRecord(0, 0, 0, 0, 0, 0, 0, 13))      // an empty slot, year byte set
         .setWriteOffset(800);
     builder_.writeTo(path_);
   }
@@ -94,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(
         ModeCase{{"--block", "1"}, "", 21, "Питание  вкл\t\t\t\t\t00:01:39\t\t16.04.20"},
         ModeCase{{"--block", "62"}, "", 21, "Питание  вкл\t\t\t\t\t00:01:55\t\t04.05.20"},
         ModeCase{{"--block", "0000000001"}, "", 21, "Питание  вкл\t\t\t\t\t00:01:39\t\t16.04.20"},
+        ModeCase{{"--format", "text", "--block", "1"},
+                 "",
+                 21,
+                 "Питание  вкл\t\t\t\t\t00:01:39\t\t16.04.20"},
         ModeCase{{"--input", "0000000007"},
                  " вход № 7",
                  6,
@@ -102,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                  " вход № 7",
                  6,
                  "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"},
-        ModeCase{{"--date", "09.10.11"},
+        ModeCase{{"--date", "09.10.11", "--format", "text"},
                  "  09.10.11",
                  21,
                  "клапан ОТКРЫТ\t\t   МУК 2 вх 1\t\t08:30:00\t\t09.10.11"},
@@ -115,6 +120,47 @@ INSTANTIATE_TEST_SUITE_P(
                  21,
                  "нет авт.дист.упр.\t\t   МУК 43 вх 3\t\t12:00:00\t\t31.12.00"}));
 
+// The exports hold one line per record of the report, in its order.
+struct FormatCase {
+  std::vector<std::string> options;
+  std::size_t lines;
+  std::size_t lineIndex;
+  std::string line;
+};
+
+class ReportCliFormatTest : public ReportCliTest, public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(ReportCliFormatTest, WritesOneLinePerRecordOfTheReport) {
+  std::vector<std::string> args = GetParam().options;
+  args.push_back(path_);
+  const CliRun run = RunCli(args);
+  ASSERT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(LineCount(run.out), GetParam().lines);
+  std::istringstream lines(run.out);
+  std::string line;
+  for (std::size_t i = 0; i <= GetParam().lineIndex; ++i) std::getline(lines, line);
+  EXPECT_EQ(line, GetParam().line);
+}
+
+const std::string kCsvHeader = "timestamp,date,time,event,input,code,argument,raw\r";
+const std::string kNewestCsv =
+    "2020-04-16T00:01:39,16.04.20,00:01:39,Питание  вкл,,7,0,0700270100100414\r";
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, ReportCliFormatTest,
+    testing::Values(FormatCase{{"--format", "csv"}, 1 + 992, 0, kCsvHeader},
+                    // The empty slot among the records is a line of its own, with its bytes.
+                    FormatCase{{"--format", "csv"}, 1 + 992, 2, ",,,,,0,0,000000000000000d\r"},
+                    FormatCase{{"--block", "1", "--format", "csv"}, 1 + 16, 1, kNewestCsv},
+                    FormatCase{
+                        {"--format", "jsonl", "--input", "7"},
+                        1,
+                        0,
+                        R"({"timestamp":"2011-10-09T08:30:00","date":"09.10.11","time":"08:30:00",)"
+                        R"("event":"клапан ОТКРЫТ","input":"МУК 2 вх 1","code":1,"argument":7,)"
+                        R"("raw":"0107001e08090a0b"})"}));
+
 TEST_F(ReportCliTest, FailuresPrintTheMessageAloneAndExitOne) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{dir_.file("missing.dat")}, "Архив не удается открыть"},
@@ -123,6 +169,7 @@ TEST_F(ReportCliTest, FailuresPrintTheMessageAloneAndExitOne) {
       {{"--block", "3", ""}, "Не задано имя файла архива"},
       {{"--input", "200", path_}, "нет событий"},
       {{"--date", "31.02.13", path_}, "Указанная дата не найдена"},
+      {{"--format", "csv", dir_.file("missing.dat")}, "Архив не удается открыть"},
   };
   for (const auto& [args, message] : cases) {
     const CliRun run = RunCli(args);
@@ -201,7 +248,11 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--date", "1.1.13", "x.dat"},
                     std::vector<std::string>{"--date", "01/01/13", "x.dat"},
                     std::vector<std::string>{"--date", "01.01.2013", "x.dat"},
-                    std::vector<std::string>{"--date"}, std::vector<std::string>{"--"}));
+                    std::vector<std::string>{"--date"}, std::vector<std::string>{"--"},
+                    std::vector<std::string>{"--format", "csv", "--format", "jsonl", "x.dat"},
+                    std::vector<std::string>{"--format", "CSV", "x.dat"},
+                    std::vector<std::string>{"x.dat", "--format"},
+                    std::vector<std::string>{"--format", "csv", "--block", "0", "x.dat"}));
 
 TEST(ReportCliHelpTest, PrintsUsageOnStandardOutput) {
   const CliRun run = RunCli({"--help"});
@@ -232,8 +283,10 @@ TEST(ReportCliDashTest, AfterDoubleDashEveryArgumentIsAnArchive) {
 
 // What cannot be written is said on stderr, in the system's words.
 TEST_F(ReportCliTest, WriteErrorOnStandardOutputIsNamed) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{path_}, {"--block", "1", path_}, {"--help"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{path_},
+                                               {"--block", "1", path_},
+                                               {"--format", "jsonl", path_},
+                                               {"--help"}}) {
     const int fd = ::open("/dev/full", O_WRONLY);
     ASSERT_GE(fd, 0);
     std::ostringstream err;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QClipboard>
+#include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -26,6 +27,7 @@
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/key_codes.h"
+#include "ui/report_file.h"
 #include "ui/report_tab_stops.h"
 #include "ui_Doc_main.h"
 
@@ -199,6 +201,8 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   connect(ui_->But1, &QPushButton::clicked, this, &TForm_main::But1Click);
   connect(ui_->But3, &QPushButton::clicked, this, &TForm_main::But3Click);
   connect(ui_->But5, &QPushButton::clicked, this, &TForm_main::But5Click);
+  ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  connect(ui_->ASaveReport, &QAction::triggered, this, &TForm_main::SaveReportClick);
 
   grid->setFocus();
   FormCreate();
@@ -573,6 +577,25 @@ void TForm_main::But5Click() {
     if (services_.printDialog(this, &printer)) {
       printer.setDocName(QStringLiteral("Печать  выделенной части архива"));
       page->print(&printer);
+    }
+  });
+}
+
+void TForm_main::SaveReportClick() {
+  guarded([&] {
+    const std::optional<SaveChoice> choice = services_.saveFileName(
+        this, QStringLiteral("Сохранить отчет"), {kReportPdfFilter, kReportTextFilter});
+    if (!choice) return;
+    if (IsSameFile(choice->fileName, QString::fromStdString(state_.ArchiveName))) {
+      services_.message(this, QStringLiteral("Отчет нельзя сохранить в файл архива"));
+      return;
+    }
+    const ReportFileFormat format =
+        choice->filter == kReportTextFilter ? ReportFileFormat::kText : ReportFileFormat::kPdf;
+    if (const std::optional<QString> error =
+            SaveReport(*ui_->RichEdit1, choice->fileName, format)) {
+      services_.message(this, QStringLiteral("Отчет не удается сохранить в файл %1: %2")
+                                  .arg(QDir::toNativeSeparators(choice->fileName), *error));
     }
   });
 }

@@ -47,6 +47,7 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   void But1Click();
   void But3Click();
   void But5Click();
+  void SaveReportClick();
 
  private:
   // veks::LoaderHost: what the block loader shows through the window.

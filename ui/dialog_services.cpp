@@ -7,6 +7,9 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
 
 namespace {
 
@@ -33,6 +36,12 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
   box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
   box.exec();
   Reactivate(parent);
+}
+
+// "pdf" of "Документ PDF (*.pdf)": the first pattern's suffix.
+QString SuffixOf(const QString& filter) {
+  static const QRegularExpression kPattern(QStringLiteral("\\*\\.([^ )]+)"));
+  return kPattern.match(filter).captured(1);
 }
 
 }  // namespace
@@ -78,6 +87,31 @@ std::optional<QString> QtUiServices::openFileName(QWidget* parent, const QString
       chosen = name;
       break;
     }
+  }
+  Reactivate(parent);
+  return chosen;
+}
+
+std::optional<SaveChoice> QtUiServices::saveFileName(QWidget* parent, const QString& title,
+                                                     const QStringList& filters) {
+  QSettings settings(QStringLiteral("veks12"), QStringLiteral("veks12"));
+  const QString folderKey = QStringLiteral("dialogs/saveFolder");
+  const QString folder =
+      settings.value(folderKey, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+          .toString();
+  QFileDialog dialog(parent, title, folder);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setNameFilters(filters);
+  // The suffix follows the filter, so that the overwrite question the dialog
+  // asks is about the name that will be written.
+  dialog.setDefaultSuffix(SuffixOf(filters.value(0)));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                   [&dialog](const QString& filter) { dialog.setDefaultSuffix(SuffixOf(filter)); });
+  std::optional<SaveChoice> chosen;
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    chosen = SaveChoice{dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};
+    settings.setValue(folderKey, QFileInfo(chosen->fileName).absolutePath());
   }
   Reactivate(parent);
   return chosen;

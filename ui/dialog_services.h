@@ -4,10 +4,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QPrinter;
 class QWidget;
+
+// A name chosen in the save dialog, and the filter it was chosen under.
+struct SaveChoice {
+  QString fileName;
+  QString filter;
+};
 
 class UiServices {
  public:
@@ -22,6 +29,11 @@ class UiServices {
   virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                               const QString& defaultSuffix,
                                               const QString& filter) = 0;
+  // The save dialog with `filters` ("Name (*.ext)", the first one chosen at
+  // first); the chosen full name and filter, or nothing when cancelled. A
+  // name typed without a suffix gets the chosen filter's.
+  virtual std::optional<SaveChoice> saveFileName(QWidget* parent, const QString& title,
+                                                 const QStringList& filters) = 0;
   // The print dialog for `printer`; true when the operator confirmed.
   virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
   virtual void beep() = 0;
@@ -35,6 +47,9 @@ class QtUiServices : public UiServices {
   void errorBox(QWidget* parent, const QString& text) override;
   std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                       const QString& defaultSuffix, const QString& filter) override;
+  // Starts in the folder of the last save, kept in the user's settings.
+  std::optional<SaveChoice> saveFileName(QWidget* parent, const QString& title,
+                                         const QStringList& filters) override;
   bool printDialog(QWidget* parent, QPrinter* printer) override;
   void beep() override;
 };

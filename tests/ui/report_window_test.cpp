@@ -1,4 +1,6 @@
+#include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -13,10 +15,12 @@
 #include <sstream>
 
 #include "cli/report_cli.h"
+#include "tests/file_snapshot.h"
 #include "tests/ui/window_test_base.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/doc_application.h"
+#include "ui/report_file.h"
 
 using veks::ArchiveBuilder;
 
@@ -27,6 +31,11 @@ QString RunTool(const QString& program, const QStringList& arguments) {
   process.start(program, arguments);
   if (!process.waitForFinished(30000) || process.exitCode() != 0) return QStringLiteral("<failed>");
   return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Where each TAB-separated piece of `line` starts in `box`, walked with the
@@ -58,6 +67,16 @@ class ReportWindowTest : public WindowTestBase {
  private:
   QPlainTextEdit* box() const { return find<QPlainTextEdit>("RichEdit1"); }
   QString boxLine(int line) const { return box()->document()->findBlockByNumber(line).text(); }
+  QString file(const QString& name) const {  // a name in the test's folder
+    return QDir(QString::fromStdString(dir_->path().string())).absoluteFilePath(name);
+  }
+  // Ctrl+S, the dialog answered with `name` (none: cancelled).
+  void save(const QString& name, const QString& filter) {
+    services_->saveAnswers = {name.isEmpty() ? std::nullopt
+                                             : std::optional<SaveChoice>({file(name), filter})};
+    QTest::keyClick(find<QTableView>("StringGrid1"), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(services_->saveAnswers.empty());
+  }
 
  private slots:
   void init() {
@@ -209,6 +228,82 @@ class ReportWindowTest : public WindowTestBase {
     QVERIFY(!text.contains(QStringLiteral("Архив: файл")));
     QVERIFY(RunTool(QStringLiteral("pdfinfo"), {pdf})
                 .contains(QStringLiteral("Печать  выделенной части архива")));
+  }
+
+  // "Сохранить отчет…", the third item of "Файл", saves by the chosen filter:
+  // text byte for byte as veks12-report prints the report, PDF with the
+  // pages and text of the whole-report print (pdftotext ends each page with
+  // a form feed).
+  void saveReport_data() {
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("filter");
+    QTest::newRow("whole, text") << "But3" << kReportTextFilter;
+    QTest::newRow("empty box, text") << "" << kReportTextFilter;
+    QTest::newRow("whole, PDF") << "But3" << kReportPdfFilter;
+  }
+  void saveReport() {
+    QFETCH(QString, report);
+    QFETCH(QString, filter);
+    QAction* item = find<QMenu>("N1File")->actions().value(2);
+    QCOMPARE(item->text(), QStringLiteral("Сохранить отчет\u2026"));
+    QCOMPARE(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
+    click("Button8");
+    if (!report.isEmpty()) click(report.toLatin1().constData());
+    save(QStringLiteral("saved"), filter);
+    QVERIFY(services_->messages.isEmpty());
+    if (filter == kReportTextFilter) {
+      std::ostringstream out, err;
+      const std::vector<std::string> args{path_};
+      if (!report.isEmpty()) QCOMPARE(veks::RunReportCli(args, out, err), 0);
+      QCOMPARE(FileBytes(file("saved")), QByteArray::fromStdString(out.str()));
+      return;
+    }
+    services_->printToPdf = file("printed");
+    click("But5");
+    const auto text = [](const QString& pdf) {
+      return RunTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, "-"});
+    };
+    QVERIFY(text(file("saved")).startsWith(QString::fromStdString("Архив: файл " + path_)));
+    QCOMPARE(text(file("saved")), text(file("printed")));
+  }
+
+  // Saves that write nothing: cancelled; refused, the name reaching the
+  // archive by any path or link; failed, with the system's reason (/sys takes
+  // no new file even from root).
+  void saveWritesNothing_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    const QString refused = QStringLiteral("Отчет нельзя сохранить в файл архива");
+    const QString failed = QStringLiteral("Отчет не удается сохранить в файл %1: ");
+    QTest::newRow("cancelled") << ""
+                               << "";
+    QTest::newRow("the archive") << "archive.dat" << refused;
+    QTest::newRow("relative parts") << "sub/../archive.dat" << refused;
+    QTest::newRow("symbolic link") << "link" << refused;
+    QTest::newRow("hard link") << "hard" << refused;
+    QTest::newRow("folder without writing") << "/sys/r.pdf" << failed;
+    QTest::newRow("missing folder") << "missing/r.pdf" << failed;
+    QTest::newRow("folder is a file") << "archive.dat/r.pdf" << failed;
+  }
+  void saveWritesNothing() {
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QVERIFY(QDir().mkpath(file("sub")));
+    QVERIFY(QFile::link(QString::fromStdString(path_), file("link")));
+    std::filesystem::create_hard_link(path_, dir_->file("hard"));
+    click("Button8");
+    click("But3");
+    const veks::FileSnapshot archive(path_);
+    const QStringList files = QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    save(name, kReportPdfFilter);
+    QCOMPARE(services_->messages.size(), message.isEmpty() ? 0 : 1);
+    const QString shown = services_->messages.value(0);
+    QVERIFY2(message.isEmpty() ||
+                 shown.startsWith(QString(message).replace(QLatin1String("%1"), file(name))),
+             qPrintable(shown));
+    QVERIFY(!shown.endsWith(QLatin1String(": ")));  // a reason follows
+    QVERIFY(veks::FileSnapshot(path_) == archive);
+    QCOMPARE(QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), files);
   }
 
   void cancelledSelectionPrintKeepsTheSelection() {

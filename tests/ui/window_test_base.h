@@ -38,6 +38,14 @@ class FakeServices : public UiServices {
     fileAnswers.pop_front();
     return answer;
   }
+  std::optional<SaveChoice> saveFileName(QWidget*, const QString& title,
+                                         const QStringList& filters) override {
+    dialogs << title + QLatin1Char('|') + filters.join(QStringLiteral(";;"));
+    if (saveAnswers.empty()) return std::nullopt;
+    const std::optional<SaveChoice> answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    return answer;
+  }
   // Confirms by printing into printToPdf, or cancels when it is empty.
   bool printDialog(QWidget*, QPrinter* printer) override {
     ++printDialogs;
@@ -51,6 +59,7 @@ class FakeServices : public UiServices {
 
   QStringList messages, warnings, errors, dialogs;
   std::deque<std::optional<QString>> fileAnswers;
+  std::deque<std::optional<SaveChoice>> saveAnswers;
   std::function<void(const QString&)> onMessage;
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
