@@ -3,8 +3,6 @@
 //   --benchmark_report_aggregates_only=true
 // The million-event journal is built once (about a minute) and shared.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -12,8 +10,7 @@
 #include "bench/journal_fixture.h"
 #include "journal/journal_report.h"
 #include "report/event_export.h"
-
-extern char** environ;
+#include "tools/spawn_quietly.h"
 
 namespace veks {
 namespace {
@@ -26,19 +23,9 @@ class NullSink : public ReportSink {
 
 // Runs the journal tool with its output thrown away; false when it failed.
 bool RunTool(std::vector<std::string> args) {
-  args.insert(args.begin(), VEKS_JOURNAL_TOOL);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
+  const pid_t pid = SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
   int status = -1;
-  const bool ran = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-                   waitpid(pid, &status, 0) == pid;
-  posix_spawn_file_actions_destroy(&actions);
-  return ran && status == 0;
+  return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
 }
 
 // A field of /proc/self/status in KiB ("VmHWM", "VmRSS").

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 
@@ -15,8 +14,7 @@
 #include "journal/stitch.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
-
-extern char** environ;
+#include "tools/spawn_quietly.h"
 
 namespace veks {
 namespace {
@@ -65,17 +63,7 @@ std::string IntegrityCheck(const std::string& journal) {
 }
 
 pid_t SpawnJournalTool(std::vector<std::string> args) {
-  args.insert(args.begin(), VEKS_JOURNAL_TOOL);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
 }
 
 class JournalTest : public testing::Test {
