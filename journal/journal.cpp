@@ -759,6 +759,21 @@ JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std
   return Guarded([&] { return storage_.rows(filter_, layout_, first, count); });
 }
 
+std::string ImportOutcomeText(const ImportOutcome& outcome) {
+  switch (outcome.kind) {
+    case ImportOutcome::Kind::kEmptyCopy:
+      return "архив пуст";
+    case ImportOutcome::Kind::kAlreadyHeld:
+      return outcome.device + ": уже в журнале";
+    case ImportOutcome::Kind::kAdded:
+      break;
+  }
+  std::string text = outcome.device + ": новых событий: " + std::to_string(outcome.newEvents);
+  if (outcome.newSegment) text += "; новый участок, возможен пропуск событий";
+  if (outcome.joinedSegments) text += "; участки объединены";
+  return text;
+}
+
 // ---- the public face: no exception leaves it ----
 
 Journal::Journal(std::unique_ptr<Storage> storage) : storage_(std::move(storage)) {}

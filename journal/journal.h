@@ -69,6 +69,11 @@ struct ImportOutcome {
   bool joinedSegments = false;  // made two or more segments one
 };
 
+// What an import says of a copy: "DEVICE: новых событий: N", followed by
+// "; новый участок, возможен пропуск событий" or "; участки объединены";
+// "DEVICE: уже в журнале"; or "архив пуст".
+[[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
+
 struct DeviceSummary {
   std::string name;
   std::int64_t events = 0;
@@ -186,6 +191,8 @@ class HistoryView {
     std::int64_t rows = 0;
     std::int64_t events = 0;
   };
+  // The gap row before each part but the first stands at its firstRow - 1.
+  [[nodiscard]] const Layout& layout() const { return layout_; }
 
  private:
   friend class Journal;
