@@ -185,7 +185,12 @@ class Journal::Storage {
       db_.exec("PRAGMA cache_size = -65536");
       if (db_.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db_);
     }
+    // A journal of an older version opened for reading keeps its indexes.
+    SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
+    while (indexes.step()) indexes_.emplace(indexes.text(0));
   }
+
+  [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
 
   ImportOutcome import(const std::string& archive, const std::vector<EventRecord>& copy,
                        const std::optional<std::string>& deviceName);
@@ -249,6 +254,7 @@ class Journal::Storage {
 
   SqliteDb db_;
   std::map<std::string, SqliteStatement> statements_;
+  std::set<std::string, std::less<>> indexes_;
 };
 
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Journal::Storage::excerptsByDevice(
@@ -607,7 +613,7 @@ class Journal::Storage::FilterQuery {
     if (filter_.input) {
       sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
     }
-    if (filter_.eventText) sql += " AND event = ?5";
+    if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
     return sql + tail;
   }
 
@@ -621,30 +627,45 @@ class Journal::Storage::FilterQuery {
     return statement;
   }
 
+  // How a segment's events that pass are found: through `index`, or in the
+  // segment's own order when none. The probe that chooses an index counts the
+  // rows it leaves, so `count` comes with it.
+  struct Plan {
+    const char* index = nullptr;
+    std::optional<std::int64_t> count;
+  };
+
   // An index pays when it leaves few rows to fetch and sort; otherwise the
   // segment is read in its own order and the filters are checked row by row.
-  const char* chooseIndex(const SegmentRow& segment) {
+  Plan plan(const SegmentRow& segment) {
     const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
-    for (const char* index : {"events_timestamp", "events_argument"}) {
-      const bool applies = std::string_view(index) == "events_timestamp"
-                               ? filter_.fromDate || filter_.toDate
-                               : filter_.input.has_value();
-      if (!applies) continue;
+    const std::pair<const char*, bool> candidates[] = {
+        {"events_timestamp", filter_.fromDate || filter_.toDate},
+        {"events_argument", filter_.input.has_value()},
+        {"events_event", filter_.eventText.has_value()}};
+    for (const auto& [index, applies] : candidates) {
+      if (!applies || !storage_.hasIndex(index)) continue;
       SqliteStatement& count =
           prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
       count.bind(6, few);
       count.step();
-      if (count.integer(0) < few) return index;
+      const std::int64_t found = count.integer(0);
+      count.reset();
+      // Fewer than the limit: the probe counted every row that passes.
+      if (found < few) return {index, found};
     }
-    return nullptr;
+    return {};
   }
 
   // How many of the segment's events pass.
-  std::int64_t count(const SegmentRow& segment) {
+  std::int64_t count(const SegmentRow& segment, const Plan& plan) {
     if (!filters()) return segment.count;
-    SqliteStatement& count = prepare(sql("SELECT count(*)", chooseIndex(segment)), segment.id);
+    if (plan.count) return *plan.count;
+    SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
     count.step();
-    return count.integer(0);
+    const std::int64_t found = count.integer(0);
+    count.reset();
+    return found;
   }
 
  private:
@@ -665,7 +686,7 @@ std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrde
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
       SqliteStatement& rows = query.prepare(
-          query.sql("SELECT raw", query.chooseIndex(segments[at]), direction), segments[at].id);
+          query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
         event.raw = RecordOf(rows.blob(0));
@@ -690,11 +711,12 @@ HistoryView::Layout Journal::Storage::layout(const EventFilter& filter) {
   const std::vector<SegmentRow> segments = orderedSegments(devices.front().first);
   // Newest first: the last segment's events lead.
   for (std::size_t i = segments.size(); i-- > 0;) {
-    const std::int64_t events = query.count(segments[i]);
+    const FilterQuery::Plan plan = query.plan(segments[i]);
+    const std::int64_t events = query.count(segments[i], plan);
     if (events == 0) continue;
     if (!layout.parts.empty()) ++layout.rows;  // the gap row before an older segment
     layout.parts.push_back({segments[i].id, static_cast<int>(i + 1), segments[i].lastSeq,
-                            layout.rows, events, query.chooseIndex(segments[i])});
+                            layout.rows, events, plan.index});
     layout.rows += events;
     layout.events += events;
   }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "journal/copy_events.h"
+#include "journal/journal_schema.h"
 #include "journal/stitch.h"
 #include "report/event_export.h"
 #include "tests/file_snapshot.h"
@@ -190,6 +191,51 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
   EXPECT_EQ(j->proposedDevice(other).value(), "Насос 1");
 }
 
+// A journal of version 1 answers every filter when read, with the indexes it
+// has and without a byte written, and the next import brings it up to date.
+TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
+  SimulatedCopies copies(11, 5, 900);
+  const std::vector<std::string> paths = writeCopies(copies);
+  std::vector<EventFilter> filters(3);
+  filters[0].input = 3;
+  filters[1].eventText = "клапан ОТКРЫТ";
+  filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
+  filters[2].eventText = "Норма";
+  std::vector<std::vector<std::vector<EventRecord>>> expected;
+  {
+    auto j = OpenJournal(journal_, Journal::Access::kImport);
+    for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
+    for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open(journal_.c_str(), &db);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP INDEX events_event; DROP INDEX events_argument; "
+                         "CREATE INDEX events_argument ON events(segment_id, argument); "
+                         "PRAGMA user_version = 1;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const FileSnapshot before(journal_);
+  {
+    auto j = OpenJournal(journal_, Journal::Access::kRead);
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+      ASSERT_FALSE(expected[i].empty());
+      EXPECT_EQ(Exported(*j, filters[i]), expected[i]);
+      EventFilter one = filters[i];
+      one.device = "d";
+      std::int64_t events = 0;
+      for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
+      EXPECT_EQ(j->view(one).value()->eventCount(), events);
+    }
+  }
+  EXPECT_EQ(FileSnapshot(journal_), before);
+  OpenJournal(journal_, Journal::Access::kImport).reset();
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
+  EXPECT_EQ(IntegrityCheck(journal_), "ok");
+}
+
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   SimulatedCopies copies(7, 1, 500);
   const std::string good = writeCopies(copies).front();
@@ -237,7 +283,7 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
   const std::string newer = dir_.file("newer.sqlite");
   OpenJournal(newer, Journal::Access::kImport).reset();
   std::vector<char> bytes = FileSnapshot(newer).bytes;
-  bytes[63] = 2;  // the user version, big-endian at offset 60
+  bytes[63] = kJournalSchemaVersion + 1;  // the user version, big-endian at offset 60
   WriteBytes(newer, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 
   for (const auto& [path, message] :
