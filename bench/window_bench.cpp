@@ -1,16 +1,28 @@
-// Speed of the window (offscreen): from a click to what the operator sees. Run:
+// Speed of the windows (offscreen): from a click to what the operator sees. Run:
 //   build/release/bench/window_bench --benchmark_repetitions=10
 //     --benchmark_report_aggregates_only=true
+// The journal window's benchmarks (--benchmark_filter=Journal) share a journal
+// of a million events, built once (about 20 seconds).
 #include <benchmark/benchmark.h>
 
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTableView>
 #include <QTest>
 
+#include "bench/journal_fixture.h"
+#include "report/event_export.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
 #include "ui/doc_application.h"
+#include "ui/journal_history_model.h"
+#include "ui/journal_window.h"
 
 namespace {
 
@@ -23,7 +35,13 @@ class SilentServices : public UiServices {
                                       const QString&) override {
     return std::nullopt;
   }
+  std::optional<QString> saveFileName(QWidget*, const QString&, const QString&, QString*) override {
+    return std::nullopt;
+  }
   bool printDialog(QWidget*, QPrinter*) override { return false; }
+  std::optional<QString> askDeviceName(QWidget*, const QString&, const QStringList&) override {
+    return std::nullopt;
+  }
   void beep() override {}
   int messages = 0;
 };
@@ -73,11 +91,146 @@ void BM_WindowBrowsingClick(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowBrowsingClick)->Unit(benchmark::kMillisecond);
 
+// A journal of one device with a million events, made the journal window's
+// file; the days of ten events spread over its history.
+struct MillionJournal {
+  veks::TempDir dir;
+  veks::JournalFixture fixture{dir.file("million.sqlite"), dir.file("copy.dat"), 1'000'000};
+  std::vector<QDate> days;
+
+  MillionJournal() {
+    fixture.open.reset();
+    SetJournalFilePath(QString::fromStdString(fixture.journal));
+    const auto& events = fixture.device.events();
+    for (std::size_t i = 1; days.size() < 10; ++i) {
+      const auto stamp = veks::EventTimestamp(events[i * events.size() / 12]);
+      if (stamp)
+        days.push_back(
+            QDate::fromString(QString::fromStdString(stamp->substr(0, 10)), Qt::ISODate));
+    }
+  }
+};
+
+MillionJournal& Million() {
+  static MillionJournal journal;
+  return journal;
+}
+
+// Shows the window and paints it whole, as the screen would.
+bool ShowPainted(QWidget* window) {
+  window->show();
+  QApplication::processEvents();
+  if (!window->windowHandle()->isExposed()) return false;
+  window->repaint();
+  return true;
+}
+
+struct JournalScreen {
+  SilentServices services;
+  std::unique_ptr<JournalWindow> window;
+
+  JournalScreen() {
+    Million();
+    window = std::make_unique<JournalWindow>(services);
+    if (!ShowPainted(window.get())) qFatal("journal window not shown");
+  }
+  template <typename T>
+  T* find(const char* name) {
+    return window->findChild<T*>(QString::fromLatin1(name));
+  }
+  [[nodiscard]] int rows() const { return window->historyModel()->rowCount(); }
+};
+
+// From the command to the window's first painted page of a million events:
+// opening the journal, the devices, the view and the table's first rows.
+void BM_JournalWindowOpen(benchmark::State& state) {
+  Million();
+  SilentServices services;
+  for (auto _ : state) {
+    auto window = std::make_unique<JournalWindow>(services);
+    if (!ShowPainted(window.get()) || window->historyModel()->rowCount() < 1'000'000) {
+      state.SkipWithError("the window shows no million events");
+      break;
+    }
+    state.PauseTiming();
+    window.reset();
+    QApplication::processEvents();
+    state.ResumeTiming();
+  }
+  if (services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalWindowOpen)->Unit(benchmark::kMillisecond);
+
+// The input filter set to another input, to the repainted first page.
+void BM_JournalInputFilter(benchmark::State& state) {
+  JournalScreen screen;
+  auto* input = screen.find<QSpinBox>("InputBox");
+  int next = 1;
+  for (auto _ : state) {
+    next = next % 24 + 1;
+    input->setValue(next);
+    screen.window->repaint();
+    if (screen.rows() == 0) {
+      state.SkipWithError("no events of the input");
+      break;
+    }
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalInputFilter)->Unit(benchmark::kMillisecond);
+
+// A two-day range narrowed to one day (a change of the "по" date), to the
+// repainted first page.
+void BM_JournalOneDayRange(benchmark::State& state) {
+  JournalScreen screen;
+  auto* from = screen.find<QDateEdit>("FromDate");
+  auto* to = screen.find<QDateEdit>("ToDate");
+  screen.find<QCheckBox>("FromCheck")->setChecked(true);
+  screen.find<QCheckBox>("ToCheck")->setChecked(true);
+  std::size_t at = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const QDate day = Million().days[at++ % Million().days.size()];
+    from->setDate(day);
+    to->setDate(day.addDays(1));
+    state.ResumeTiming();
+    to->setDate(day);
+    screen.window->repaint();
+    if (screen.rows() == 0) {
+      state.SkipWithError("no events that day");
+      break;
+    }
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalOneDayRange)->Unit(benchmark::kMillisecond);
+
+// Ctrl+End on a fresh view: the oldest page read and painted.
+void BM_JournalJumpToOldest(benchmark::State& state) {
+  JournalScreen screen;
+  auto* oldest = screen.find<QAction>("AOldest");
+  for (auto _ : state) {
+    state.PauseTiming();
+    screen.window->reload();
+    screen.window->repaint();
+    state.ResumeTiming();
+    oldest->trigger();
+    screen.window->repaint();
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalJumpToOldest)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  // The settings and journal of the person running the benchmark stay untouched.
+  const veks::TempDir home;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
+  QStandardPaths::setTestModeEnabled(true);
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   benchmark::Initialize(&argc, argv);

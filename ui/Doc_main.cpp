@@ -25,6 +25,7 @@
 #include "ui/control_focus.h"
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
+#include "ui/journal_actions.h"
 #include "ui/key_codes.h"
 #include "ui/report_tab_stops.h"
 #include "ui_Doc_main.h"
@@ -199,6 +200,9 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   connect(ui_->But1, &QPushButton::clicked, this, &TForm_main::But1Click);
   connect(ui_->But3, &QPushButton::clicked, this, &TForm_main::But3Click);
   connect(ui_->But5, &QPushButton::clicked, this, &TForm_main::But5Click);
+
+  // The menu "Журнал" beside "Файл"; adding an archive chooses one the usual way.
+  new JournalActions(this, state_, services_, [this] { OpenFileClick(); });
 
   grid->setFocus();
   FormCreate();

@@ -1,12 +1,20 @@
 #include "ui/dialog_services.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -35,7 +43,20 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
   Reactivate(parent);
 }
 
+// The suffix a name filter such as "CSV (*.csv)" stands for, without its dot.
+QString FilterSuffix(const QString& filter) {
+  static const QRegularExpression kPattern(QStringLiteral("\\*\\.(\\w+)"));
+  return kPattern.match(filter).captured(1);
+}
+
+const QString kSaveFolderKey = QStringLiteral("dialogs/saveFolder");
+
 }  // namespace
+
+std::unique_ptr<QSettings> ProgramSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("veks12"), QStringLiteral("veks12"));
+}
 
 QString ApplicationTitle() {
   const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -83,6 +104,31 @@ std::optional<QString> QtUiServices::openFileName(QWidget* parent, const QString
   return chosen;
 }
 
+std::optional<QString> QtUiServices::saveFileName(QWidget* parent, const QString& title,
+                                                  const QString& filters, QString* selectedFilter) {
+  const auto settings = ProgramSettings();
+  QFileDialog dialog(parent, title, settings->value(kSaveFolderKey).toString(), filters);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (selectedFilter != nullptr && !selectedFilter->isEmpty()) {
+    dialog.selectNameFilter(*selectedFilter);
+  }
+  // A name typed without a suffix gets the chosen filter's.
+  dialog.setDefaultSuffix(FilterSuffix(dialog.selectedNameFilter()));
+  QObject::connect(
+      &dialog, &QFileDialog::filterSelected, &dialog,
+      [&dialog](const QString& filter) { dialog.setDefaultSuffix(FilterSuffix(filter)); });
+  std::optional<QString> chosen;
+  if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    chosen = dialog.selectedFiles().constFirst();
+    if (selectedFilter != nullptr) *selectedFilter = dialog.selectedNameFilter();
+    settings->setValue(kSaveFolderKey, QFileInfo(*chosen).absolutePath());
+  }
+  Reactivate(parent);
+  return chosen;
+}
+
 bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
   QPrintDialog dialog(printer, parent);
   dialog.setOption(QAbstractPrintDialog::PrintToFile);
@@ -90,6 +136,40 @@ bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
   const bool confirmed = dialog.exec() == QDialog::Accepted;
   Reactivate(parent);
   return confirmed;
+}
+
+std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QString& proposed,
+                                                   const QStringList& existing) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Добавить архив в журнал"));
+  auto* names = new QComboBox(&dialog);
+  names->setObjectName(QStringLiteral("DeviceNameBox"));
+  names->setEditable(true);
+  // Enter accepts the dialog; it must not add the typed name to the list.
+  names->setInsertPolicy(QComboBox::NoInsert);
+  names->setMinimumContentsLength(28);
+  names->addItems(existing);
+  names->setEditText(proposed);
+  names->lineEdit()->selectAll();
+  auto* label = new QLabel(QStringLiteral("&Устройство, с которого снята копия архива:"), &dialog);
+  label->setBuddy(names);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+  ok->setEnabled(!proposed.isEmpty());
+  QObject::connect(names, &QComboBox::editTextChanged, ok,
+                   [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(label);
+  layout->addWidget(names);
+  layout->addWidget(buttons);
+  names->setFocus();
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  Reactivate(parent);
+  if (!accepted) return std::nullopt;
+  return names->currentText();
 }
 
 void QtUiServices::beep() { QApplication::beep(); }

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <memory>
 #include <optional>
 
 class QPrinter;
+class QSettings;
 class QWidget;
 
 class UiServices {
@@ -22,8 +25,17 @@ class UiServices {
   virtual std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                               const QString& defaultSuffix,
                                               const QString& filter) = 0;
+  // The save dialog: the chosen full name, or nothing when cancelled.
+  // `filters` are Qt name filters separated by ";;"; `selectedFilter`, when
+  // given, holds the filter to offer first and gets the one chosen.
+  virtual std::optional<QString> saveFileName(QWidget* parent, const QString& title,
+                                              const QString& filters, QString* selectedFilter) = 0;
   // The print dialog for `printer`; true when the operator confirmed.
   virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
+  // Asks which device an archive copy belongs to, offering `proposed` and the
+  // devices the journal knows; the name as given, or nothing when cancelled.
+  virtual std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
+                                               const QStringList& existing) = 0;
   virtual void beep() = 0;
 };
 
@@ -35,9 +47,19 @@ class QtUiServices : public UiServices {
   void errorBox(QWidget* parent, const QString& text) override;
   std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                       const QString& defaultSuffix, const QString& filter) override;
+  // Remembers the folder of the last save in the program's settings, takes
+  // the default suffix from the chosen filter and confirms overwriting.
+  std::optional<QString> saveFileName(QWidget* parent, const QString& title, const QString& filters,
+                                      QString* selectedFilter) override;
   bool printDialog(QWidget* parent, QPrinter* printer) override;
+  std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
+                                       const QStringList& existing) override;
   void beep() override;
 };
+
+// The program's settings (window places, the journal file, the last folder):
+// $XDG_CONFIG_HOME/veks12/veks12.conf.
+[[nodiscard]] std::unique_ptr<QSettings> ProgramSettings();
 
 // The least width of a message box: its caption and text show in full.
 inline constexpr int kMinimumBoxWidth = 320;

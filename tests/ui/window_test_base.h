@@ -47,10 +47,32 @@ class FakeServices : public UiServices {
     printer->setOutputFileName(printToPdf);
     return true;
   }
+  // Answers with the next of saveAnswers (cancels when none is left) and
+  // sets the filter to the one given with the answer, when one is.
+  std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filters,
+                                      QString* selectedFilter) override {
+    dialogs << title + QLatin1Char('|') + filters;
+    if (saveAnswers.empty()) return std::nullopt;
+    const auto [answer, filter] = saveAnswers.front();
+    saveAnswers.pop_front();
+    if (selectedFilter != nullptr && !filter.isEmpty()) *selectedFilter = filter;
+    return answer;
+  }
+  // Records "proposed|existing,..." and answers with the next of deviceAnswers.
+  std::optional<QString> askDeviceName(QWidget*, const QString& proposed,
+                                       const QStringList& existing) override {
+    deviceQuestions << proposed + QLatin1Char('|') + existing.join(QLatin1Char(','));
+    if (deviceAnswers.empty()) return std::nullopt;
+    const std::optional<QString> answer = deviceAnswers.front();
+    deviceAnswers.pop_front();
+    return answer;
+  }
   void beep() override { ++beeps; }
 
-  QStringList messages, warnings, errors, dialogs;
+  QStringList messages, warnings, errors, dialogs, deviceQuestions;
   std::deque<std::optional<QString>> fileAnswers;
+  std::deque<std::optional<QString>> deviceAnswers;
+  std::deque<std::pair<std::optional<QString>, QString>> saveAnswers;
   std::function<void(const QString&)> onMessage;
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
