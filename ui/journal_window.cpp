@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScopeGuard>
@@ -184,6 +185,13 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->NewestButton, &QPushButton::clicked, ui_->ANewest, &QAction::trigger);
   connect(ui_->OldestButton, &QPushButton::clicked, ui_->AOldest, &QAction::trigger);
 
+  // Ctrl+Home and Ctrl+End go to the newest and the oldest event from the
+  // date and number fields too, where they would only move the text cursor.
+  for (QWidget* field :
+       std::initializer_list<QWidget*>{ui_->FromDate, ui_->ToDate, ui_->InputBox}) {
+    field->installEventFilter(this);
+  }
+
   const auto settings = ProgramSettings();
   if (!restoreGeometry(settings->value(kGeometryKey).toByteArray())) resize(960, 640);
   ui_->Splitter->restoreState(settings->value(kSplitterKey).toByteArray());
@@ -197,6 +205,16 @@ JournalWindow::~JournalWindow() {
   settings->setValue(kGeometryKey, saveGeometry());
   settings->setValue(kSplitterKey, ui_->Splitter->saveState());
   model_->setView(nullptr);
+}
+
+bool JournalWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QKeySequence pressed(key->keyCombination());
+    // Left unaccepted, the key goes to the window's action.
+    if (pressed == ui_->ANewest->shortcut() || pressed == ui_->AOldest->shortcut()) return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void JournalWindow::addJournalAction(QAction* action) {
@@ -363,10 +381,10 @@ veks::JournalReportTitle JournalWindow::reportTitle() const {
 
 void JournalWindow::composeReport() {
   if (!journal_) return;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
   std::optional<veks::JournalError> error;
   {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     ReportBoxSink sink(ui_->ReportBox);
     sink.clear();
     veks::JournalReportWriter writer(sink, reportTitle());
@@ -377,8 +395,6 @@ void JournalWindow::composeReport() {
                                          });
     if (!result.ok()) error = result.error();
   }
-  restoreCursor.dismiss();
-  QApplication::restoreOverrideCursor();
   if (error) services_.message(this, Text(error->message));
 }
 
@@ -433,14 +449,17 @@ void JournalWindow::exportEvents() {
   std::ostream out(&buffer);
   veks::EventExporter exporter(out, jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv,
                                true);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  auto result = journal_->forEachEvent(filter(), veks::EventOrder::kOldestFirst,
-                                       [&](const veks::JournalEvent& event) {
-                                         exporter.write(event.raw, event.device, event.segment);
-                                         return static_cast<bool>(out);
-                                       });
-  out.flush();
-  QApplication::restoreOverrideCursor();
+  veks::JournalResult<std::int64_t> result = 0;
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    result = journal_->forEachEvent(filter(), veks::EventOrder::kOldestFirst,
+                                    [&](const veks::JournalEvent& event) {
+                                      exporter.write(event.raw, event.device, event.segment);
+                                      return static_cast<bool>(out);
+                                    });
+    out.flush();
+  }
   if (!result.ok()) {
     file.cancelWriting();
     services_.message(this, Text(result.error().message));

@@ -36,6 +36,7 @@ class JournalWindow : public QMainWindow {
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
 
  private:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void deviceChosen();
   void showHistory();
   void showEmpty(const QString& text);
