@@ -40,9 +40,9 @@ QDate IsoDate(const std::optional<std::string>& timestamp) {
 }
 
 // Export lines go to the file a buffer at a time.
-class DeviceStreamBuf : public std::streambuf {
+class FileStreamBuf : public std::streambuf {
  public:
-  explicit DeviceStreamBuf(QIODevice& device) : device_(device) {
+  explicit FileStreamBuf(QIODevice& device) : device_(device) {
     setp(buffer_.data(), buffer_.data() + buffer_.size());
   }
 
@@ -445,7 +445,7 @@ void JournalWindow::exportEvents() {
   if (!file.open(QIODevice::WriteOnly)) return failed();
   // A byte-order mark tells spreadsheet programs that the CSV is UTF-8.
   if (!jsonl && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
-  DeviceStreamBuf buffer(file);
+  FileStreamBuf buffer(file);
   std::ostream out(&buffer);
   veks::EventExporter exporter(out, jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv,
                                true);

