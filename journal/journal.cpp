@@ -650,7 +650,6 @@ class Journal::Storage::FilterQuery {
       count.bind(6, few);
       count.step();
       const std::int64_t found = count.integer(0);
-      count.reset();
       // Fewer than the limit: the probe counted every row that passes.
       if (found < few) return {index, found};
     }
@@ -663,9 +662,7 @@ class Journal::Storage::FilterQuery {
     if (plan.count) return *plan.count;
     SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
     count.step();
-    const std::int64_t found = count.integer(0);
-    count.reset();
-    return found;
+    return count.integer(0);
   }
 
  private:
