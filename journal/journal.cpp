@@ -163,6 +163,9 @@ auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
 class Journal::Storage {
  public:
   Storage(const std::string& path, int flags) : db_(path, flags) {
+    // Another process may be writing (or making the file) just now: even the
+    // first reads below wait for it.
+    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     // The header was checked before the file was opened; the version is asked
     // again here because a newer program may have changed it since.
     if (db_.pragmaInteger("application_id") != kJournalApplicationId) {
@@ -171,7 +174,6 @@ class Journal::Storage {
     if (db_.pragmaInteger("user_version") > kJournalSchemaVersion) {
       throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
     }
-    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     db_.exec("PRAGMA foreign_keys = ON");
     db_.exec("PRAGMA temp_store = MEMORY");
     if ((flags & SQLITE_OPEN_READWRITE) != 0) {
@@ -484,6 +486,11 @@ ImportOutcome Journal::Storage::import(const std::string& archive,
                                        const std::optional<std::string>& deviceName) {
   ImportOutcome outcome;
   if (copy.empty()) return outcome;
+  // A statement of an earlier query still on a row keeps the connection on
+  // the snapshot it began with; once another process has written since, the
+  // write transaction could not begin ("database is locked", without the
+  // busy wait). The import starts from the journal as it is now.
+  for (auto& [sql, statement] : statements_) statement.reset();
   SqliteTransaction transaction(db_);
   std::map<std::int64_t, SegmentRow> rows;
   Choice choice = choose(archive, copy, deviceName, rows);
