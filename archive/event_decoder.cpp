@@ -158,6 +158,23 @@ std::string RecordDateText(std::span<const std::uint8_t, 8> r) {
   return JoinFields(r[kDayByte], r[kMonthByte], r[kYearByte], '.');
 }
 
+std::vector<std::string> EventKindTexts() {
+  std::vector<std::string> texts;
+  for (int code = 0; code < 0xFF; ++code) {
+    const std::string_view text = EventText(static_cast<std::uint8_t>(code));
+    if (!text.empty()) texts.emplace_back(text);
+    // The signal texts that stand for the code's own text at inputs 1 to 5.
+    if (code == 0) {
+      for (const auto& signal : kSignalTexts) texts.emplace_back(signal[0]);
+    }
+    if (code == 3) {
+      for (const auto& signal : kSignalTexts) texts.emplace_back(signal[1]);
+    }
+  }
+  texts.emplace_back(kInvalidRecordText);
+  return texts;
+}
+
 std::size_t CharacterCount(std::string_view utf8) {
   // Every character has exactly one byte that is not a continuation byte.
   return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veks {
 
@@ -30,6 +31,11 @@ using EventRow = std::array<std::string, 4>;
 
 // "dd.mm.yy" of a record's date bytes by the two-digit rule.
 [[nodiscard]] std::string RecordDateText(std::span<const std::uint8_t, 8> record);
+
+// Every text the event cell can show for a record that has one, in code
+// order with each input's signal texts after their code: the kinds of event
+// an operator can ask for.
+[[nodiscard]] std::vector<std::string> EventKindTexts();
 
 // Number of characters (not bytes) in a UTF-8 text.
 [[nodiscard]] std::size_t CharacterCount(std::string_view utf8);

@@ -136,7 +136,7 @@ void BM_ReportOneDay(benchmark::State& state) {
   filter.toDate = "2014-06-15";
   std::int64_t events = 0;
   for (auto _ : state) {
-    JournalReportWriter report(sink, {"15.06.14", "15.06.14", std::nullopt});
+    JournalReportWriter report(sink, {"15.06.14", "15.06.14", std::nullopt, std::nullopt});
     auto result =
         opened.value()->forEachEvent(filter, EventOrder::kNewestFirst, [&](const JournalEvent& e) {
           report.write(e);

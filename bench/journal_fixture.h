@@ -29,9 +29,9 @@ struct JournalFixture {
     while (device.events().size() < events) add(step);
   }
 
-  // Lets the device write `slots` more slots and imports the copy taken then.
-  ImportOutcome add(int slots) {
-    device.run(slots);
+  // Lets the device write `count` more slots and imports the copy taken then.
+  ImportOutcome add(int count) {
+    device.run(count);
     device.archive().writeTo(archive);
     auto result = open->importArchive(archive, std::string("bench"));
     if (!result.ok()) throw std::runtime_error(result.error().message);

@@ -1,14 +1,21 @@
-// Speed of the window (offscreen): from a click to what the operator sees. Run:
+// Speed of the windows (offscreen): from a click to what the operator sees. Run:
 //   build/release/bench/window_bench --benchmark_repetitions=10
 //     --benchmark_report_aggregates_only=true
+// The journal window's benchmarks (--benchmark_filter=Journal) share a journal
+// of a million events, built once (about 20 seconds).
 #include <benchmark/benchmark.h>
 
 #include <QAction>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTableView>
 #include <QTest>
 
+#include "bench/journal_fixture.h"
+#include "report/event_export.h"
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
@@ -30,6 +37,9 @@ class SilentServices : public UiServices {
     return saveAnswer;
   }
   bool printDialog(QWidget*, QPrinter*) override { return false; }
+  std::optional<QString> askDeviceName(QWidget*, const QString&, const QStringList&) override {
+    return std::nullopt;
+  }
   void beep() override {}
   std::optional<SaveChoice> saveAnswer;
   int messages = 0;
@@ -99,6 +109,11 @@ BENCHMARK(BM_WindowSaveReportPdf)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  // The settings and journal of the person running the benchmark stay untouched.
+  const veks::TempDir home;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
+  QStandardPaths::setTestModeEnabled(true);
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   benchmark::Initialize(&argc, argv);

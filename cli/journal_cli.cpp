@@ -185,22 +185,7 @@ int Import(Journal& journal, const Request& request, std::ostream& out, std::ost
       code = 1;
       continue;
     }
-    const ImportOutcome& outcome = result.value();
-    out << archive << ": ";
-    switch (outcome.kind) {
-      case ImportOutcome::Kind::kEmptyCopy:
-        out << "архив пуст";
-        break;
-      case ImportOutcome::Kind::kAlreadyHeld:
-        out << outcome.device << ": уже в журнале";
-        break;
-      case ImportOutcome::Kind::kAdded:
-        out << outcome.device << ": новых событий: " << outcome.newEvents;
-        if (outcome.newSegment) out << "; новый участок, возможен пропуск событий";
-        if (outcome.joinedSegments) out << "; участки объединены";
-        break;
-    }
-    out << '\n';
+    out << archive << ": " << ImportOutcomeText(result.value()) << '\n';
     // Each line goes out as its archive is done, so a long import shows progress.
     out.flush();
   }
@@ -224,7 +209,7 @@ int Events(Journal& journal, const Request& request, std::ostream& out, std::ost
   JournalResult<std::int64_t> result = 0;
   if (request.command == Command::kReport) {
     StreamSink sink(out);
-    JournalReportWriter report(sink, {request.from, request.to, request.input});
+    JournalReportWriter report(sink, {request.from, request.to, request.input, std::nullopt});
     result = journal.forEachEvent(FilterOf(request), EventOrder::kNewestFirst,
                                   [&](const JournalEvent& event) {
                                     report.write(event);

@@ -120,6 +120,8 @@ std::string NameFromStem(const std::string& archive) {
 
 }  // namespace
 
+std::string DeviceNameForFile(const std::string& archive) { return NameFromStem(archive); }
+
 bool IsValidDeviceName(std::string_view name) {
   if (name.empty()) return false;
   for (std::size_t at = 0, length = 0; at < name.size(); at += length) {
@@ -142,9 +144,27 @@ std::optional<std::string> DefaultJournalPath(const char* xdgDataHome, const cha
   return (base / "veks12" / "journal.sqlite").string();
 }
 
+namespace {
+
+template <typename Work>
+auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
+  try {
+    return work();
+  } catch (const JournalError& error) {
+    return error;
+  } catch (const std::exception& error) {
+    return JournalError{JournalError::Kind::kStorage,
+                        std::string("Ошибка журнала: ") + error.what()};
+  }
+}
+
+}  // namespace
+
 class Journal::Storage {
  public:
   Storage(const std::string& path, int flags) : db_(path, flags) {
+    // Another process may be writing (or making the file) just now: even the
+    // first reads below wait for it.
     sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
     // The header was checked before the file was opened; the version is asked
     // again here because a newer program may have changed it since.
@@ -167,23 +187,41 @@ class Journal::Storage {
       db_.exec("PRAGMA cache_size = -65536");
       if (db_.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db_);
     }
+    // A journal of an older version opened for reading keeps its indexes.
+    SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
+    while (indexes.step()) indexes_.emplace(indexes.text(0));
   }
+
+  [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
 
   ImportOutcome import(const std::string& archive, const std::vector<EventRecord>& copy,
                        const std::optional<std::string>& deviceName);
   std::vector<DeviceSummary> devices();
-  std::int64_t forEachEvent(const EventFilter& filter, EventOrder order, const EventVisitor& visit);
-
-  // Resets every statement. One that was stepped to a row and left there
-  // holds a read snapshot: the next import could not take the write lock once
-  // another process has written (SQLite then reports the journal locked at
-  // once, without waiting), and checkpoints could not finish. Every operation
-  // of the journal ends with this.
-  void releaseStatements() {
-    for (auto& [sql, statement] : statements_) statement.reset();
+  std::string proposedDevice(const std::string& archive, const std::vector<EventRecord>& copy) {
+    if (copy.empty()) return freeDeviceName(NameFromStem(archive));
+    db_.exec("BEGIN");
+    const auto rollback = [&] {
+      sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    };
+    try {
+      std::map<std::int64_t, SegmentRow> rows;
+      std::string name = choose(archive, copy, std::nullopt, rows).deviceName;
+      rollback();
+      return name;
+    } catch (...) {
+      rollback();
+      throw;
+    }
   }
+  std::int64_t forEachEvent(const EventFilter& filter, EventOrder order, const EventVisitor& visit);
+  HistoryView::Layout layout(const EventFilter& filter);
+  std::vector<HistoryRow> rows(const EventFilter& filter, const HistoryView::Layout& layout,
+                               std::int64_t first, std::int64_t count);
 
  private:
+  class FilterQuery;
+  std::vector<std::pair<std::int64_t, std::string>> devicesOf(const EventFilter& filter);
+
   struct Choice {
     std::optional<std::int64_t> deviceId;  // none: a new device
     std::string deviceName;
@@ -218,6 +256,7 @@ class Journal::Storage {
 
   SqliteDb db_;
   std::map<std::string, SqliteStatement> statements_;
+  std::set<std::string, std::less<>> indexes_;
 };
 
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Journal::Storage::excerptsByDevice(
@@ -232,10 +271,15 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Journal::Storage::excerptsBy
   constexpr std::int64_t kSampleStep = 32;
   const auto n = static_cast<std::int64_t>(copy.size());
   std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::int64_t>>> windows;
-  SqliteStatement& find = statement("SELECT segment_id, seq FROM events WHERE raw = ?1");
+  // Equal events have equal timestamps: looking an event up by its moment
+  // first finds it in an index that new events join at its end, so an
+  // import writes a few pages of it rather than one for every new event.
+  SqliteStatement& find =
+      statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
   const auto sample = [&](std::int64_t at) {
     find.reset();
     find.bind(1, Bytes(copy[static_cast<std::size_t>(at)]));
+    find.bind(2, EventTimestamp(copy[static_cast<std::size_t>(at)]));
     while (find.step()) {
       const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
       windows[find.integer(0)].emplace_back(start, start + n);
@@ -447,6 +491,11 @@ ImportOutcome Journal::Storage::import(const std::string& archive,
                                        const std::optional<std::string>& deviceName) {
   ImportOutcome outcome;
   if (copy.empty()) return outcome;
+  // A statement of an earlier query still on a row keeps the connection on
+  // the snapshot it began with; once another process has written since, the
+  // write transaction could not begin ("database is locked", without the
+  // busy wait). The import starts from the journal as it is now.
+  for (auto& [sql, statement] : statements_) statement.reset();
   SqliteTransaction transaction(db_);
   std::map<std::int64_t, SegmentRow> rows;
   Choice choice = choose(archive, copy, deviceName, rows);
@@ -532,8 +581,8 @@ std::vector<DeviceSummary> Journal::Storage::devices() {
   return summaries;
 }
 
-std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrder order,
-                                            const EventVisitor& visit) {
+std::vector<std::pair<std::int64_t, std::string>> Journal::Storage::devicesOf(
+    const EventFilter& filter) {
   std::vector<std::pair<std::int64_t, std::string>> devices;
   if (filter.device) {
     const auto id = deviceId(*filter.device);
@@ -543,69 +592,116 @@ std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrde
     SqliteStatement& list = statement("SELECT id, name FROM devices ORDER BY name");
     while (list.step()) devices.emplace_back(list.integer(0), std::string(list.text(1)));
   }
+  return devices;
+}
 
-  const std::string fromBound = filter.fromDate ? *filter.fromDate : std::string();
-  const std::string toBound = filter.toDate ? *filter.toDate + "T23:59:59" : std::string();
-  // The filters given make a statement's shape; their values are bound.
+// The statements that read the events of one segment that pass a filter. The
+// filters given make a statement's shape; their values are bound.
+class Journal::Storage::FilterQuery {
+ public:
+  FilterQuery(Storage& storage, const EventFilter& filter)
+      : storage_(storage),
+        filter_(filter),
+        fromBound_(filter.fromDate.value_or("")),
+        toBound_(filter.toDate ? *filter.toDate + "T23:59:59" : std::string()) {}
+
+  [[nodiscard]] bool filters() const {
+    return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText;
+  }
+
   // `via` names the index that finds the rows, or none for the segment's own
   // order; a column written "+column" is kept from choosing an index itself.
-  const auto shape = [&](const char* select, const char* via) {
+  [[nodiscard]] std::string sql(const std::string& select, const char* via,
+                                const char* tail = "") const {
     const std::string index = via != nullptr ? via : "";
-    std::string sql = std::string(select) + " FROM events" +
+    std::string sql = select + " FROM events" +
                       (via != nullptr ? " INDEXED BY " + index : std::string()) +
                       " WHERE segment_id = ?1";
     const auto column = [&](const char* name, const char* owner) {
       return std::string(index == owner ? "" : "+") + name;
     };
-    if (filter.fromDate) sql += " AND " + column("timestamp", "events_timestamp") + " >= ?2";
-    if (filter.toDate) sql += " AND " + column("timestamp", "events_timestamp") + " <= ?3";
-    if (filter.input)
+    if (filter_.fromDate) sql += " AND " + column("timestamp", "events_timestamp") + " >= ?2";
+    if (filter_.toDate) sql += " AND " + column("timestamp", "events_timestamp") + " <= ?3";
+    if (filter_.input) {
       sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
-    if (filter.eventText) sql += " AND event = ?5";
-    return sql;
-  };
-  const auto bind = [&](SqliteStatement& statement, std::int64_t segment) {
-    statement.bind(1, segment);
-    if (filter.fromDate) statement.bind(2, std::string_view(fromBound));
-    if (filter.toDate) statement.bind(3, std::string_view(toBound));
-    if (filter.input) statement.bind(4, std::int64_t{*filter.input});
-    if (filter.eventText) statement.bind(5, std::string_view(*filter.eventText));
-  };
-  const char* const direction =
-      order == EventOrder::kOldestFirst ? " ORDER BY seq" : " ORDER BY seq DESC";
-  // An index pays when it leaves few rows to fetch and sort; otherwise the
-  // segment is read in its own order and the filters are checked row by row.
-  const auto chooseIndex = [&](const SegmentRow& segment) -> const char* {
-    const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
-    for (const char* index : {"events_timestamp", "events_argument"}) {
-      const bool applies = std::string_view(index) == "events_timestamp"
-                               ? filter.fromDate || filter.toDate
-                               : filter.input.has_value();
-      if (!applies) continue;
-      SqliteStatement& count =
-          statement("SELECT count(*) FROM (" + shape("SELECT 1", index) + " LIMIT ?6)");
-      bind(count, segment.id);
-      count.bind(6, few);
-      count.step();
-      if (count.integer(0) < few) return index;
     }
-    return nullptr;
+    if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
+    return sql + tail;
+  }
+
+  SqliteStatement& prepare(const std::string& sql, std::int64_t segment) {
+    SqliteStatement& statement = storage_.statement(sql);
+    statement.bind(1, segment);
+    if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
+    if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
+    if (filter_.input) statement.bind(4, std::int64_t{*filter_.input});
+    if (filter_.eventText) statement.bind(5, std::string_view(*filter_.eventText));
+    return statement;
+  }
+
+  // How a segment's events that pass are found: through `index`, or in the
+  // segment's own order when none. The probe that chooses an index counts the
+  // rows it leaves, so `count` comes with it.
+  struct Plan {
+    const char* index = nullptr;
+    std::optional<std::int64_t> count;
   };
 
+  // An index pays when it leaves few rows to fetch and sort; otherwise the
+  // segment is read in its own order and the filters are checked row by row.
+  Plan plan(const SegmentRow& segment) {
+    const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
+    const std::pair<const char*, bool> candidates[] = {
+        {"events_timestamp", filter_.fromDate || filter_.toDate},
+        {"events_argument", filter_.input.has_value()},
+        {"events_event", filter_.eventText.has_value()}};
+    for (const auto& [index, applies] : candidates) {
+      if (!applies || !storage_.hasIndex(index)) continue;
+      SqliteStatement& count =
+          prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
+      count.bind(6, few);
+      count.step();
+      const std::int64_t found = count.integer(0);
+      // Fewer than the limit: the probe counted every row that passes.
+      if (found < few) return {index, found};
+    }
+    return {};
+  }
+
+  // How many of the segment's events pass.
+  std::int64_t count(const SegmentRow& segment, const Plan& plan) {
+    if (!filters()) return segment.count;
+    if (plan.count) return *plan.count;
+    SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
+    count.step();
+    return count.integer(0);
+  }
+
+ private:
+  Storage& storage_;
+  const EventFilter& filter_;
+  std::string fromBound_;
+  std::string toBound_;
+};
+
+std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrder order,
+                                            const EventVisitor& visit) {
+  FilterQuery query(*this, filter);
+  const char* const direction =
+      order == EventOrder::kOldestFirst ? " ORDER BY seq" : " ORDER BY seq DESC";
   std::int64_t visited = 0;
-  for (const auto& [device, name] : devices) {
+  for (const auto& [device, name] : devicesOf(filter)) {
     const std::vector<SegmentRow> segments = orderedSegments(device);
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
-      SqliteStatement& query =
-          statement(shape("SELECT raw", chooseIndex(segments[at])) + direction);
-      bind(query, segments[at].id);
+      SqliteStatement& rows = query.prepare(
+          query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
-      while (query.step()) {
-        event.raw = RecordOf(query.blob(0));
+      while (rows.step()) {
+        event.raw = RecordOf(rows.blob(0));
         ++visited;
         if (!visit(event)) {
-          query.reset();
+          rows.reset();
           return visited;
         }
       }
@@ -614,36 +710,102 @@ std::int64_t Journal::Storage::forEachEvent(const EventFilter& filter, EventOrde
   return visited;
 }
 
-// ---- the public face: no exception leaves it ----
-
-namespace {
-
-template <typename Work>
-auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
-  try {
-    return work();
-  } catch (const JournalError& error) {
-    return error;
-  } catch (const std::exception& error) {
-    return JournalError{JournalError::Kind::kStorage,
-                        std::string("Ошибка журнала: ") + error.what()};
+HistoryView::Layout Journal::Storage::layout(const EventFilter& filter) {
+  const auto devices = devicesOf(filter);
+  if (devices.size() != 1) {
+    throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   }
+  FilterQuery query(*this, filter);
+  HistoryView::Layout layout;
+  const std::vector<SegmentRow> segments = orderedSegments(devices.front().first);
+  // Newest first: the last segment's events lead.
+  for (std::size_t i = segments.size(); i-- > 0;) {
+    const FilterQuery::Plan plan = query.plan(segments[i]);
+    const std::int64_t events = query.count(segments[i], plan);
+    if (events == 0) continue;
+    if (!layout.parts.empty()) ++layout.rows;  // the gap row before an older segment
+    layout.parts.push_back({segments[i].id, static_cast<int>(i + 1), segments[i].lastSeq,
+                            layout.rows, events, plan.index});
+    layout.rows += events;
+    layout.events += events;
+  }
+  return layout;
 }
 
-}  // namespace
+std::vector<HistoryRow> Journal::Storage::rows(const EventFilter& filter,
+                                               const HistoryView::Layout& layout,
+                                               std::int64_t first, std::int64_t count) {
+  FilterQuery query(*this, filter);
+  std::vector<HistoryRow> rows;
+  const std::int64_t end = std::min(layout.rows, first + count);
+  for (std::size_t p = 0; p < layout.parts.size() && first < end; ++p) {
+    const HistoryView::Part& part = layout.parts[p];
+    if (p > 0 && first == part.firstRow - 1) {
+      rows.push_back({true, part.segment, {}});
+      ++first;
+    }
+    const std::int64_t partEnd = part.firstRow + part.events;
+    if (first >= partEnd || first >= end) continue;
+    // Newest first within the part: offset counts from the part's newest event.
+    const std::int64_t offset = first - part.firstRow;
+    const std::int64_t take = std::min(end, partEnd) - first;
+    std::vector<EventRecord> events;
+    events.reserve(static_cast<std::size_t>(take));
+    if (!query.filters()) {
+      // Every event passes and seq runs without gaps: the place is arithmetic.
+      SqliteStatement& read = statement(
+          "SELECT raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT ?3");
+      read.bind(1, part.segmentId).bind(2, part.lastSeq - offset).bind(3, take);
+      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+    } else {
+      // Skipping rows costs their reading: read from the nearer end.
+      const std::int64_t fromOldest = part.events - offset - take;
+      const bool backwards = fromOldest < offset;
+      SqliteStatement& read =
+          query.prepare(query.sql("SELECT raw", part.index,
+                                  backwards ? " ORDER BY seq LIMIT ?6 OFFSET ?7"
+                                            : " ORDER BY seq DESC LIMIT ?6 OFFSET ?7"),
+                        part.segmentId);
+      read.bind(6, take).bind(7, backwards ? fromOldest : offset);
+      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+      if (backwards) std::reverse(events.begin(), events.end());
+    }
+    for (const EventRecord& e : events) rows.push_back({false, part.segment, e});
+    first += take;
+  }
+  return rows;
+}
 
-namespace {
+JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& filter) {
+  return Guarded([&] {
+    return std::unique_ptr<HistoryView>(
+        new HistoryView(*storage_, filter, storage_->layout(filter)));
+  });
+}
 
-// Resets the storage's statements when an operation ends, however it ends.
-struct Released {
-  explicit Released(Journal::Storage& storage) : storage(storage) {}
-  ~Released() { storage.releaseStatements(); }
-  Released(const Released&) = delete;
-  Released& operator=(const Released&) = delete;
-  Journal::Storage& storage;
-};
+HistoryView::HistoryView(Journal::Storage& storage, EventFilter filter, Layout layout)
+    : storage_(storage), filter_(std::move(filter)), layout_(std::move(layout)) {}
 
-}  // namespace
+JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std::int64_t count) {
+  return Guarded([&] { return storage_.rows(filter_, layout_, first, count); });
+}
+
+std::string ImportOutcomeText(const ImportOutcome& outcome) {
+  switch (outcome.kind) {
+    case ImportOutcome::Kind::kEmptyCopy:
+      return "архив пуст";
+    case ImportOutcome::Kind::kAlreadyHeld:
+      return outcome.device + ": уже в журнале";
+    case ImportOutcome::Kind::kAdded:
+      break;
+  }
+  std::string text = outcome.device + ": новых событий: " + std::to_string(outcome.newEvents);
+  if (outcome.newSegment) text += "; новый участок, возможен пропуск событий";
+  if (outcome.joinedSegments) text += "; участки объединены";
+  return text;
+}
+
+// ---- the public face: no exception leaves it ----
 
 Journal::Journal(std::unique_ptr<Storage> storage) : storage_(std::move(storage)) {}
 Journal::~Journal() = default;
@@ -677,23 +839,25 @@ JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
   const auto& events = std::get<std::vector<EventRecord>>(read);
-  return Guarded([&] {
-    const Released released(*storage_);
-    return storage_->import(archive, events, device);
-  });
+  return Guarded([&] { return storage_->import(archive, events, device); });
+}
+
+JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
+  auto read = ReadCopyEvents(archive);
+  if (const auto* error = std::get_if<CopyReadError>(&read)) {
+    return JournalError{JournalError::Kind::kArchive, error->message};
+  }
+  const auto& events = std::get<std::vector<EventRecord>>(read);
+  return Guarded([&] { return storage_->proposedDevice(archive, events); });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
-  return Guarded([&] {
-    const Released released(*storage_);
-    return storage_->devices();
-  });
+  return Guarded([&] { return storage_->devices(); });
 }
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
   return Guarded([&]() -> std::int64_t {
-    const Released released(*storage_);
     const std::int64_t visited = storage_->forEachEvent(filter, order, visit);
     if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
     return visited;

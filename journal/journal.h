@@ -69,6 +69,11 @@ struct ImportOutcome {
   bool joinedSegments = false;  // made two or more segments one
 };
 
+// What an import says of a copy: "DEVICE: новых событий: N", followed by
+// "; новый участок, возможен пропуск событий" or "; участки объединены";
+// "DEVICE: уже в журнале"; or "архив пуст".
+[[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
+
 struct DeviceSummary {
   std::string name;
   std::int64_t events = 0;
@@ -103,6 +108,16 @@ struct JournalEvent {
 // Return false to stop the query.
 using EventVisitor = std::function<bool(const JournalEvent&)>;
 
+// A row of a device's history shown newest first: an event, or the gap row
+// that stands where one segment ends and an older one begins.
+struct HistoryRow {
+  bool gap = false;
+  int segment = 0;  // number in the device's order; of the older segment for a gap row
+  EventRecord raw{};
+};
+
+class HistoryView;
+
 class Journal {
  public:
   enum class Access {
@@ -121,6 +136,11 @@ class Journal {
   JournalResult<ImportOutcome> importArchive(const std::string& archive,
                                              const std::optional<std::string>& device);
 
+  // The device that importArchive(archive, no device) would choose: the one
+  // whose history holds or overlaps the copy, else a new name made from the
+  // file's stem. Nothing is written.
+  JournalResult<std::string> proposedDevice(const std::string& archive);
+
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();
 
@@ -130,6 +150,10 @@ class Journal {
   JournalResult<std::int64_t> forEachEvent(const EventFilter& filter, EventOrder order,
                                            const EventVisitor& visit);
 
+  // The history of the filter's device (which must be named) that passes the
+  // filter, as rows newest first, to be read a page at a time.
+  JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
+
   class Storage;
 
  private:
@@ -137,11 +161,56 @@ class Journal {
   std::unique_ptr<Storage> storage_;
 };
 
+// One device's history as a table shows it, newest first, with gap rows. It
+// counts its rows when made and reads any page of them in about the time the
+// page takes, however long the history: a million events are no slower to
+// page through than a thousand. It reads the journal as it was when made;
+// make a new one to see later imports. The journal must outlive it.
+class HistoryView {
+ public:
+  [[nodiscard]] std::int64_t rowCount() const { return layout_.rows; }
+  [[nodiscard]] std::int64_t eventCount() const { return layout_.events; }
+  // Segments with at least one event in the view.
+  [[nodiscard]] std::int64_t segmentCount() const {
+    return static_cast<std::int64_t>(layout_.parts.size());
+  }
+  // Rows [first, first + count), fewer at the end.
+  JournalResult<std::vector<HistoryRow>> rows(std::int64_t first, std::int64_t count);
+
+  // Where each segment's events stand among the rows.
+  struct Part {
+    std::int64_t segmentId = 0;
+    int segment = 0;
+    std::int64_t lastSeq = 0;
+    std::int64_t firstRow = 0;
+    std::int64_t events = 0;
+    const char* index = nullptr;  // the index that finds the filter's rows, if any
+  };
+  struct Layout {
+    std::vector<Part> parts;  // newest segment first
+    std::int64_t rows = 0;
+    std::int64_t events = 0;
+  };
+  // The gap row before each part but the first stands at its firstRow - 1.
+  [[nodiscard]] const Layout& layout() const { return layout_; }
+
+ private:
+  friend class Journal;
+  HistoryView(Journal::Storage& storage, EventFilter filter, Layout layout);
+  Journal::Storage& storage_;
+  EventFilter filter_;
+  Layout layout_;
+};
+
 // The journal's file when none is named: $XDG_DATA_HOME/veks12/journal.sqlite,
 // where an unset, empty or relative XDG_DATA_HOME means $HOME/.local/share.
 // Nothing when HOME is unset, empty or relative too.
 [[nodiscard]] std::optional<std::string> DefaultJournalPath(const char* xdgDataHome,
                                                             const char* home);
+
+// The name a device gets from an archive's file: its stem (no folder, no last
+// extension), control characters as "_" and bytes that are no UTF-8 as U+FFFD.
+[[nodiscard]] std::string DeviceNameForFile(const std::string& archive);
 
 // A device name an operator may give: not empty, valid UTF-8, no control characters.
 [[nodiscard]] bool IsValidDeviceName(std::string_view name);

@@ -15,6 +15,7 @@ void JournalReportWriter::write(const JournalEvent& event) {
     if (title_.from) title += "  с " + *title_.from;
     if (title_.to) title += "  по " + *title_.to;
     if (title_.input) title += " вход № " + std::to_string(*title_.input);
+    if (title_.event) title += "  событие «" + *title_.event + "»";
     sink_.appendLine(title);
     sink_.appendLine("\n");
     sink_.appendLine(ReportHeaderLine(EventTable::HeaderRow()));

@@ -16,10 +16,12 @@ struct JournalReportTitle {
   std::optional<std::string> from;  // DD.MM.YY as the operator gave it
   std::optional<std::string> to;
   std::optional<int> input;
+  std::optional<std::string> event;  // a kind of event; the command line offers none
 };
 
 // Composes the journal report from events given newest first, device by
-// device: per device the title "Журнал: устройство NAME" with the filters,
+// device: per device the title "Журнал: устройство NAME" with the filters
+// ("  с DD.MM.YY", "  по DD.MM.YY", " вход № N", "  событие «TEXT»"),
 // two empty lines, the header line and a report row line per event, with
 // "--- возможен пропуск событий ---" between events of different segments;
 // one empty line between the reports of two devices.

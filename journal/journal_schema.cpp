@@ -65,6 +65,19 @@ CREATE VIEW history AS
     FROM events e JOIN segments s ON s.id = e.segment_id JOIN devices d ON d.id = s.device_id;
 )sql";
 
+// Version 2: events are found by their moment and bytes, an index that new
+// events join at its end (they are the newest), so an import writes few of
+// its pages; the input filter is answered from its index alone (the index
+// holds the code the filter also checks), and the kind-of-event filter has an
+// index of its own.
+constexpr const char* kSchemaV2 = R"sql(
+DROP INDEX events_raw;
+CREATE INDEX events_moment ON events(timestamp, raw);
+DROP INDEX events_argument;
+CREATE INDEX events_argument ON events(segment_id, argument, seq, code);
+CREATE INDEX events_event ON events(segment_id, event);
+)sql";
+
 // Big-endian 32-bit field of the database header.
 std::int64_t HeaderField(const std::array<unsigned char, 100>& header, std::size_t at) {
   return std::int64_t{header[at]} << 24 | header[at + 1] << 16 | header[at + 2] << 8 |
@@ -126,7 +139,7 @@ void CreateJournalFile(const std::string& path) {
 
 void MigrateJournal(SqliteDb& db) {
   // Each step takes the journal from version i to i + 1.
-  static constexpr const char* kSteps[] = {kSchemaV1};
+  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2};
   static_assert(std::size(kSteps) == kJournalSchemaVersion);
   SqliteTransaction transaction(db);
   for (std::int64_t version = db.pragmaInteger("user_version"); version < kJournalSchemaVersion;

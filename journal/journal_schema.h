@@ -12,7 +12,7 @@ namespace veks {
 
 // "VKJL": tells a journal from any other SQLite database (offset 68 of the file).
 inline constexpr std::int64_t kJournalApplicationId = 0x564B4A4C;
-inline constexpr std::int64_t kJournalSchemaVersion = 1;
+inline constexpr std::int64_t kJournalSchemaVersion = 2;
 
 enum class JournalFileKind {
   kJournal,     // ours, of this version or an older one

@@ -26,6 +26,7 @@
 #include "ui/control_focus.h"
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
+#include "ui/journal_actions.h"
 #include "ui/key_codes.h"
 #include "ui/report_file.h"
 #include "ui/report_tab_stops.h"
@@ -203,6 +204,9 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   connect(ui_->But5, &QPushButton::clicked, this, &TForm_main::But5Click);
   ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   connect(ui_->ASaveReport, &QAction::triggered, this, &TForm_main::SaveReportClick);
+
+  // The menu "Журнал" beside "Файл"; adding an archive chooses one the usual way.
+  new JournalActions(this, state_, services_, [this] { OpenFileClick(); });
 
   grid->setFocus();
   FormCreate();

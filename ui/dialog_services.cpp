@@ -1,15 +1,21 @@
 #include "ui/dialog_services.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -45,6 +51,11 @@ QString SuffixOf(const QString& filter) {
 }
 
 }  // namespace
+
+std::unique_ptr<QSettings> ProgramSettings() {
+  return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                     QStringLiteral("veks12"), QStringLiteral("veks12"));
+}
 
 QString ApplicationTitle() {
   const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -94,10 +105,10 @@ std::optional<QString> QtUiServices::openFileName(QWidget* parent, const QString
 
 std::optional<SaveChoice> QtUiServices::saveFileName(QWidget* parent, const QString& title,
                                                      const QStringList& filters) {
-  QSettings settings(QStringLiteral("veks12"), QStringLiteral("veks12"));
+  const auto settings = ProgramSettings();
   const QString folderKey = QStringLiteral("dialogs/saveFolder");
   const QString folder =
-      settings.value(folderKey, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+      settings->value(folderKey, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
           .toString();
   QFileDialog dialog(parent, title, folder);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -111,7 +122,7 @@ std::optional<SaveChoice> QtUiServices::saveFileName(QWidget* parent, const QStr
   std::optional<SaveChoice> chosen;
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     chosen = SaveChoice{dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};
-    settings.setValue(folderKey, QFileInfo(chosen->fileName).absolutePath());
+    settings->setValue(folderKey, QFileInfo(chosen->fileName).absolutePath());
   }
   Reactivate(parent);
   return chosen;
@@ -124,6 +135,40 @@ bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
   const bool confirmed = dialog.exec() == QDialog::Accepted;
   Reactivate(parent);
   return confirmed;
+}
+
+std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QString& proposed,
+                                                   const QStringList& existing) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Добавить архив в журнал"));
+  auto* names = new QComboBox(&dialog);
+  names->setObjectName(QStringLiteral("DeviceNameBox"));
+  names->setEditable(true);
+  // Enter accepts the dialog; it must not add the typed name to the list.
+  names->setInsertPolicy(QComboBox::NoInsert);
+  names->setMinimumContentsLength(28);
+  names->addItems(existing);
+  names->setEditText(proposed);
+  names->lineEdit()->selectAll();
+  auto* label = new QLabel(QStringLiteral("&Устройство, с которого снята копия архива:"), &dialog);
+  label->setBuddy(names);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+  ok->setEnabled(!proposed.isEmpty());
+  QObject::connect(names, &QComboBox::editTextChanged, ok,
+                   [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(label);
+  layout->addWidget(names);
+  layout->addWidget(buttons);
+  names->setFocus();
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  Reactivate(parent);
+  if (!accepted) return std::nullopt;
+  return names->currentText();
 }
 
 void QtUiServices::beep() { QApplication::beep(); }

@@ -5,9 +5,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 class QPrinter;
+class QSettings;
 class QWidget;
 
 // A name chosen in the save dialog, and the filter it was chosen under.
@@ -36,6 +38,10 @@ class UiServices {
                                                  const QStringList& filters) = 0;
   // The print dialog for `printer`; true when the operator confirmed.
   virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
+  // Asks which device an archive copy belongs to, offering `proposed` and the
+  // devices the journal knows; the name as given, or nothing when cancelled.
+  virtual std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
+                                               const QStringList& existing) = 0;
   virtual void beep() = 0;
 };
 
@@ -51,8 +57,14 @@ class QtUiServices : public UiServices {
   std::optional<SaveChoice> saveFileName(QWidget* parent, const QString& title,
                                          const QStringList& filters) override;
   bool printDialog(QWidget* parent, QPrinter* printer) override;
+  std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
+                                       const QStringList& existing) override;
   void beep() override;
 };
+
+// The program's settings (window places, the journal file, the last folder):
+// $XDG_CONFIG_HOME/veks12/veks12.conf.
+[[nodiscard]] std::unique_ptr<QSettings> ProgramSettings();
 
 // The least width of a message box: its caption and text show in full.
 inline constexpr int kMinimumBoxWidth = 320;

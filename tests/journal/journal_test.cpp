@@ -8,10 +8,13 @@
 
 #include <chrono>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "journal/copy_events.h"
+#include "journal/journal_schema.h"
 #include "journal/stitch.h"
+#include "report/event_export.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
 #include "tools/spawn_quietly.h"
@@ -112,6 +115,115 @@ TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
   }
 }
 
+// Any page of a view is the slice of the device's history, newest first, with
+// a gap row where a segment ends and an older one begins; the counts agree.
+TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
+  SimulatedCopies copies(31, 14, 2600);
+  const std::vector<std::string> paths = writeCopies(copies);
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, std::string("d")).ok());
+  const auto& all = copies.device.events();
+  const auto dateOf = [&](std::size_t at) {
+    return EventTimestamp(all[at]).value_or("").substr(0, 10);
+  };
+  std::vector<EventFilter> filters(5);
+  filters[1].input = 7;
+  filters[2].fromDate = dateOf(all.size() / 3);
+  filters[2].toDate = dateOf(2 * all.size() / 3);
+  filters[3].eventText = "клапан ОТКРЫТ";
+  filters[4].fromDate = filters[2].fromDate;
+  filters[4].input = 3;
+  std::mt19937 random(5);
+  for (EventFilter& filter : filters) {
+    filter.device = "d";
+    std::vector<HistoryRow> expected;
+    std::set<int> segments;
+    (void)j->forEachEvent(filter, EventOrder::kNewestFirst, [&](const JournalEvent& e) {
+      if (!expected.empty() && expected.back().segment != e.segment) {
+        expected.push_back({true, e.segment, {}});
+      }
+      expected.push_back({false, e.segment, e.raw});
+      segments.insert(e.segment);
+      return true;
+    });
+    ASSERT_GT(expected.size(), 10u);
+    auto view = j->view(filter);
+    ASSERT_TRUE(view.ok());
+    HistoryView& v = *view.value();
+    ASSERT_EQ(v.rowCount(), static_cast<std::int64_t>(expected.size()));
+    EXPECT_EQ(v.segmentCount(), static_cast<std::int64_t>(segments.size()));
+    EXPECT_EQ(v.eventCount(), v.rowCount() - v.segmentCount() + 1);
+    // The whole view, the oldest page, then pages anywhere.
+    for (int page = 0; page < 30; ++page) {
+      const std::int64_t count = page == 0 ? v.rowCount() : 1 + random() % 300;
+      const std::int64_t from = page == 0   ? 0
+                                : page == 1 ? v.rowCount() - count
+                                            : static_cast<std::int64_t>(random() % expected.size());
+      const auto rows = v.rows(from, count);
+      ASSERT_TRUE(rows.ok());
+      const auto to = std::min<std::int64_t>(from + count, v.rowCount());
+      ASSERT_EQ(rows.value().size(), static_cast<std::size_t>(to - from));
+      for (std::int64_t r = from; r < to; ++r) {
+        const HistoryRow& got = rows.value()[static_cast<std::size_t>(r - from)];
+        const HistoryRow& want = expected[static_cast<std::size_t>(r)];
+        ASSERT_EQ(std::tie(got.gap, got.segment, got.raw),
+                  std::tie(want.gap, want.segment, want.raw))
+            << "row " << r;
+      }
+    }
+  }
+  // The device an import would choose for a copy, without writing anything.
+  EXPECT_EQ(j->proposedDevice(paths.back()).value(), "d");
+  const std::string other = dir_.file("Насос 1.dat");
+  ArchiveBuilder().fillNumbered().setWriteOffset(8).writeTo(other);
+  EXPECT_EQ(j->proposedDevice(other).value(), "Насос 1");
+}
+
+// A journal of version 1 answers every filter when read, with the indexes it
+// has and without a byte written, and the next import brings it up to date.
+TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
+  SimulatedCopies copies(11, 5, 900);
+  const std::vector<std::string> paths = writeCopies(copies);
+  std::vector<EventFilter> filters(3);
+  filters[0].input = 3;
+  filters[1].eventText = "клапан ОТКРЫТ";
+  filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
+  filters[2].eventText = "Норма";
+  std::vector<std::vector<std::vector<EventRecord>>> expected;
+  {
+    auto j = OpenJournal(journal_, Journal::Access::kImport);
+    for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
+    for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open(journal_.c_str(), &db);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP INDEX events_event; DROP INDEX events_argument; "
+                         "CREATE INDEX events_argument ON events(segment_id, argument); "
+                         "PRAGMA user_version = 1;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  const FileSnapshot before(journal_);
+  {
+    auto j = OpenJournal(journal_, Journal::Access::kRead);
+    for (std::size_t i = 0; i < filters.size(); ++i) {
+      ASSERT_FALSE(expected[i].empty());
+      EXPECT_EQ(Exported(*j, filters[i]), expected[i]);
+      EventFilter one = filters[i];
+      one.device = "d";
+      std::int64_t events = 0;
+      for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
+      EXPECT_EQ(j->view(one).value()->eventCount(), events);
+    }
+  }
+  EXPECT_EQ(FileSnapshot(journal_), before);
+  OpenJournal(journal_, Journal::Access::kImport).reset();
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
+  EXPECT_EQ(IntegrityCheck(journal_), "ok");
+}
+
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   SimulatedCopies copies(7, 1, 500);
   const std::string good = writeCopies(copies).front();
@@ -159,7 +271,7 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
   const std::string newer = dir_.file("newer.sqlite");
   OpenJournal(newer, Journal::Access::kImport).reset();
   std::vector<char> bytes = FileSnapshot(newer).bytes;
-  bytes[63] = 2;  // the user version, big-endian at offset 60
+  bytes[63] = kJournalSchemaVersion + 1;  // the user version, big-endian at offset 60
   WriteBytes(newer, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 
   for (const auto& [path, message] :

@@ -55,11 +55,21 @@ class FakeServices : public UiServices {
     printer->setOutputFileName(printToPdf);
     return true;
   }
+  // Records "proposed|existing,..." and answers with the next of deviceAnswers.
+  std::optional<QString> askDeviceName(QWidget*, const QString& proposed,
+                                       const QStringList& existing) override {
+    deviceQuestions << proposed + QLatin1Char('|') + existing.join(QLatin1Char(','));
+    if (deviceAnswers.empty()) return std::nullopt;
+    const std::optional<QString> answer = deviceAnswers.front();
+    deviceAnswers.pop_front();
+    return answer;
+  }
   void beep() override { ++beeps; }
 
-  QStringList messages, warnings, errors, dialogs;
+  QStringList messages, warnings, errors, dialogs, deviceQuestions;
   std::deque<std::optional<QString>> fileAnswers;
   std::deque<std::optional<SaveChoice>> saveAnswers;
+  std::deque<std::optional<QString>> deviceAnswers;
   std::function<void(const QString&)> onMessage;
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;

@@ -1,0 +1,655 @@
+#include "ui/journal_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "cli/journal_cli.h"
+#include "journal/journal.h"
+#include "report/event_export.h"
+#include "tests/file_snapshot.h"
+#include "tests/ui/window_test_base.h"
+#include "tools/device_simulator.h"
+#include "ui/doc_application.h"
+#include "ui/journal_actions.h"
+#include "ui/journal_history_model.h"
+
+using veks::ArchiveBuilder;
+
+namespace {
+
+const QString kBoilerFolder = QStringLiteral(VEKS_JOURNAL_SAMPLES);
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// What `veks12-journal --journal JOURNAL ARGS...` prints on stdout.
+QByteArray RunJournalCommand(const std::string& journal, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--journal", journal});
+  std::ostringstream out, err;
+  if (veks::RunJournalCli(args, {}, out, err) != 0)
+    return QByteArray::fromStdString("<failed: " + err.str() + ">");
+  return QByteArray::fromStdString(out.str());
+}
+
+void Import(const std::string& journal, const std::vector<std::string>& archives,
+            const std::string& device) {
+  auto opened = veks::Journal::Open(journal, veks::Journal::Access::kImport);
+  QVERIFY(opened.ok());
+  for (const std::string& archive : archives) {
+    QVERIFY(opened.value()->importArchive(archive, device).ok());
+  }
+}
+
+// A device's rows as the table must show them: newest first, a gap row where
+// the segment changes; each row's four texts.
+QList<QStringList> ExpectedRows(const std::string& journal, const veks::EventFilter& filter) {
+  QList<QStringList> rows;
+  auto opened = veks::Journal::Open(journal, veks::Journal::Access::kRead);
+  int segment = 0;
+  (void)opened.value()->forEachEvent(
+      filter, veks::EventOrder::kNewestFirst, [&](const veks::JournalEvent& event) {
+        if (segment != 0 && event.segment != segment) {
+          rows.append({QString::fromUtf8(veks::kGapLine), {}, {}, {}});
+        }
+        segment = event.segment;
+        const auto [text, input, time, date] = veks::TrimmedEventTexts(event.raw);
+        rows.append({Text(date + (time.empty() ? "" : " " + time)), Text(text), Text(input),
+                     QString::number(event.segment)});
+        return true;
+      });
+  return rows;
+}
+
+QStringList ModelRow(const JournalHistoryModel* model, int row) {
+  QStringList texts;
+  for (int column = 0; column < JournalHistoryModel::kColumnCount; ++column) {
+    texts << model->index(row, column).data().toString();
+  }
+  return texts;
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Runs `act` once a modal dialog is up (started before the blocking call).
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      act(modal);
+    }
+  });
+  timer->start();
+}
+
+}  // namespace
+
+class JournalWindowTest : public WindowTestBase {
+  Q_OBJECT
+
+ private:
+  // A device's history of more than 30,000 events in three segments, made
+  // once for the suite; and the boiler demo copies in a journal of their own.
+  std::unique_ptr<veks::TempDir> shared_;
+  std::string large_, boiler_;
+  // Copies of one device: B overlaps A and C, C does not overlap A, D comes
+  // more than a ring after C. The events each holds: [first, last).
+  std::vector<std::string> copies_;
+  std::vector<std::pair<std::size_t, std::size_t>> windows_;
+  std::unique_ptr<veks::TempDir> data_;
+
+  std::string journalPath() const { return (data_->path() / "veks12" / "journal.sqlite").string(); }
+  JournalActions* actions() const { return window_->findChild<JournalActions*>(); }
+  JournalWindow* openJournal() {
+    actions()->openAction()->trigger();
+    JournalWindow* journal = actions()->journalWindow();
+    if (journal != nullptr) {
+      // A window that stands on the main window counts as active while the
+      // main window is; wait for its own activation, which its keys need.
+      journal->activateWindow();
+      if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == journal; })) return nullptr;
+    }
+    return journal;
+  }
+  template <typename T>
+  T* in(JournalWindow* journal, const char* name) const {
+    T* widget = journal->findChild<T*>(QString::fromLatin1(name));
+    if (widget == nullptr) qFatal("no control %s", name);
+    return widget;
+  }
+  void useJournal(const std::string& path) { SetJournalFilePath(Text(path)); }
+
+ private slots:
+  void initTestCase() {
+    shared_ = std::make_unique<veks::TempDir>();
+    large_ = shared_->file("large.sqlite");
+    veks::DeviceSimulator device(7u);
+    auto journal = std::move(veks::Journal::Open(large_, veks::Journal::Access::kImport).value());
+    for (int copy = 0; device.events().size() < 36'000; ++copy) {
+      // Two pauses longer than the ring: three segments.
+      device.run(copy == 12 || copy == 25 ? 2600 : 900);
+      device.archive().writeTo(shared_->file("copy.dat"));
+      QVERIFY(journal->importArchive(shared_->file("copy.dat"), std::string("d")).ok());
+    }
+    boiler_ = shared_->file("boiler.sqlite");
+    std::vector<std::string> boilers;
+    for (int i = 1; i <= 3; ++i) {
+      boilers.push_back((kBoilerFolder + QStringLiteral("/boiler-%1.dat").arg(i)).toStdString());
+    }
+    Import(boiler_, boilers, "Котельная");
+
+    veks::DeviceSimulator copies(11u);
+    for (const int written : {600, 700, 700, 2500}) {
+      copies.run(written);
+      copies_.push_back(
+          shared_->file("copy-" + std::string(1, char('a' + copies_.size())) + ".dat"));
+      copies.archive().writeTo(copies_.back());
+      windows_.push_back(copies.copyWindow());
+    }
+  }
+
+  void init() {
+    data_ = std::make_unique<veks::TempDir>();
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data_->path().string()));
+    ProgramSettings()->clear();
+    QVERIFY(openWindow(ArchiveBuilder().fillNumbered().setWriteOffset(800)));
+  }
+  void cleanup() {
+    closeWindow();
+    data_.reset();
+  }
+
+  void menuBesideFileWithItsShortcuts() {
+    const QList<QAction*> titles = find<QMenuBar>("MainMenu1")->actions();
+    QCOMPARE(titles.size(), 2);
+    QCOMPARE(titles[1]->text(), QStringLiteral("&Журнал"));
+    QCOMPARE(titles[1]->menu()->actions(),
+             QList<QAction*>({actions()->addAction(), actions()->openAction()}));
+    // Ctrl+Shift+J opens one journal window, and raises it when open.
+    QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
+    QPointer<JournalWindow> journal = actions()->journalWindow();
+    QVERIFY(journal && journal->isVisible());
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(window_->findChildren<JournalWindow*>(), QList<JournalWindow*>{journal.data()});
+    // Ctrl+J in the main window adds an archive: with none chosen, it asks for one.
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(services_->messages, QStringList{QStringLiteral("Файл архива не выбран")});
+    QVERIFY(services_->deviceQuestions.isEmpty());
+    QVERIFY(!std::filesystem::exists(journalPath()));
+  }
+
+  // Each flow of "Добавить архив в журнал": `before` copies already in the
+  // journal for "Котельная", the copy added (chosen beforehand or through the
+  // file choice), the device names given (an empty answer cancels), and what
+  // the operator is asked and told.
+  void addArchive_data() {
+    QTest::addColumn<QList<int>>("before");
+    QTest::addColumn<int>("copy");  // -1: an empty archive, -2: a damaged one
+    QTest::addColumn<bool>("chosen");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("questions");
+    QTest::addColumn<QStringList>("messages");
+    const auto added = [&](std::size_t copy, std::size_t newEvents, const char* more = "") {
+      return QStringList{QStringLiteral("copy-%1.dat: Котельная: новых событий: %2%3")
+                             .arg(QChar(static_cast<char16_t>(u'a' + copy)))
+                             .arg(newEvents)
+                             .arg(QString::fromUtf8(more))};
+    };
+    const auto& w = windows_;
+    QTest::newRow("a first copy, chosen through the file choice")
+        << QList<int>{} << 0 << false << QStringList{"Котельная"} << QStringList{"copy-a|"}
+        << added(0, w[0].second - w[0].first);
+    QTest::newRow("a copy that continues the history")
+        << QList<int>{0} << 1 << true << QStringList{"Котельная"}
+        << QStringList{"Котельная|Котельная"} << added(1, w[1].second - w[0].second);
+    QTest::newRow("a copy after a long pause begins a segment")
+        << QList<int>{2} << 3 << true << QStringList{"Котельная"} << QStringList{"copy-d|Котельная"}
+        << added(3, w[3].second - w[3].first, "; новый участок, возможен пропуск событий");
+    QTest::newRow("a copy between two segments joins them")
+        << QList<int>{0, 2} << 1 << true << QStringList{"Котельная"}
+        << QStringList{"Котельная|Котельная"}
+        << added(1, w[2].first - w[0].second, "; участки объединены");
+    QTest::newRow("the same copy again") << QList<int>{0} << 0 << true << QStringList{"Котельная"}
+                                         << QStringList{"Котельная|Котельная"}
+                                         << QStringList{"copy-a.dat: Котельная: уже в журнале"};
+    QTest::newRow("blanks around a new name are dropped; a bad name is asked again")
+        << QList<int>{} << 0 << true << QStringList{"Нас\tос", " Котельная "}
+        << QStringList{"copy-a|", "Нас\tос|"}
+        << QStringList{"Неверное имя устройства: имя не может быть пустым или содержать "
+                       "управляющие символы"} +
+               added(0, w[0].second - w[0].first);
+    QTest::newRow("cancelled") << QList<int>{} << 0 << true << QStringList{""}
+                               << QStringList{"copy-a|"} << QStringList{};
+    QTest::newRow("an empty archive") << QList<int>{} << -1 << true << QStringList{}
+                                      << QStringList{} << QStringList{"archive.dat: архив пуст"};
+    QTest::newRow("a damaged archive")
+        << QList<int>{} << -2 << false << QStringList{} << QStringList{}
+        << QStringList{"archive.dat: Архив поврежден: неверный указатель записи"};
+  }
+  void addArchive() {
+    QFETCH(QList<int>, before);
+    QFETCH(int, copy);
+    QFETCH(bool, chosen);
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, questions);
+    QFETCH(QStringList, messages);
+    std::vector<std::string> earlier;
+    for (const int i : before) earlier.push_back(copies_[static_cast<std::size_t>(i)]);
+    if (!earlier.empty()) Import(journalPath(), earlier, "Котельная");
+    std::string archive = copy >= 0 ? copies_[static_cast<std::size_t>(copy)] : path_;
+    if (copy < 0)
+      ArchiveBuilder().fillNumbered().setWriteOffset(copy == -1 ? 255 : 12).writeTo(path_);
+    if (chosen) {
+      state_.ArchiveName = archive;
+    } else {
+      services_->fileAnswers.push_back(Text(archive));
+    }
+    for (const QString& name : names) {
+      services_->deviceAnswers.push_back(name.isEmpty() ? std::nullopt : std::optional(name));
+    }
+    actions()->addAction()->trigger();
+    QCOMPARE(services_->dialogs.size(), chosen ? 0 : 1);
+    QCOMPARE(services_->deviceQuestions, questions);
+    QCOMPARE(services_->messages, messages);
+    // A journal is made only for an archive that was added.
+    const bool added = !messages.isEmpty() && messages.back().contains(QStringLiteral("событий"));
+    QCOMPARE(std::filesystem::exists(journalPath()), added || !earlier.empty());
+  }
+
+  // The operator's archive stays as it was; a file that is no journal is
+  // refused, left alone, and no device is asked for.
+  void addArchiveRefusesAForeignJournal() {
+    std::filesystem::create_directories(std::filesystem::path(journalPath()).parent_path());
+    ArchiveBuilder().fillNumbered().writeTo(journalPath());
+    const veks::FileSnapshot journal(journalPath()), archive(copies_[0]);
+    state_.ArchiveName = copies_[0];
+    actions()->addAction()->trigger();
+    QCOMPARE(
+        services_->messages,
+        QStringList{Text(journalPath()) + QStringLiteral(": Файл не является журналом событий")});
+    QVERIFY(services_->deviceQuestions.isEmpty());
+    QVERIFY(veks::FileSnapshot(journalPath()) == journal);
+    QVERIFY(veks::FileSnapshot(copies_[0]) == archive);
+  }
+
+  // Without a journal the window says so; the first archive added makes the
+  // journal, and the open window shows it at once.
+  void missingJournalThenFirstArchive() {
+    JournalWindow* journal = openJournal();
+    QVERIFY(journal != nullptr);
+    QCOMPARE(in<QStackedWidget>(journal, "TablePages")->currentWidget()->objectName(),
+             QStringLiteral("EmptyLabel"));
+    QVERIFY(in<QLabel>(journal, "EmptyLabel")
+                ->text()
+                .startsWith(QStringLiteral("Журнал еще не создан")));
+    QVERIFY(!in<QComboBox>(journal, "DeviceBox")->isEnabled());
+    QVERIFY(!in<QPushButton>(journal, "ExportButton")->isEnabled());
+    QVERIFY(services_->messages.isEmpty());
+    state_.ArchiveName = copies_[0];
+    services_->deviceAnswers.push_back(QStringLiteral("Котельная"));
+    QTest::keyClick(journal, Qt::Key_J, Qt::ControlModifier);  // the same action, from here
+    QCOMPARE(services_->messages.size(), 1);
+    QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), QStringLiteral("Котельная"));
+    const auto events = static_cast<int>(windows_[0].second - windows_[0].first);
+    QCOMPARE(journal->historyModel()->rowCount(), events);
+    QCOMPARE(in<QLabel>(journal, "StatusLine")->text(),
+             QStringLiteral("Событий: %1, участков: 1").arg(events));
+  }
+
+  // The table shows the journal's own rows, gaps included, and reads only the
+  // pages it is asked for.
+  void tablePagesThroughALargeHistory() {
+    useJournal(large_);
+    JournalWindow* journal = openJournal();
+    const JournalHistoryModel* model = journal->historyModel();
+    const QList<QStringList> expected = ExpectedRows(large_, {});
+    QVERIFY(expected.size() > 30'000);
+    QCOMPARE(model->rowCount(), expected.size());
+    QCOMPARE(in<QLabel>(journal, "StatusLine")->text(),
+             QStringLiteral("Событий: %1, участков: 3").arg(expected.size() - 2));
+    // Showing the window read the first page only.
+    in<QTableView>(journal, "EventView")->repaint();
+    QCOMPARE(model->pagesRead(), std::int64_t{1});
+    QList<int> gaps;
+    for (int row = 0; row < expected.size(); ++row) {
+      if (expected[row][0] == QString::fromUtf8(veks::kGapLine)) gaps << row;
+    }
+    QCOMPARE(gaps.size(), 2);
+    const std::vector<int> gapRows = model->gapRows();
+    QCOMPARE(QList<int>(gapRows.begin(), gapRows.end()), gaps);
+    auto* table = in<QTableView>(journal, "EventView");
+    for (const int gap : gaps) QCOMPARE(table->columnSpan(gap, 0), 4);
+    const int last = model->rowCount() - 1;
+    for (const int row : {0, 1, 255, 256, gaps[0] - 1, gaps[0], gaps[0] + 1, last / 2, last}) {
+      QCOMPARE(ModelRow(model, row), expected[row]);
+    }
+    // A page already read is not read again; the ninth page read drops the oldest.
+    const std::int64_t read = model->pagesRead();
+    (void)ModelRow(model, last / 2 + 1);
+    QCOMPARE(model->pagesRead(), read);
+    for (int page = 0; page < 8; ++page) (void)ModelRow(model, 256 * (2 + 3 * page) + 5);
+    const std::int64_t afterEight = model->pagesRead();
+    (void)ModelRow(model, 0);
+    QCOMPARE(model->pagesRead(), afterEight + 1);
+    // Ctrl+End shows the oldest event, reading the one or two pages in sight.
+    in<QSpinBox>(journal, "InputBox")->setFocus();  // a field of its own Ctrl+End
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+    table->repaint();
+    QCOMPARE(table->currentIndex().row(), last);
+    QVERIFY(model->pagesRead() - afterEight == 2 || model->pagesRead() - afterEight == 3);
+    QTest::keyClick(journal, Qt::Key_Home, Qt::ControlModifier);
+    QCOMPARE(table->currentIndex().row(), 0);
+  }
+
+  // Every filter and their combination: the rows are the journal's rows for
+  // the same filter, and the status line counts them.
+  void filtersNarrowTheTable_data() {
+    QTest::addColumn<int>("input");
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("input") << 7 << QDate() << QDate() << QString();
+    QTest::newRow("from") << 0 << QDate(2014, 3, 1) << QDate() << QString();
+    QTest::newRow("one day") << 0 << QDate(2014, 3, 1) << QDate(2014, 3, 1) << QString();
+    QTest::newRow("kind") << 0 << QDate() << QDate() << QStringLiteral("Питание  вкл");
+    QTest::newRow("all") << 3 << QDate(2013, 6, 1) << QDate(2014, 6, 1)
+                         << QStringLiteral("клапан ЗАКРЫТ");
+    QTest::newRow("none") << 200 << QDate() << QDate() << QString();
+  }
+  void filtersNarrowTheTable() {
+    QFETCH(int, input);
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QString, kind);
+    useJournal(large_);
+    JournalWindow* journal = openJournal();
+    veks::EventFilter filter;
+    filter.device = "d";
+    if (from.isValid()) {
+      in<QDateEdit>(journal, "FromDate")->setDate(from);
+      in<QCheckBox>(journal, "FromCheck")->setChecked(true);
+      filter.fromDate = from.toString(Qt::ISODate).toStdString();
+    }
+    if (to.isValid()) {
+      in<QCheckBox>(journal, "ToCheck")->setChecked(true);
+      in<QDateEdit>(journal, "ToDate")->setDate(to);
+      filter.toDate = to.toString(Qt::ISODate).toStdString();
+    }
+    in<QSpinBox>(journal, "InputBox")->setValue(input);
+    if (input > 0) filter.input = input;
+    if (!kind.isEmpty()) {
+      in<QComboBox>(journal, "EventBox")->setCurrentText(kind);
+      filter.eventText = kind.toStdString();
+    }
+    const QList<QStringList> expected = ExpectedRows(large_, filter);
+    const JournalHistoryModel* model = journal->historyModel();
+    QCOMPARE(model->rowCount(), expected.size());
+    for (int row = 0; row < expected.size(); row += std::max(1, int(expected.size()) / 40)) {
+      QCOMPARE(ModelRow(model, row), expected[row]);
+    }
+    const qsizetype gaps = std::count(expected.begin(), expected.end(),
+                                      QStringList{QString::fromUtf8(veks::kGapLine), {}, {}, {}});
+    QCOMPARE(in<QLabel>(journal, "StatusLine")->text(),
+             expected.isEmpty() ? QStringLiteral("Нет событий по отбору")
+                                : QStringLiteral("Событий по отбору: %1, участков: %2")
+                                      .arg(expected.size() - gaps)
+                                      .arg(gaps + 1));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  // The report box holds what `veks12-journal report` prints for the filters.
+  void reportIsTheCommandsReport_data() {
+    QTest::addColumn<int>("input");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::newRow("whole history, with its gap") << 0 << QString() << QString();
+    QTest::newRow("input and dates")
+        << 9 << QStringLiteral("01.03.13") << QStringLiteral("31.03.13");
+    QTest::newRow("to only") << 0 << QString() << QStringLiteral("20.02.13");
+  }
+  void reportIsTheCommandsReport() {
+    QFETCH(int, input);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    std::vector<std::string> args = {"report", "--device", "Котельная"};
+    const auto setDate = [&](const QString& date, const char* check, const char* edit) {
+      if (date.isEmpty()) return;
+      in<QCheckBox>(journal, check)->setChecked(true);
+      in<QDateEdit>(journal, edit)
+          ->setDate(QDate::fromString(date, QStringLiteral("dd.MM.yy")).addYears(100));
+      args.insert(args.end(), {std::string(check == std::string("FromCheck") ? "--from" : "--to"),
+                               date.toStdString()});
+    };
+    setDate(from, "FromCheck", "FromDate");
+    setDate(to, "ToCheck", "ToDate");
+    in<QSpinBox>(journal, "InputBox")->setValue(input);
+    if (input > 0) args.insert(args.end(), {"--input", std::to_string(input)});
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    const QString report = in<QPlainTextEdit>(journal, "ReportBox")->toPlainText();
+    QCOMPARE(report + QLatin1Char('\n'), QString::fromUtf8(RunJournalCommand(boiler_, args)));
+    QVERIFY(services_->messages.isEmpty());
+    // A kind of event narrows the report too, and its title says which.
+    const QString kind = QStringLiteral("авт.дист.упр.");
+    in<QComboBox>(journal, "EventBox")->setCurrentText(kind);
+    in<QPushButton>(journal, "ReportButton")->click();
+    const QStringList lines = in<QPlainTextEdit>(journal, "ReportBox")->toPlainText().split('\n');
+    QVERIFY(lines[0].endsWith(QStringLiteral("  событие «%1»").arg(kind)));
+    QVERIFY(lines.size() > 4);
+    for (int i = 4; i < lines.size(); ++i) {
+      QVERIFY(lines[i].startsWith(kind + u'\t') || lines[i] == QString::fromUtf8(veks::kGapLine));
+    }
+  }
+
+  void printReportToPdf() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    services_->printToPdf = Text(dir_->file("journal.pdf"));
+    // Printing with an empty box composes the report first.
+    in<QPushButton>(journal, "PrintButton")->click();
+    QCOMPARE(services_->printDialogs, 1);
+    QVERIFY(in<QPlainTextEdit>(journal, "ReportBox")
+                ->toPlainText()
+                .startsWith(QStringLiteral("Журнал: устройство Котельная")));
+    QVERIFY(ReadAll(services_->printToPdf).startsWith("%PDF"));
+  }
+
+  // The exported file is the command's export for the same filters, CSV with
+  // a byte-order mark first; the name's suffix, else the filter, picks the
+  // format. An older file of the name is replaced whole.
+  void exportReadBack_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<int>("input");
+    QTest::addColumn<QString>("format");
+    const QString csv = QStringLiteral("CSV, UTF-8 (*.csv)");
+    const QString jsonl = QStringLiteral("JSON lines (*.jsonl)");
+    QTest::newRow("csv") << "events.csv" << csv << 0 << "csv";
+    QTest::newRow("jsonl, one input") << "events.jsonl" << jsonl << 9 << "jsonl";
+    QTest::newRow("suffix over filter") << "events.jsonl" << csv << 0 << "jsonl";
+    QTest::newRow("no suffix: the filter") << "events" << jsonl << 4 << "jsonl";
+  }
+  void exportReadBack() {
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QFETCH(int, input);
+    QFETCH(QString, format);
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    in<QSpinBox>(journal, "InputBox")->setValue(input);
+    const QString path = Text(dir_->file(name.toStdString()));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(100'000, 'x'));
+    old.close();
+    services_->saveAnswers.push_back(SaveChoice{path, filter});
+    QTest::keyClick(journal, Qt::Key_E, Qt::ControlModifier);
+    std::vector<std::string> args = {"export", "--device", "Котельная", "--format",
+                                     format.toStdString()};
+    if (input > 0) args.insert(args.end(), {"--input", std::to_string(input)});
+    const QByteArray expected = RunJournalCommand(boiler_, args);
+    QCOMPARE(ReadAll(path), (format == QLatin1String("csv") ? "\xEF\xBB\xBF" : "") + expected);
+    const auto events = expected.count('\n') - (format == QLatin1String("csv") ? 1 : 0);
+    QCOMPARE(services_->messages,
+             QStringList{QStringLiteral("Записано событий: %1\n%2").arg(events).arg(path)});
+    // Nothing is left of the writing but the file.
+    QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden).size(), 2);
+  }
+
+  // An export that finds nothing, or is aimed at the journal itself, writes
+  // nothing and says why; a cancelled one does nothing.
+  void exportThatWritesNothing() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    const veks::FileSnapshot before(boiler_);
+    services_->saveAnswers.push_back(SaveChoice{Text(boiler_), {}});
+    services_->saveAnswers.push_back(std::nullopt);
+    const QString none = Text(dir_->file("none.csv"));
+    services_->saveAnswers.push_back(SaveChoice{none, {}});
+    for (int i = 0; i < 2; ++i) in<QPushButton>(journal, "ExportButton")->click();
+    in<QSpinBox>(journal, "InputBox")->setValue(200);
+    in<QPushButton>(journal, "ExportButton")->click();
+    QCOMPARE(services_->messages,
+             QStringList({"Экспорт не может заменить файл журнала", "нет событий"}));
+    QVERIFY(veks::FileSnapshot(boiler_) == before);
+    QVERIFY(!QFileInfo::exists(none));
+    QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"archive.dat"});
+  }
+
+  // Another journal file: a foreign one is refused and the journal shown
+  // stays; a missing one is taken as a journal still to be made, and the
+  // choice is remembered until the default is asked for again.
+  void anotherJournalFile() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    const QString foreign = Text(path_);
+    const QString fresh = Text(dir_->file("fresh.sqlite"));
+    services_->fileAnswers = {foreign, fresh};
+    journal->findChild<QAction*>(QStringLiteral("AOpenJournalFile"))->trigger();
+    QCOMPARE(services_->messages,
+             QStringList{foreign + QStringLiteral(": Файл не является журналом событий")});
+    QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), QStringLiteral("Котельная"));
+    QCOMPARE(JournalFilePath().value_or(QString()), Text(boiler_));
+    journal->findChild<QAction*>(QStringLiteral("AOpenJournalFile"))->trigger();
+    QCOMPARE(JournalFilePath().value_or(QString()), fresh);
+    QVERIFY(in<QLabel>(journal, "EmptyLabel")
+                ->text()
+                .startsWith(QStringLiteral("Журнал еще не создан")));
+    QVERIFY(!QFileInfo::exists(fresh));
+    journal->findChild<QAction*>(QStringLiteral("ADefaultJournal"))->trigger();
+    QCOMPARE(JournalFilePath().value_or(QString()), Text(journalPath()));
+  }
+
+  // A journal that is not one, or of a newer version, is shown as a message
+  // and left alone; a device gone from the journal gives way to another.
+  void unusableJournalsAndVanishedDevices() {
+    std::filesystem::create_directories(std::filesystem::path(journalPath()).parent_path());
+    std::filesystem::copy_file(boiler_, journalPath());
+    std::vector<char> bytes = veks::FileSnapshot(journalPath()).bytes;
+    bytes[63] = 99;  // the schema version
+    QFile newer(Text(journalPath()));
+    QVERIFY(newer.open(QIODevice::WriteOnly));
+    newer.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    newer.close();
+    const veks::FileSnapshot before(journalPath());
+    JournalWindow* journal = openJournal();
+    QCOMPARE(services_->messages,
+             QStringList{Text(journalPath()) +
+                         QStringLiteral(": Журнал записан более новой версией программы")});
+    QVERIFY(veks::FileSnapshot(journalPath()) == before);
+    // The file replaced by a journal whose only device is another one.
+    std::filesystem::remove(journalPath());
+    Import(journalPath(), {copies_[0]}, "Насос");
+    QTest::keyClick(journal, Qt::Key_F5);
+    QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), QStringLiteral("Насос"));
+    std::filesystem::remove(journalPath());
+    Import(journalPath(), {copies_[3]}, "Котельная");
+    QTest::keyClick(journal, Qt::Key_F5);
+    QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), QStringLiteral("Котельная"));
+    QCOMPARE(journal->historyModel()->rowCount(),
+             static_cast<int>(windows_[3].second - windows_[3].first));
+    QCOMPARE(services_->messages.size(), 1);
+  }
+
+  // Tab visits every control in reading order; the window's size comes back.
+  void keyboardAndPlace() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    in<QCheckBox>(journal, "FromCheck")->setChecked(true);
+    in<QCheckBox>(journal, "ToCheck")->setChecked(true);
+    in<QComboBox>(journal, "DeviceBox")->setFocus();
+    // Tab walks through a date's day, month and year before it leaves.
+    QStringList visited;
+    for (int i = 0; i < 18; ++i) {
+      const QString name = QApplication::focusWidget()->objectName();
+      if (visited.isEmpty() || visited.back() != name) visited << name;
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    QCOMPARE(visited, QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate",
+                                   "InputBox", "EventBox", "EventView", "ReportBox", "ReportButton",
+                                   "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
+    journal->resize(1011, 611);
+    journal->close();
+    QTRY_VERIFY(actions()->journalWindow() == nullptr);
+    QCOMPARE(openJournal()->size(), QSize(1011, 611));
+  }
+
+  // The device dialog of the real services: Enter takes the name as edited,
+  // Escape cancels.
+  void deviceDialogKeys() {
+    QtUiServices services;
+    WhenModal([](QWidget* dialog) {
+      auto* box = dialog->findChild<QComboBox*>(QStringLiteral("DeviceNameBox"));
+      QCOMPARE(box->currentText(), QStringLiteral("boiler-3"));
+      QTest::keyClicks(box->lineEdit(), QStringLiteral("Pump 2"));
+      QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+    });
+    QCOMPARE(services.askDeviceName(window_.get(), QStringLiteral("boiler-3"), {"Котельная"}),
+             std::optional<QString>(QStringLiteral("Pump 2")));
+    WhenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+    QVERIFY(!services.askDeviceName(window_.get(), QStringLiteral("x"), {}));
+  }
+};
+
+int main(int argc, char** argv) {
+  // The settings and the journal of the person running the tests stay untouched.
+  const veks::TempDir home;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
+  QStandardPaths::setTestModeEnabled(true);
+  DocApplication app(argc, argv);
+  QApplication::setStyle(QStringLiteral("Fusion"));
+  JournalWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "journal_window_test.moc"
