@@ -199,6 +199,7 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
   sqlite3_open(journal_.c_str(), &db);
   ASSERT_EQ(sqlite3_exec(db,
                          "DROP INDEX events_event; DROP INDEX events_argument; "
+                         "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
                          "CREATE INDEX events_argument ON events(segment_id, argument); "
                          "PRAGMA user_version = 1;",
                          nullptr, nullptr, nullptr),
