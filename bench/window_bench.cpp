@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QCheckBox>
+#include <QDateEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -21,6 +23,8 @@
 #include "ui/dialog_services.h"
 #include "ui/doc_application.h"
 #include "ui/report_file.h"
+#include "ui/journal_history_model.h"
+#include "ui/journal_window.h"
 
 namespace {
 
@@ -103,6 +107,136 @@ void BM_WindowSaveReportPdf(benchmark::State& state) {
   if (QFileInfo(pdf).size() == 0) state.SkipWithError("no PDF written");
 }
 BENCHMARK(BM_WindowSaveReportPdf)->Unit(benchmark::kMillisecond);
+
+// A journal of one device with a million events, made the journal window's
+// file; the days of ten events spread over its history.
+struct MillionJournal {
+  veks::TempDir dir;
+  veks::JournalFixture fixture{dir.file("million.sqlite"), dir.file("copy.dat"), 1'000'000};
+  std::vector<QDate> days;
+
+  MillionJournal() {
+    fixture.open.reset();
+    SetJournalFilePath(QString::fromStdString(fixture.journal));
+    const auto& events = fixture.device.events();
+    for (std::size_t i = 1; days.size() < 10; ++i) {
+      const auto stamp = veks::EventTimestamp(events[i * events.size() / 12]);
+      if (stamp)
+        days.push_back(
+            QDate::fromString(QString::fromStdString(stamp->substr(0, 10)), Qt::ISODate));
+    }
+  }
+};
+
+MillionJournal& Million() {
+  static MillionJournal journal;
+  return journal;
+}
+
+// Shows the window and paints it whole, as the screen would.
+bool ShowPainted(QWidget* window) {
+  window->show();
+  QApplication::processEvents();
+  if (!window->windowHandle()->isExposed()) return false;
+  window->repaint();
+  return true;
+}
+
+struct JournalScreen {
+  SilentServices services;
+  std::unique_ptr<JournalWindow> window;
+
+  JournalScreen() {
+    Million();
+    window = std::make_unique<JournalWindow>(services);
+    if (!ShowPainted(window.get())) qFatal("journal window not shown");
+  }
+  template <typename T>
+  T* find(const char* name) {
+    return window->findChild<T*>(QString::fromLatin1(name));
+  }
+  [[nodiscard]] int rows() const { return window->historyModel()->rowCount(); }
+};
+
+// From the command to the window's first painted page of a million events:
+// opening the journal, the devices, the view and the table's first rows.
+void BM_JournalWindowOpen(benchmark::State& state) {
+  Million();
+  SilentServices services;
+  for (auto _ : state) {
+    auto window = std::make_unique<JournalWindow>(services);
+    if (!ShowPainted(window.get()) || window->historyModel()->rowCount() < 1'000'000) {
+      state.SkipWithError("the window shows no million events");
+      break;
+    }
+    state.PauseTiming();
+    window.reset();
+    QApplication::processEvents();
+    state.ResumeTiming();
+  }
+  if (services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalWindowOpen)->Unit(benchmark::kMillisecond);
+
+// The input filter set to another input, to the repainted first page.
+void BM_JournalInputFilter(benchmark::State& state) {
+  JournalScreen screen;
+  auto* input = screen.find<QSpinBox>("InputBox");
+  int next = 1;
+  for (auto _ : state) {
+    next = next % 24 + 1;
+    input->setValue(next);
+    screen.window->repaint();
+    if (screen.rows() == 0) {
+      state.SkipWithError("no events of the input");
+      break;
+    }
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalInputFilter)->Unit(benchmark::kMillisecond);
+
+// A two-day range narrowed to one day (a change of the "по" date), to the
+// repainted first page.
+void BM_JournalOneDayRange(benchmark::State& state) {
+  JournalScreen screen;
+  auto* from = screen.find<QDateEdit>("FromDate");
+  auto* to = screen.find<QDateEdit>("ToDate");
+  screen.find<QCheckBox>("FromCheck")->setChecked(true);
+  screen.find<QCheckBox>("ToCheck")->setChecked(true);
+  std::size_t at = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const QDate day = Million().days[at++ % Million().days.size()];
+    from->setDate(day);
+    to->setDate(day.addDays(1));
+    state.ResumeTiming();
+    to->setDate(day);
+    screen.window->repaint();
+    if (screen.rows() == 0) {
+      state.SkipWithError("no events that day");
+      break;
+    }
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalOneDayRange)->Unit(benchmark::kMillisecond);
+
+// Ctrl+End on a fresh view: the oldest page read and painted.
+void BM_JournalJumpToOldest(benchmark::State& state) {
+  JournalScreen screen;
+  auto* oldest = screen.find<QAction>("AOldest");
+  for (auto _ : state) {
+    state.PauseTiming();
+    screen.window->reload();
+    screen.window->repaint();
+    state.ResumeTiming();
+    oldest->trigger();
+    screen.window->repaint();
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalJumpToOldest)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -28,8 +28,8 @@
 #include "ui/event_table_model.h"
 #include "ui/journal_actions.h"
 #include "ui/key_codes.h"
+#include "ui/report_box.h"
 #include "ui/report_file.h"
-#include "ui/report_tab_stops.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -38,48 +38,6 @@ constexpr int kGridColumnWidths[] = {110, 83, 100, 106};
 constexpr int kGridRowHeight = 24;
 constexpr int kTypingLimit = 2;
 const QSize kOuterSize(882, 692);
-
-// The report box as a report sink: lines go in through one text cursor inside
-// one edit block, which lays the document out once instead of once a line.
-class ReportBoxSink : public veks::ReportSink {
- public:
-  explicit ReportBoxSink(QPlainTextEdit* box)
-      : box_(box), cursor_(box->document()), empty_(box->document()->isEmpty()) {
-    cursor_.movePosition(QTextCursor::End);
-    cursor_.beginEditBlock();
-  }
-  ~ReportBoxSink() override {
-    cursor_.endEditBlock();
-    // A new report is read from its title; an untouched box keeps its selection.
-    if (changed_) box_->moveCursor(QTextCursor::Start);
-  }
-  ReportBoxSink(const ReportBoxSink&) = delete;
-  ReportBoxSink& operator=(const ReportBoxSink&) = delete;
-
-  void clear() override {
-    cursor_.endEditBlock();
-    box_->document()->clear();
-    cursor_ = QTextCursor(box_->document());
-    cursor_.beginEditBlock();
-    empty_ = true;
-    changed_ = true;
-  }
-  // The cursor stays at the end of the document: moving it would lay the
-  // block out, which is most of the cost of a thousand lines.
-  void appendLine(const std::string& text) override {
-    if (!empty_) cursor_.insertBlock();
-    // A line feed inside the text becomes a block break of its own.
-    cursor_.insertText(QString::fromStdString(text));
-    empty_ = false;
-    changed_ = true;
-  }
-
- private:
-  QPlainTextEdit* box_;
-  QTextCursor cursor_;
-  bool empty_;
-  bool changed_ = false;
-};
 
 // Whole decimal number conversion; a text that is not one raises the error
 // that the error display shows.
@@ -229,22 +187,10 @@ void TForm_main::applyOuterGeometry() {
 }
 
 void TForm_main::setupReportBox(QPlainTextEdit* box) {
+  SetupReportBox(box);
   box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  box->setLineWrapMode(QPlainTextEdit::NoWrap);
-  box->setUndoRedoEnabled(false);
+  // The box takes the tab key as a character, as the form's boxes do.
   box->setTabChangesFocus(false);
-  // Read-only, yet a part of the report can be selected with the mouse or
-  // with Shift and the cursor keys, and copied with Ctrl+C.
-  box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  // The selection stays shown while another control has the focus.
-  QPalette palette = box->palette();
-  for (const auto role : {QPalette::Highlight, QPalette::HighlightedText}) {
-    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
-  }
-  box->setPalette(palette);
-  QTextOption option = box->document()->defaultTextOption();
-  option.setTabs(ReportTabStops(box->font()));
-  box->document()->setDefaultTextOption(option);
 }
 
 // ---- the block loader's surroundings ----

@@ -1,5 +1,6 @@
-// A read-only report box of the journal window: a plain text box with the
-// report's tab stops, and a report sink that writes into it.
+// A read-only report box, in the main window and in the journal window: a
+// plain text box with the report's tab stops, and a report sink that writes
+// into it.
 #pragma once
 
 #include <QTextCursor>
@@ -15,8 +16,10 @@ class QPlainTextEdit;
 void SetupReportBox(QPlainTextEdit* box);
 
 // Writes report lines into a box through one text cursor inside one edit
-// block, which lays the document out once instead of once a line. The box
-// shows the report from its title once the sink is gone.
+// block, which lays the document out once instead of once a line; a line
+// feed inside a line becomes a block break of its own. A new report is read
+// from its title once the sink is gone; a box the sink left untouched keeps
+// its selection.
 class ReportBoxSink : public veks::ReportSink {
  public:
   explicit ReportBoxSink(QPlainTextEdit* box);
