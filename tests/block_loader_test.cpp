@@ -24,6 +24,33 @@ class BlockLoaderTest : public testing::Test {
 
   LoadOutcome Run() { return RunBlockLoader(state_, table_, host_); }
 
+  // Raises a request as the window's handlers do: 'n' newest block, 'o' oldest
+  // block, 'b' one back, 'f' one forward, 'i' input 3, 'd' the date of slot 50.
+  void Request(char request) {
+    switch (request) {
+      case 'n':
+        state_.BlockDepth = 1;
+        break;
+      case 'o':
+        state_.BlockDepth = 62;
+        break;
+      case 'b':
+        state_.StepBack = 1;
+        break;
+      case 'f':
+        state_.StepForward = 1;
+        break;
+      case 'i':
+        state_.InputNumber = 3;
+        state_.InputFilter = 1;
+        break;
+      case 'd':
+        state_.SearchDate = "23.02.20";
+        state_.DateSearch = 1;
+        break;
+    }
+  }
+
   // The slots that rows 1 to 16 show, read back from their numbered times.
   std::vector<int> ShownSlots() const {
     std::vector<int> slots;
@@ -110,24 +137,7 @@ TEST_P(StepTest, EndsOnTheExpectedBlock) {
   builder_.setRecord(500, MakeRecord(0, 3, 1, 2, 3, 4, 5, 6));  // the input filter's one match
   Write();
   for (char move : GetParam().moves) {
-    switch (move) {
-      case 'n':
-        state_.BlockDepth = 1;
-        break;
-      case 'o':
-        state_.BlockDepth = 62;
-        break;
-      case 'b':
-        state_.StepBack = 1;
-        break;
-      case 'f':
-        state_.StepForward = 1;
-        break;
-      case 'i':
-        state_.InputNumber = 3;
-        state_.InputFilter = 1;
-        break;
-    }
+    Request(move);
     ASSERT_EQ(Run(), LoadOutcome::kFilled) << move;
   }
   EXPECT_EQ(ShownSlots(), SlotsDown(GetParam().firstSlot));
@@ -237,22 +247,7 @@ TEST_P(EarlyEndTest, LeavesNoRequestForTheNextOne) {
     host_.messages.clear();
 
     state_.ArchiveName = noName ? "" : dir_.file("unplugged.dat");
-    switch (GetParam().request) {
-      case 'b':
-        state_.StepBack = 1;
-        break;
-      case 'f':
-        state_.StepForward = 1;
-        break;
-      case 'i':
-        state_.InputNumber = 3;
-        state_.InputFilter = 1;
-        break;
-      case 'd':
-        state_.SearchDate = "23.02.20";  // slot 50
-        state_.DateSearch = 1;
-        break;
-    }
+    Request(GetParam().request);
     EXPECT_EQ(Run(), noName ? LoadOutcome::kNoArchiveName : LoadOutcome::kCannotOpen);
     EXPECT_EQ(host_.messages, std::vector<std::string>{noName ? "Не задано имя файла архива"
                                                               : "Архив не удается открыть"});
