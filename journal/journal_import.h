@@ -1,0 +1,31 @@
+// How an archive copy joins the journal: choosing the device, planning the
+// stitch against that device's segments, and writing the plan.
+//
+// Only a few of the copy's events are looked up in the journal (see
+// LookupPositions); the segments they are found in are read around those
+// places, and stitching decides on those excerpts alone.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "archive/archive_format.h"
+#include "journal/journal_store.h"
+#include "journal/journal_types.h"
+
+namespace veks {
+
+// Imports the copy's events (oldest first) of `archive` in a transaction of
+// its own. With `device` the copy joins that device (created when new);
+// without, the device whose history holds the copy, else the one device it
+// overlaps, else a new device named after the file's stem.
+ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
+                         std::span<const EventRecord> copy,
+                         const std::optional<std::string>& device);
+
+// The device that ImportCopy without a device would choose. Nothing is written.
+std::string ProposeDevice(JournalStore& store, const std::string& archive,
+                          std::span<const EventRecord> copy);
+
+}  // namespace veks
