@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -637,6 +638,29 @@ class JournalWindowTest : public WindowTestBase {
              std::optional<QString>(QStringLiteral("Pump 2")));
     WhenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
     QVERIFY(!services.askDeviceName(window_.get(), QStringLiteral("x"), {}));
+  }
+
+  // A page that cannot be read leaves its rows empty and is reported once,
+  // from the event loop, however often the view asks for it.
+  void historyModelReportsAFailedReadOnce() {
+    struct FailingPages : veks::HistoryPages {
+      std::int64_t rowCount() const override { return 1000; }
+      std::int64_t eventCount() const override { return 1000; }
+      std::int64_t segmentCount() const override { return 1; }
+      std::vector<std::int64_t> gapRows() const override { return {}; }
+      veks::JournalResult<std::vector<veks::HistoryRow>> rows(std::int64_t, std::int64_t) override {
+        return veks::JournalError{veks::JournalError::Kind::kStorage,
+                                  "Ошибка журнала: disk I/O error"};
+      }
+    };
+    JournalHistoryModel model;
+    model.setView(std::make_unique<FailingPages>());
+    QSignalSpy failed(&model, &JournalHistoryModel::readFailed);
+    for (int row : {0, 1, 300, 999})
+      QCOMPARE(model.data(model.index(row, 0), Qt::DisplayRole), QVariant());
+    QTRY_COMPARE(failed.count(), 1);
+    QCOMPARE(failed.front().front().toString(), QStringLiteral("Ошибка журнала: disk I/O error"));
+    QCOMPARE(model.pagesRead(), 1);
   }
 };
 
