@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "journal/journal.h"
@@ -124,6 +125,21 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   const CliRun noHome = run({"devices"}, {nullptr, "relative/home"});
   EXPECT_EQ(noHome.code, 1);
   EXPECT_NE(noHome.err.find("--journal"), std::string::npos);
+}
+
+// The journal's name is a file name: "file:..." is no SQLite URI.
+TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
+  const auto home = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  const JournalCliEnvironment named{nullptr, "/"};
+  const CliRun imported =
+      run({"--journal", "file:x.sqlite?mode=memory", "import", archive_}, named);
+  const CliRun listed = run({"--journal", "file:x.sqlite?mode=memory", "devices"}, named);
+  std::filesystem::current_path(home);
+  EXPECT_EQ(imported.code, 0) << imported.err;
+  EXPECT_EQ(listed.out, "Котельная\t5\t1\t2013-11-28T08:00:00\t2013-11-29T10:00:00\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("file:x.sqlite?mode=memory")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("x.sqlite")));
 }
 
 class JournalCliUsageTest : public JournalCliTest,
