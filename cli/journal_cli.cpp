@@ -176,10 +176,21 @@ class StreamSink : public ReportSink {
   std::ostream& out_;
 };
 
-int Import(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+// A failure of the journal itself, not of one archive: no archive can follow.
+bool IsJournalFailure(JournalError::Kind kind) {
+  return kind == JournalError::Kind::kUnavailable || kind == JournalError::Kind::kNotJournal ||
+         kind == JournalError::Kind::kNewerVersion;
+}
+
+int Import(Journal& journal, const std::string& path, const Request& request, std::ostream& out,
+           std::ostream& err) {
   int code = 0;
   for (const std::string& archive : request.archives) {
     auto result = journal.importArchive(archive, request.device);
+    if (!result.ok() && IsJournalFailure(result.error().kind)) {
+      err << "veks12-journal: " << path << ": " << result.error().message << '\n';
+      return 1;
+    }
     if (!result.ok()) {
       err << archive << ": " << result.error().message << '\n';
       code = 1;
@@ -263,7 +274,7 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
   int code = 0;
   switch (request.command) {
     case Command::kImport:
-      code = Import(journal, request, out, err);
+      code = Import(journal, *path, request, out, err);
       break;
     case Command::kDevices:
       code = Devices(journal, out, err);

@@ -3,9 +3,12 @@
 //
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
-// version, is refused and left byte for byte as it was. Each archive imports
-// in a transaction of its own; two imports at once wait for each other.
-// No exception leaves this interface: failures are JournalError values.
+// version (even one that stands only in its -wal), is refused and left byte
+// for byte as it was, its -wal included; a file the system refuses is
+// reported with the system's reason. The file's name is a file name, never
+// read as an SQLite URI. Each archive imports in a transaction of its own;
+// two imports at once wait for each other. No exception leaves this
+// interface: failures are JournalError values.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
@@ -30,8 +33,11 @@ class JournalStore;
 class Journal {
  public:
   enum class Access {
-    kRead,    // the file must exist; nothing is written to it
-    kImport,  // created, with its folders, where no file exists
+    kRead,  // the file must exist; nothing is written to it
+    // Where no file exists, the journal (with its folders) is made by the
+    // first import that stores events; until then it reads as empty. Files
+    // that interrupted makings left beside it are removed.
+    kImport,
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -65,8 +71,12 @@ class Journal {
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
 
  private:
-  explicit Journal(std::unique_ptr<JournalStore> store);
-  std::unique_ptr<JournalStore> store_;
+  explicit Journal(std::string path);
+  // The journal's store, made first when an import is the first to store.
+  JournalStore& storeToWrite();
+
+  std::string path_;
+  std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

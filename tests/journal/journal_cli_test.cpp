@@ -111,6 +111,8 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
 
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   EXPECT_EQ(run({"devices"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  // An import whose archives all fail makes no journal.
+  EXPECT_EQ(run({"import", dir_.file("none.dat")}).code, 1);
   EXPECT_FALSE(std::filesystem::exists(journal_));
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{

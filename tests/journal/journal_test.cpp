@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
@@ -81,6 +82,13 @@ class JournalTest : public testing::Test {
       copies.archives[i].writeTo(paths.back());
     }
     return paths;
+  }
+
+  // A journal that holds one small copy.
+  void makeJournal(const std::string& path) {
+    const std::string archive = dir_.file("small.dat");
+    ArchiveBuilder().fillNumbered().setWriteOffset(80).writeTo(archive);
+    ASSERT_TRUE(OpenJournal(path, Journal::Access::kImport)->importArchive(archive, "d").ok());
   }
 };
 
@@ -270,29 +278,60 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
     sqlite3_close(db);
   }
   const std::string newer = dir_.file("newer.sqlite");
-  OpenJournal(newer, Journal::Access::kImport).reset();
+  makeJournal(newer);
   std::vector<char> bytes = FileSnapshot(newer).bytes;
   bytes[63] = kJournalSchemaVersion + 1;  // the user version, big-endian at offset 60
   WriteBytes(newer, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  // A newer program's version that stands only in the -wal: the main file's
+  // header still reads as ours.
+  const std::string newerInWal = dir_.file("newer-wal.sqlite");
+  makeJournal(newerInWal);
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(newerInWal.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint = 0; PRAGMA user_version = 99;", nullptr, nullptr,
+                 nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_close(db);
+  }
+  ASSERT_EQ(InspectJournalFile(newerInWal).kind, JournalFileKind::kJournal);
 
   for (const auto& [path, message] :
        std::vector<std::pair<std::string, std::string>>{{garbage, kMsgNotAJournal},
                                                         {empty, kMsgNotAJournal},
                                                         {foreign, kMsgNotAJournal},
                                                         {dir_.path().string(), kMsgNotAJournal},
-                                                        {newer, kMsgNewerJournal}}) {
-    const bool isFile = std::filesystem::is_regular_file(path);
-    const std::optional<FileSnapshot> before =
-        isFile ? std::optional<FileSnapshot>(FileSnapshot(path)) : std::nullopt;
+                                                        {newer, kMsgNewerJournal},
+                                                        {newerInWal, kMsgNewerJournal}}) {
+    const auto snapshot = [](const std::string& file) {
+      return std::filesystem::is_regular_file(file) ? std::optional<FileSnapshot>(file)
+                                                    : std::nullopt;
+    };
+    const auto before = snapshot(path), walBefore = snapshot(path + "-wal");
     for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
       const auto opened = Journal::Open(path, access);
       ASSERT_FALSE(opened.ok()) << path;
       EXPECT_EQ(opened.error().message, message) << path;
     }
-    if (isFile) {
-      EXPECT_EQ(FileSnapshot(path), *before) << path;
+    EXPECT_EQ(snapshot(path), before) << path;
+    EXPECT_EQ(snapshot(path + "-wal"), walBefore) << path;
+  }
+  // What the system refuses is told with the system's reason.
+  const std::string plain = dir_.file("plain");
+  WriteBytes(plain, {1});
+  std::vector<std::pair<std::string, int>> refused = {
+      {plain + "/j.sqlite", ENOTDIR}, {dir_.file(std::string(300, 'n')), ENAMETOOLONG}};
+  const std::string unreadable = dir_.file("unreadable.sqlite");
+  makeJournal(unreadable);
+  std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+  if (geteuid() != 0) refused.emplace_back(unreadable, EACCES);  // no permission stops root
+  for (const auto& [path, error] : refused) {
+    for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
+      const auto opened = Journal::Open(path, access);
+      ASSERT_FALSE(opened.ok()) << path;
+      EXPECT_EQ(opened.error().message,
+                std::string("Журнал не удается открыть: ") + std::strerror(error));
     }
-    EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << path;
   }
   const auto missing = Journal::Open(dir_.file("none.sqlite"), Journal::Access::kRead);
   ASSERT_FALSE(missing.ok());
@@ -353,6 +392,54 @@ TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   EXPECT_EQ(Exported(*j, filter), first.expectedSegments());
   filter.device = "second";
   EXPECT_EQ(Exported(*j, filter), second.expectedSegments());
+}
+
+// Archives that fail or hold nothing make no journal and no folder; the
+// first that stores events does, after clearing what interrupted makings of
+// the journal left beside it (only theirs, and only those of processes that
+// are gone and that have rested for a minute).
+TEST_F(JournalTest, AnImportMakesTheJournalOnlyWhenItStoresEvents) {
+  const std::string journal = dir_.file("made/here/j.sqlite");
+  const std::string empty = dir_.file("empty.dat");
+  ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
+  {
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    EXPECT_FALSE(j->importArchive(dir_.file("none.dat"), std::nullopt).ok());
+    EXPECT_EQ(j->importArchive(empty, "d").value().kind, ImportOutcome::Kind::kEmptyCopy);
+    EXPECT_EQ(j->devices().value().size(), 0u);
+    EXPECT_EQ(j->proposedDevice(empty).value(), "empty");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("made")));
+
+  const pid_t gone = SpawnJournalTool({"--help"});
+  ASSERT_NE(gone, -1);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
+  struct Leftover {
+    std::string name;
+    bool rested;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {{"j.sqlite.new-" + dead + "-1", true, true},
+                                           {"j.sqlite.new-" + dead + "-2-wal", true, true},
+                                           {"j.sqlite.new-" + dead + "-3", false, false},
+                                           {"j.sqlite.new-" + alive + "-4", true, false},
+                                           {"k.sqlite.new-" + dead + "-5", true, false},
+                                           {"j.sqlite.new-" + dead + "-x", true, false}};
+  std::filesystem::create_directories(dir_.file("made/here"));
+  for (const Leftover& l : leftovers) {
+    const auto path = dir_.path() / "made/here" / l.name;
+    WriteBytes(path, {0});
+    if (l.rested) {
+      std::filesystem::last_write_time(
+          path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+  }
+  makeJournal(journal);
+  EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
+  for (const Leftover& l : leftovers) {
+    EXPECT_EQ(std::filesystem::exists(dir_.path() / "made/here" / l.name), !l.removed) << l.name;
+  }
 }
 
 }  // namespace
