@@ -6,6 +6,7 @@
 
 #include "journal/copy_events.h"
 #include "journal/event_query.h"
+#include "journal/journal_check.h"
 #include "journal/journal_import.h"
 #include "journal/journal_store.h"
 
@@ -130,6 +131,11 @@ JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, Eve
 JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& filter) {
   if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   return Guarded([&] { return std::make_unique<HistoryView>(*store_, filter); });
+}
+
+JournalResult<std::vector<std::string>> Journal::check() {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return CheckJournal(*store_); });
 }
 
 }  // namespace veks

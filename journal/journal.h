@@ -13,7 +13,8 @@
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
-// (journal_file.h) and device names (device_names.h).
+// (journal_file.h), device names (device_names.h) and the check
+// (journal_check.h).
 #pragma once
 
 #include <memory>
@@ -69,6 +70,11 @@ class Journal {
   // filter, as rows newest first, to be read a page at a time. The journal
   // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
+
+  // SQLite's integrity check and the journal's own rules (journal_check.h),
+  // in one state of the journal: one line per problem, none when it is sound.
+  // Nothing is written.
+  JournalResult<std::vector<std::string>> check();
 
  private:
   explicit Journal(std::string path);

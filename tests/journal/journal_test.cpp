@@ -66,6 +66,13 @@ std::string IntegrityCheck(const std::string& journal) {
   return result;
 }
 
+void ExecSql(const std::string& journal, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(journal.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
+
 pid_t SpawnJournalTool(std::vector<std::string> args) {
   return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
 }
@@ -392,6 +399,73 @@ TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   EXPECT_EQ(Exported(*j, filter), first.expectedSegments());
   filter.device = "second";
   EXPECT_EQ(Exported(*j, filter), second.expectedSegments());
+}
+
+// A sound journal checks clean; each kind of damage done behind the journal's
+// back is found, placed by device and segment, and nothing is written.
+TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
+  SimulatedCopies copies(41, 8, 1500);
+  const std::string sound = dir_.file("sound.sqlite");
+  {
+    auto j = OpenJournal(sound, Journal::Access::kImport);
+    for (const std::string& path : writeCopies(copies))
+      ASSERT_TRUE(j->importArchive(path, "a").ok());
+    ASSERT_TRUE(j->importArchive(dir_.file("copy0.dat"), "b").ok());
+    ASSERT_EQ(j->check().value(), std::vector<std::string>{});
+  }
+  ASSERT_GT(copies.expectedSegments().size(), 1u);
+  // The oldest segment of device a, and its first event.
+  const std::string a = "(SELECT id FROM devices WHERE name = 'a')";
+  const std::string first = "(SELECT id FROM segments WHERE device_id = " + a +
+                            " ORDER BY last_timestamp IS NULL, last_timestamp, rank LIMIT 1)";
+  const auto event = [&](const std::string& change) {
+    return "UPDATE events SET " + change + " WHERE segment_id = " + first +
+           " AND seq = (SELECT first_seq FROM segments WHERE id = " + first + ")";
+  };
+  const std::string inFirst = "устройство a, участок 1";
+  const std::vector<std::pair<std::string, std::string>> damages = {
+      {"DELETE FROM events WHERE segment_id = " + first +
+           " AND seq = (SELECT first_seq + 1 FROM segments WHERE id = " + first + ")",
+       inFirst + ": в номерах событий"},
+      {"UPDATE segments SET last_seq = last_seq + 1 WHERE id = " + first, inFirst + ": события"},
+      {"UPDATE segments SET event_count = event_count + 1 WHERE id = " + first,
+       inFirst + ": записано событий"},
+      {"UPDATE segments SET last_timestamp = '2000-01-01T00:00:00' WHERE id = " + first,
+       inFirst + ": метка последнего"},
+      {event("date = '01.01.01'"), inFirst + ", событие"},
+      {event("time = time || ' '"), inFirst + ", событие"},
+      {event("event = 'Норма'"), inFirst + ", событие"},
+      {event("input = ''"), inFirst + ", событие"},
+      {event("timestamp = NULL"), inFirst + ", событие"},
+      {event("code = code + 1"), inFirst + ", событие"},
+      {event("argument = argument + 1"), inFirst + ", событие"},
+      {event("raw = x'00'"), inFirst + ", событие"},
+      {"UPDATE segments SET rank = 1 WHERE device_id = " + a, "устройство a: ранг 1"},
+      {"DELETE FROM segments WHERE id = " + first, "отсутствует"},
+      {"DELETE FROM devices WHERE name = 'b'", "нет в журнале"},
+      {"INSERT INTO devices (name) VALUES ('c')", "устройство c: нет ни одного участка"},
+      {"INSERT INTO segments (device_id, rank, first_seq, last_seq, event_count) VALUES (" + a +
+           ", 99, 1, 1, 1)",
+       ": нет событий"},
+      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, 'event)', "
+       "'time)') WHERE name = 'events_event'",
+       "база SQLite: "},
+  };
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    const auto& [sql, found] = damages[i];
+    const std::string broken = dir_.file("broken" + std::to_string(i) + ".sqlite");
+    std::filesystem::copy_file(sound, broken);
+    ExecSql(broken, sql);
+    const FileSnapshot before(broken);
+    const auto problems = OpenJournal(broken, Journal::Access::kRead)->check();
+    ASSERT_TRUE(problems.ok()) << sql;
+    EXPECT_TRUE(
+        std::any_of(problems.value().begin(), problems.value().end(),
+                    [&](const std::string& line) { return line.find(found) != std::string::npos; }))
+        << sql << "\n"
+        << testing::PrintToString(problems.value());
+    EXPECT_EQ(FileSnapshot(broken), before) << sql;
+  }
 }
 
 // Archives that fail or hold nothing make no journal and no folder; the
