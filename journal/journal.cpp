@@ -6,6 +6,7 @@
 
 #include "journal/copy_events.h"
 #include "journal/event_query.h"
+#include "journal/journal_backup.h"
 #include "journal/journal_check.h"
 #include "journal/journal_import.h"
 #include "journal/journal_store.h"
@@ -136,6 +137,11 @@ JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& fil
 JournalResult<std::vector<std::string>> Journal::check() {
   if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
   return Guarded([&] { return CheckJournal(*store_); });
+}
+
+JournalResult<std::int64_t> Journal::backup(const std::string& target) {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return BackupJournal(*store_, path_, target); });
 }
 
 }  // namespace veks

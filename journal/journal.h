@@ -13,8 +13,8 @@
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
-// (journal_file.h), device names (device_names.h) and the check
-// (journal_check.h).
+// (journal_file.h), device names (device_names.h), the check
+// (journal_check.h) and the backup (journal_backup.h).
 #pragma once
 
 #include <memory>
@@ -75,6 +75,10 @@ class Journal {
   // in one state of the journal: one line per problem, none when it is sound.
   // Nothing is written.
   JournalResult<std::vector<std::string>> check();
+
+  // Copies one state of the journal to `target`, which must not exist, in a
+  // folder that does (journal_backup.h); returns the number of events copied.
+  JournalResult<std::int64_t> backup(const std::string& target);
 
  private:
   explicit Journal(std::string path);

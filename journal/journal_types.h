@@ -30,6 +30,7 @@ struct JournalError {
     kNoEvents,       // no event passes the filters
     kArchive,        // the archive copy could not be read (its loader message)
     kStorage,        // SQLite failed (the message says how)
+    kBackupTarget,   // a backup's target cannot be written (the message says why)
   };
   Kind kind;
   std::string message;

@@ -468,6 +468,63 @@ TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
   }
 }
 
+// Backups taken while another process imports are each one committed state
+// of the journal; a backup never replaces a file.
+TEST_F(JournalTest, BackupIsOneCommittedStateAndNeverReplacesAFile) {
+  SimulatedCopies copies(51, 40, 300);
+  const std::vector<std::string> paths = writeCopies(copies);
+  ASSERT_TRUE(OpenJournal(journal_, Journal::Access::kImport)->importArchive(paths[0], "d").ok());
+  std::vector<std::string> args = {"--journal", journal_, "import", "--device", "d", "--"};
+  args.insert(args.end(), paths.begin() + 1, paths.end());
+  const pid_t importer = SpawnJournalTool(args);
+  ASSERT_NE(importer, -1);
+  auto j = OpenJournal(journal_, Journal::Access::kRead);
+  std::int64_t committed = 0;
+  int status = -1;
+  // One more backup after the import has ended: the last holds every copy.
+  for (bool ended = false; !ended;) {
+    ended = waitpid(importer, &status, WNOHANG) == importer;
+    const std::string target =
+        dir_.file("backup" + std::to_string(committed) + "-" + std::to_string(ended) + ".sqlite");
+    if (std::filesystem::exists(target)) continue;
+    const auto events = j->backup(target);
+    ASSERT_TRUE(events.ok()) << events.error().message;
+    EXPECT_FALSE(std::filesystem::exists(target + "-wal"));
+    committed = Count(target, "SELECT count(*) FROM imports");
+    MemoryHistory expected;
+    std::vector<std::vector<EventRecord>> segments;
+    std::int64_t total = 0;
+    for (std::int64_t i = 0; i < committed; ++i) expected.import(copies.events(std::size_t(i)));
+    for (const Segment& s : expected.segments()) {
+      segments.push_back(s.events);
+      total += static_cast<std::int64_t>(s.events.size());
+    }
+    auto copy = OpenJournal(target, Journal::Access::kRead);
+    ASSERT_EQ(Exported(*copy), segments) << committed << " committed";
+    EXPECT_EQ(events.value(), total);
+    EXPECT_EQ(copy->check().value(), std::vector<std::string>{});
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(committed, static_cast<std::int64_t>(paths.size()));
+
+  const std::string taken = dir_.file("taken.sqlite");
+  WriteBytes(taken, {1, 2, 3});
+  for (const auto& [target, message] : std::vector<std::pair<std::string, std::string>>{
+           {taken, "Копия не записана: файл уже существует"},
+           {journal_, "Копия не записана: это файл самого журнала"},
+           {journal_ + "-wal", "Копия не записана: это файл самого журнала"},
+           {dir_.file("none/b.sqlite"),
+            std::string("Копия не записана: ") + std::strerror(ENOENT)}}) {
+    const auto refused = j->backup(target);
+    ASSERT_FALSE(refused.ok()) << target;
+    EXPECT_EQ(refused.error().message, message);
+  }
+  EXPECT_EQ(FileSnapshot(taken).bytes, (std::vector<char>{1, 2, 3}));
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
+  }
+}
+
 // Archives that fail or hold nothing make no journal and no folder; the
 // first that stores events does, after clearing what interrupted makings of
 // the journal left beside it (only theirs, and only those of processes that
