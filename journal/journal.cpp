@@ -1,9 +1,13 @@
 #include "journal/journal.h"
 
-#include <filesystem>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "journal/copy_events.h"
 #include "journal/event_query.h"
+#include "journal/journal_backup.h"
+#include "journal/journal_check.h"
 #include "journal/journal_import.h"
 #include "journal/journal_store.h"
 
@@ -24,29 +28,64 @@ std::string ImportOutcomeText(const ImportOutcome& outcome) {
   return text;
 }
 
-Journal::Journal(std::unique_ptr<JournalStore> store) : store_(std::move(store)) {}
+namespace {
+
+// Opens the journal's existing file, after looking at it in ways that cannot
+// write: its header first, then, for writing, a read-only connection, so that
+// a version that stands only in the -wal is found before a connection that
+// could write opens it.
+std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access access) {
+  const JournalFileState state = InspectJournalFile(path);
+  switch (state.kind) {
+    case JournalFileKind::kJournal:
+      break;
+    case JournalFileKind::kMissing:
+      throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+    case JournalFileKind::kUnavailable:
+      throw JournalUnavailable(state.systemError);
+    case JournalFileKind::kNewer:
+      throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
+    case JournalFileKind::kNotJournal:
+      throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
+  }
+  try {
+    if (access == Journal::Access::kRead) {
+      return std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY);
+    }
+    // SQLite would quietly fall back to reading a file it may not write.
+    if (::access(path.c_str(), R_OK | W_OK) != 0) throw JournalUnavailable(errno);
+    { const JournalStore look(path, SQLITE_OPEN_READONLY); }
+    return std::make_unique<JournalStore>(path, SQLITE_OPEN_READWRITE);
+  } catch (const SqliteError& error) {
+    if (error.systemError() != 0) throw JournalUnavailable(error.systemError());
+    throw;
+  }
+}
+
+}  // namespace
+
+Journal::Journal(std::string path) : path_(std::move(path)) {}
 Journal::~Journal() = default;
 
 JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, Access access) {
   return Guarded([&]() -> std::unique_ptr<Journal> {
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-    if (!exists && access == Access::kRead) {
-      throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+    if (access == Access::kImport) RemoveStaleTemporaries(path);
+    std::unique_ptr<Journal> journal(new Journal(path));
+    // An import makes the file only once it has events to store.
+    if (access == Access::kImport && InspectJournalFile(path).kind == JournalFileKind::kMissing) {
+      return journal;
     }
-    if (!exists) CreateJournalFile(path);
-    // Nothing may write to a file that is not ours, not even SQLite's header.
-    switch (InspectJournalFile(path)) {
-      case JournalFileKind::kJournal:
-        break;
-      case JournalFileKind::kNewer:
-        throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
-      case JournalFileKind::kNotJournal:
-        throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
-    }
-    const int flags = access == Access::kRead ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-    return std::unique_ptr<Journal>(new Journal(std::make_unique<JournalStore>(path, flags)));
+    journal->store_ = OpenStore(path, access);
+    return journal;
   });
+}
+
+JournalStore& Journal::storeToWrite() {
+  if (!store_) {
+    CreateJournalFile(path_);
+    store_ = OpenStore(path_, Access::kImport);
+  }
+  return *store_;
 }
 
 JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
@@ -56,7 +95,10 @@ JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
   const auto& events = std::get<std::vector<EventRecord>>(read);
-  return Guarded([&] { return ImportCopy(*store_, archive, events, device); });
+  return Guarded([&] {
+    if (!store_ && events.empty()) return ImportOutcome{};
+    return ImportCopy(storeToWrite(), archive, events, device);
+  });
 }
 
 JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
@@ -64,16 +106,22 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
   if (const auto* error = std::get_if<CopyReadError>(&read)) {
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
+  if (!store_) return DeviceNameForFile(archive);
   const auto& events = std::get<std::vector<EventRecord>>(read);
   return Guarded([&] { return ProposeDevice(*store_, archive, events); });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
+  if (!store_) return std::vector<DeviceSummary>{};
   return Guarded([&] { return DeviceSummaries(*store_); });
 }
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
+  if (!store_ && filter.device) {
+    return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  }
+  if (!store_) return JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
   return Guarded([&]() -> std::int64_t {
     const std::int64_t visited = ForEachEvent(*store_, filter, order, visit);
     if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
@@ -82,7 +130,18 @@ JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, Eve
 }
 
 JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& filter) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   return Guarded([&] { return std::make_unique<HistoryView>(*store_, filter); });
+}
+
+JournalResult<std::vector<std::string>> Journal::check() {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return CheckJournal(*store_); });
+}
+
+JournalResult<std::int64_t> Journal::backup(const std::string& target) {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return BackupJournal(*store_, path_, target); });
 }
 
 }  // namespace veks

@@ -3,14 +3,18 @@
 //
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
-// version, is refused and left byte for byte as it was. Each archive imports
-// in a transaction of its own; two imports at once wait for each other.
-// No exception leaves this interface: failures are JournalError values.
+// version (even one that stands only in its -wal), is refused and left byte
+// for byte as it was, its -wal included; a file the system refuses is
+// reported with the system's reason. The file's name is a file name, never
+// read as an SQLite URI. Each archive imports in a transaction of its own;
+// two imports at once wait for each other. No exception leaves this
+// interface: failures are JournalError values.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
-// (journal_file.h) and device names (device_names.h).
+// (journal_file.h), device names (device_names.h), the check
+// (journal_check.h) and the backup (journal_backup.h).
 #pragma once
 
 #include <memory>
@@ -30,8 +34,11 @@ class JournalStore;
 class Journal {
  public:
   enum class Access {
-    kRead,    // the file must exist; nothing is written to it
-    kImport,  // created, with its folders, where no file exists
+    kRead,  // the file must exist; nothing is written to it
+    // Where no file exists, the journal (with its folders) is made by the
+    // first import that stores events; until then it reads as empty. Files
+    // that interrupted makings left beside it are removed.
+    kImport,
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -64,9 +71,22 @@ class Journal {
   // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
 
+  // SQLite's integrity check and the journal's own rules (journal_check.h),
+  // in one state of the journal: one line per problem, none when it is sound.
+  // Nothing is written.
+  JournalResult<std::vector<std::string>> check();
+
+  // Copies one state of the journal to `target`, which must not exist, in a
+  // folder that does (journal_backup.h); returns the number of events copied.
+  JournalResult<std::int64_t> backup(const std::string& target);
+
  private:
-  explicit Journal(std::unique_ptr<JournalStore> store);
-  std::unique_ptr<JournalStore> store_;
+  explicit Journal(std::string path);
+  // The journal's store, made first when an import is the first to store.
+  JournalStore& storeToWrite();
+
+  std::string path_;
+  std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

@@ -14,6 +14,7 @@
 namespace veks {
 
 inline constexpr const char* kMsgJournalMissing = "Журнал не найден";
+inline constexpr const char* kMsgJournalUnavailable = "Журнал не удается открыть";
 inline constexpr const char* kMsgNotAJournal = "Файл не является журналом событий";
 inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
 inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
@@ -22,12 +23,14 @@ inline constexpr const char* kMsgJournalNoEvents = "нет событий";
 struct JournalError {
   enum class Kind {
     kMissing,        // the journal file does not exist (reading only)
+    kUnavailable,    // the system refuses the journal's file (the message says why)
     kNotJournal,     // not a journal of this program
     kNewerVersion,   // written by a newer version of the program
     kUnknownDevice,  // a device filter names no device
     kNoEvents,       // no event passes the filters
     kArchive,        // the archive copy could not be read (its loader message)
     kStorage,        // SQLite failed (the message says how)
+    kBackupTarget,   // a backup's target cannot be written (the message says why)
   };
   Kind kind;
   std::string message;

@@ -1,8 +1,11 @@
 #include "cli/journal_cli.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "journal/journal.h"
 #include "tools/archive_builder.h"
@@ -109,8 +112,17 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
 }
 
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
-  EXPECT_EQ(run({"devices"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}}) {
+    const CliRun r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  }
+  // An import whose archives all fail makes no journal.
+  EXPECT_EQ(run({"import", dir_.file("none.dat")}).code, 1);
   EXPECT_FALSE(std::filesystem::exists(journal_));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("b.sqlite")));
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"report", "--device", "нет"}, "Нет такого устройства в журнале"},
@@ -124,6 +136,44 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   const CliRun noHome = run({"devices"}, {nullptr, "relative/home"});
   EXPECT_EQ(noHome.code, 1);
   EXPECT_NE(noHome.err.find("--journal"), std::string::npos);
+}
+
+TEST_F(JournalCliTest, CheckAndBackupSayWhatTheyFound) {
+  ASSERT_EQ(run({"import", archive_}).code, 0);
+  CliRun r = run({"check"});
+  EXPECT_EQ(std::tie(r.code, r.out, r.err),
+            std::make_tuple(0, std::string("журнал исправен\n"), std::string()));
+  const std::string target = dir_.file("-копия.sqlite");
+  r = run({"backup", "--", target});
+  EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(0, target + ": событий 5\n"));
+  r = run({"backup", "--", target});
+  EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(1, std::string()));
+  EXPECT_EQ(r.err, "veks12-journal: " + target + ": Копия не записана: файл уже существует\n");
+  const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
+  EXPECT_EQ(run({"--journal", target, "export"}, named).out, run({"export"}).out);
+
+  sqlite3* db = nullptr;
+  sqlite3_open(target.c_str(), &db);
+  sqlite3_exec(db, "UPDATE segments SET event_count = 9", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  r = run({"--journal", target, "check"}, named);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "устройство Котельная, участок 1: записано событий 9, а их 5\n");
+}
+
+// The journal's name is a file name: "file:..." is no SQLite URI.
+TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
+  const auto home = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  const JournalCliEnvironment named{nullptr, "/"};
+  const CliRun imported =
+      run({"--journal", "file:x.sqlite?mode=memory", "import", archive_}, named);
+  const CliRun listed = run({"--journal", "file:x.sqlite?mode=memory", "devices"}, named);
+  std::filesystem::current_path(home);
+  EXPECT_EQ(imported.code, 0) << imported.err;
+  EXPECT_EQ(listed.out, "Котельная\t5\t1\t2013-11-28T08:00:00\t2013-11-29T10:00:00\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("file:x.sqlite?mode=memory")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("x.sqlite")));
 }
 
 class JournalCliUsageTest : public JournalCliTest,
@@ -151,7 +201,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"--journal", "", "devices"}, Args{"report", "--device", ""},
                     Args{"report", "--device", "a\tb"}, Args{"export", "--format", "xml"},
                     Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
-                    Args{"report", "--input"}));
+                    Args{"report", "--input"}, Args{"check", "extra"}, Args{"backup"},
+                    Args{"backup", "a", "b"}, Args{"backup", "--device", "x", "t"},
+                    Args{"backup", "-t"}, Args{"check", "--format", "csv"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;
