@@ -1,15 +1,20 @@
 // Feeds the stitching random runs of events and checks what must always hold.
 //
-// The first byte picks the game:
-//  - even: a device writes a stream of distinct events and copies are
+// The first byte picks the game (its value modulo 3):
+//  - 0: a device writes a stream of distinct events and copies are
 //    windows of it, given by the input, imported in the input's order with
 //    repeats. The history must be exactly the stream's events that the
 //    copies cover, one segment per run of overlapping copies: nothing lost,
 //    nothing doubled, whatever the order.
-//  - odd: copies are arbitrary runs over an alphabet of four events, so
+//  - 1: copies are arbitrary runs over an alphabet of four events, so
 //    events repeat everywhere. Whatever the plan, after an import the copy
 //    stands whole inside one segment (a second import holds it already), and
 //    every segment from before still stands whole inside one segment.
+//  - 2: the events an import looks up in a copy of the size the input gives
+//    (LookupPositions) must find every segment the stitching could join: a
+//    segment that the copy holds whole and that has at least kLookupStep
+//    events holds a looked-up event wherever it stands in the copy, and an
+//    overlap of any length at either end of the copy holds one.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -129,15 +134,49 @@ void RepeatingEvents(Bytes& in) {
   }
 }
 
+void LookedUpEvents(Bytes& in) {
+  const std::int64_t size = in.next(4000);
+  const std::vector<std::int64_t> positions = veks::LookupPositions(size);
+  std::vector<bool> looked(static_cast<std::size_t>(size), false);
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    if (positions[i] < 0 || positions[i] >= size) Fail("lookup outside the copy");
+    if (i > 0 && positions[i] <= positions[i - 1]) Fail("lookups not ascending");
+    looked[static_cast<std::size_t>(positions[i])] = true;
+  }
+  if (size == 0) {
+    if (!positions.empty()) Fail("lookup in an empty copy");
+    return;
+  }
+  // Overlaps at the copy's start all hold its first event, those at its end its last.
+  if (!looked.front()) Fail("an overlap at the copy's start is not looked up");
+  if (!looked.back()) Fail("an overlap at the copy's end is not looked up");
+  // Every run of kLookupStep events of the copy holds a looked-up one.
+  const auto step = static_cast<std::size_t>(veks::kLookupStep);
+  std::size_t inWindow = 0;
+  for (std::size_t i = 0; i < looked.size(); ++i) {
+    inWindow += looked[i] ? 1 : 0;
+    if (i >= step) inWindow -= looked[i - step] ? 1 : 0;
+    if (i + 1 >= step && inWindow == 0) Fail("a segment held whole is not looked up");
+  }
+  // Few enough: about one in a step.
+  if (positions.size() > static_cast<std::size_t>(size) / step + 2) Fail("too many lookups");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   Bytes in(data + 1, size - 1);
-  if (data[0] % 2 == 0) {
-    DistinctStream(in);
-  } else {
-    RepeatingEvents(in);
+  switch (data[0] % 3) {
+    case 0:
+      DistinctStream(in);
+      break;
+    case 1:
+      RepeatingEvents(in);
+      break;
+    default:
+      LookedUpEvents(in);
+      break;
   }
   return 0;
 }

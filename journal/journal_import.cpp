@@ -68,13 +68,11 @@ class Importer {
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
     std::span<const EventRecord> copy) {
   // Where a segment can line up with the copy: every place where it holds
-  // the copy's first or last event, or one of every kSampleStep of its events,
-  // each read for the length of the copy. An overlap of either kind starts at
-  // the copy's first event or ends at its last, and a segment the copy holds
-  // whole holds a sampled event unless it is shorter than the step: those
-  // few short segments are read whole. Looking up a sample instead of every
-  // event keeps an import to a few dozen index probes.
-  constexpr std::int64_t kSampleStep = 32;
+  // one of the copy's looked-up events (LookupPositions), each read for the
+  // length of the copy. Segments shorter than the lookup step may hold none
+  // of them although the copy holds them whole: those few are read whole.
+  // Looking up a few events instead of every one keeps an import to a few
+  // dozen index probes.
   const auto n = static_cast<std::int64_t>(copy.size());
   std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::int64_t>>> windows;
   // Equal events have equal timestamps: looking an event up by its moment
@@ -82,7 +80,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   // import writes a few pages of it rather than one for every new event.
   SqliteStatement& find =
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
-  const auto sample = [&](std::int64_t at) {
+  for (const std::int64_t at : LookupPositions(n)) {
     find.reset();
     find.bind(1, Bytes(copy[static_cast<std::size_t>(at)]));
     find.bind(2, EventTimestamp(copy[static_cast<std::size_t>(at)]));
@@ -90,13 +88,11 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
       const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
       windows[find.integer(0)].emplace_back(start, start + n);
     }
-  };
-  for (std::int64_t at = 0; at < n; at += kSampleStep) sample(at);
-  if ((n - 1) % kSampleStep != 0) sample(n - 1);
+  }
 
   SqliteStatement& shortOnes =
       store_.statement("SELECT id, first_seq, last_seq FROM segments WHERE event_count < ?1");
-  shortOnes.bind(1, kSampleStep);
+  shortOnes.bind(1, kLookupStep);
   while (shortOnes.step()) {
     windows[shortOnes.integer(0)].emplace_back(shortOnes.integer(1), shortOnes.integer(2) + 1);
   }
