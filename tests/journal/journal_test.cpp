@@ -235,13 +235,23 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   const std::string empty = dir_.file("empty.dat");
   ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
   const std::string missing = dir_.file("missing.dat");
+  // Interrupted transfers: their size is checked before the write offset.
+  const std::string cut = dir_.file("cut.dat");
+  copies.archives.front().writeTo(cut, 100);
+  const std::string cutDamaged = dir_.file("cut-damaged.dat");
+  ArchiveBuilder(copies.archives.front()).setWriteOffset(12).writeTo(cutDamaged, kFileBytes - 1);
+  const std::string nothing = dir_.file("nothing.dat");
+  WriteBytes(nothing, {});
 
   const FileSnapshot journalBefore(journal_);
   for (const auto& [archive, message] : std::vector<std::pair<std::string, std::string>>{
            {damaged, "Архив поврежден: неверный указатель записи"},
            {missing, "Архив не удается открыть"},
            {dir_.path().string(), "Архив не удается открыть"},
-           {"", "Не задано имя файла архива"}}) {
+           {"", "Не задано имя файла архива"},
+           {cut, "Архив неполон: 100 байт из 7940"},
+           {cutDamaged, "Архив неполон: 7939 байт из 7940"},
+           {nothing, "Архив неполон: 0 байт из 7940"}}) {
     const auto result = j->importArchive(archive, std::nullopt);
     ASSERT_FALSE(result.ok()) << archive;
     EXPECT_EQ(result.error().message, message);
@@ -251,6 +261,12 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   EXPECT_EQ(none.value().kind, ImportOutcome::Kind::kEmptyCopy);
   EXPECT_EQ(FileSnapshot(journal_), journalBefore);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports"), 1);
+  // Bytes past an archive's end are not read.
+  const std::string longer = dir_.file("longer.dat");
+  copies.archives.front().writeTo(longer, kFileBytes + 60);
+  const auto held = j->importArchive(longer, std::nullopt);
+  ASSERT_TRUE(held.ok());
+  EXPECT_EQ(held.value().kind, ImportOutcome::Kind::kAlreadyHeld);
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
