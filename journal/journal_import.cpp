@@ -54,10 +54,18 @@ class Importer {
     StitchPlan plan;
   };
 
+  // The excerpts of the segments that can line up with the copy, by device;
+  // with `onlyDevice`, of that device's segments alone.
   std::map<std::int64_t, std::vector<SegmentExcerpt>> excerptsByDevice(
-      std::span<const EventRecord> copy);
+      std::span<const EventRecord> copy, std::optional<std::int64_t> onlyDevice);
   Choice choose(const std::string& archive, std::span<const EventRecord> copy,
                 const std::optional<std::string>& deviceName);
+  std::vector<SegmentExcerpt> deviceExcerpts(std::span<const EventRecord> copy,
+                                             std::int64_t device) {
+    auto byDevice = excerptsByDevice(copy, device);
+    auto found = byDevice.find(device);
+    return found != byDevice.end() ? std::move(found->second) : std::vector<SegmentExcerpt>{};
+  }
   std::int64_t apply(std::int64_t deviceId, std::span<const EventRecord> copy,
                      const StitchPlan& plan);
 
@@ -66,7 +74,7 @@ class Importer {
 };
 
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
-    std::span<const EventRecord> copy) {
+    std::span<const EventRecord> copy, std::optional<std::int64_t> onlyDevice) {
   // Where a segment can line up with the copy: every place where it holds
   // one of the copy's looked-up events (LookupPositions), each read for the
   // length of the copy. Segments shorter than the lookup step may hold none
@@ -108,6 +116,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
     segment.bind(1, id);
     if (!segment.step()) continue;
     const SegmentRow row = ReadSegmentRow(segment);
+    if (onlyDevice && row.deviceId != *onlyDevice) continue;
     std::sort(spans.begin(), spans.end());
     SegmentExcerpt excerpt{id, row.count, {}};
     for (std::size_t i = 0; i < spans.size();) {
@@ -137,25 +146,39 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
 
 Importer::Choice Importer::choose(const std::string& archive, std::span<const EventRecord> copy,
                                   const std::optional<std::string>& name) {
-  auto byDevice = excerptsByDevice(copy);
   if (name) {
     Choice choice{store_.deviceId(*name), *name, {}};
-    const std::vector<SegmentExcerpt> none;
-    const auto held = choice.deviceId ? byDevice.find(*choice.deviceId) : byDevice.end();
-    choice.plan = PlanStitch(copy, held != byDevice.end() ? held->second : none);
+    choice.plan = PlanStitch(copy, choice.deviceId ? deviceExcerpts(copy, *choice.deviceId)
+                                                   : std::vector<SegmentExcerpt>{});
     return choice;
   }
-  // Devices by name, so that a copy held by two devices goes to the first.
+  auto byDevice = excerptsByDevice(copy, std::nullopt);
+  // Devices by name, so that the refusal names them in byte order.
   std::vector<std::pair<std::string, std::int64_t>> devices;
   for (const auto& [id, excerpts] : byDevice) devices.emplace_back(store_.deviceName(id), id);
   std::sort(devices.begin(), devices.end());
-  std::vector<Choice> overlapping;
+  std::vector<Choice> involved;
   for (const auto& [deviceNameText, id] : devices) {
     Choice choice{id, deviceNameText, PlanStitch(copy, byDevice[id])};
-    if (choice.plan.kind == StitchPlan::Kind::kAlreadyHeld) return choice;
-    if (choice.plan.kind == StitchPlan::Kind::kJoined) overlapping.push_back(std::move(choice));
+    if (choice.plan.kind == StitchPlan::Kind::kAlreadyHeld ||
+        choice.plan.kind == StitchPlan::Kind::kJoined) {
+      involved.push_back(std::move(choice));
+    }
   }
-  if (overlapping.size() == 1) return std::move(overlapping.front());
+  if (involved.size() == 1) return std::move(involved.front());
+  // Going to any one of them would leave the copy's events in two histories,
+  // and to a new device in three: the operator says which (or joins them).
+  if (involved.size() > 1) {
+    JournalError error{JournalError::Kind::kManyDevices,
+                       "Копия продолжает историю нескольких устройств: "};
+    for (const Choice& choice : involved) {
+      if (!error.devices.empty()) error.message += ", ";
+      error.message += choice.deviceName;
+      error.devices.push_back(choice.deviceName);
+    }
+    error.message += "; укажите устройство (--device)";
+    throw error;
+  }
   Choice fresh{std::nullopt, store_.freeDeviceName(DeviceNameForFile(archive)), {}};
   fresh.plan = PlanStitch(copy, {});
   return fresh;

@@ -18,13 +18,15 @@ namespace veks {
 
 // Imports the copy's events (oldest first) of `archive` in a transaction of
 // its own. With `device` the copy joins that device (created when new);
-// without, the device whose history holds the copy, else the one device it
-// overlaps, else a new device named after the file's stem.
+// without, the one device whose history holds or overlaps the copy, else a
+// new device named after the file's stem; when two or more devices hold or
+// overlap it, throws JournalError kManyDevices and writes nothing.
 ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
                          std::span<const EventRecord> copy,
                          const std::optional<std::string>& device);
 
-// The device that ImportCopy without a device would choose. Nothing is written.
+// The device that ImportCopy without a device would choose (or its
+// kManyDevices failure). Nothing is written.
 std::string ProposeDevice(JournalStore& store, const std::string& archive,
                           std::span<const EventRecord> copy);
 

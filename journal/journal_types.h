@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "archive/archive_format.h"
 
@@ -28,9 +29,11 @@ struct JournalError {
     kNoEvents,       // no event passes the filters
     kArchive,        // the archive copy could not be read (its loader message)
     kStorage,        // SQLite failed (the message says how)
+    kManyDevices,    // a copy without a device continues the histories of `devices`
   };
   Kind kind;
   std::string message;
+  std::vector<std::string> devices = {};  // kManyDevices: by name (byte order)
 };
 
 template <typename T>

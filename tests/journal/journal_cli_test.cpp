@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "journal/journal.h"
+#include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
 
 namespace veks {
@@ -124,6 +125,41 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   const CliRun noHome = run({"devices"}, {nullptr, "relative/home"});
   EXPECT_EQ(noHome.code, 1);
   EXPECT_NE(noHome.err.find("--journal"), std::string::npos);
+}
+
+// Without --device a copy that continues two devices' histories goes to
+// neither.
+TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefused) {
+  const auto copy = [&](const std::string& name, std::int64_t first, std::int64_t last) {
+    const std::string path = dir_.file(name + ".dat");
+    ArchiveOf(SecondEvents(first, last)).writeTo(path);
+    return path;
+  };
+  const std::string c1 = copy("c1", 1000, 1990), c2 = copy("c2", 2600, 3590),
+                    c3 = copy("c3", 1800, 2790), c4 = copy("c4", 100, 200);
+  CliRun r = run({"import", c1, c2, c3});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, c1 + ": c1: новых событий: 990\n" + c2 + ": c2: новых событий: 990\n");
+  EXPECT_EQ(r.err, c3 + ": Копия продолжает историю нескольких устройств: c1, c2; укажите "
+                        "устройство (--device)\n");
+  // The window hears of the devices before it asks for one.
+  {
+    auto journal = Journal::Open(journal_, Journal::Access::kRead);
+    const auto proposed = journal.value()->proposedDevice(c3);
+    ASSERT_FALSE(proposed.ok());
+    EXPECT_EQ(proposed.error().kind, JournalError::Kind::kManyDevices);
+    EXPECT_EQ(proposed.error().devices, (std::vector<std::string>{"c1", "c2"}));
+  }
+  // A copy that two devices hold is refused as well.
+  ASSERT_EQ(run({"import", "--device", "c2", c1}).code, 0);
+  EXPECT_EQ(run({"import", c1}).err, c1 + ": Копия продолжает историю нескольких устройств: c1, "
+                                          "c2; укажите устройство (--device)\n");
+  ASSERT_EQ(run({"import", "--device", "Б", c3, c4}).code, 0);
+  const std::string devices = run({"devices"}).out;
+  EXPECT_EQ(devices,
+            "c1\t990\t1\t2013-01-01T00:16:40\t2013-01-01T00:33:09\n"
+            "c2\t1980\t2\t2013-01-01T00:16:40\t2013-01-01T00:59:49\n"
+            "Б\t1090\t2\t2013-01-01T00:01:40\t2013-01-01T00:46:29\n");
 }
 
 class JournalCliUsageTest : public JournalCliTest,
