@@ -21,6 +21,7 @@ constexpr std::string_view kUsage =
     "[--to DD.MM.YY] [--input N]\n"
     "       veks12-journal [--journal FILE] export [--device NAME] [--from DD.MM.YY] "
     "[--to DD.MM.YY] [--input N] [--format csv|jsonl]\n"
+    "       veks12-journal [--journal FILE] rename [--] DEVICE NEWNAME\n"
     "       veks12-journal --help\n"
     "\n"
     "Keeps the whole event history of each device, stitched together from\n"
@@ -30,6 +31,7 @@ constexpr std::string_view kUsage =
     "  devices            list the devices: name, events, segments, first and last time\n"
     "  report             the journal report, newest event first\n"
     "  export             the events oldest first, as CSV (default) or JSON lines\n"
+    "  rename             give DEVICE the name NEWNAME, or join it to the device NEWNAME\n"
     "\n"
     "  --journal FILE     the journal (default: $XDG_DATA_HOME/veks12/journal.sqlite,\n"
     "                     or ~/.local/share/veks12/journal.sqlite)\n"
@@ -39,9 +41,10 @@ constexpr std::string_view kUsage =
     "  --input N          events of input N (1 to 255)\n"
     "  --format FORMAT    csv or jsonl\n"
     "  --help             this text\n"
-    "  --                 ends the options: every word after it is an archive\n";
+    "  --                 ends the options: every word after it is an archive\n"
+    "                     (or a device name of rename)\n";
 
-enum class Command { kImport, kDevices, kReport, kExport };
+enum class Command { kImport, kDevices, kReport, kExport, kRename };
 
 struct Request {
   Command command = Command::kImport;
@@ -52,6 +55,7 @@ struct Request {
   std::optional<int> input;
   ExportFormat format = ExportFormat::kCsv;
   std::vector<std::string> archives;
+  std::vector<std::string> names;  // rename: DEVICE NEWNAME
 };
 
 struct UsageError {
@@ -66,6 +70,7 @@ bool Allows(Command command, const std::string& option) {
     case Command::kImport:
       return option == "--device";
     case Command::kDevices:
+    case Command::kRename:
       return false;
     case Command::kReport:
       return option == "--device" || option == "--from" || option == "--to" || option == "--input";
@@ -81,7 +86,8 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
       {"import", Command::kImport},
       {"devices", Command::kDevices},
       {"report", Command::kReport},
-      {"export", Command::kExport}};
+      {"export", Command::kExport},
+      {"rename", Command::kRename}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
@@ -146,6 +152,15 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
   if (request.command == Command::kImport) {
     if (words.empty()) return UsageError{"import needs at least one archive"};
     request.archives = std::move(words);
+  } else if (request.command == Command::kRename) {
+    if (words.size() != 2) return UsageError{"rename takes DEVICE and NEWNAME"};
+    for (const std::string& name : words) {
+      if (!IsValidDeviceName(name)) {
+        return UsageError{"rename takes names without control characters, not \"" + name + "\""};
+      }
+    }
+    if (words[0] == words[1]) return UsageError{"rename takes two different names"};
+    request.names = std::move(words);
   } else if (!words.empty()) {
     return UsageError{"unexpected " + words.front()};
   }
@@ -230,6 +245,16 @@ int Events(Journal& journal, const Request& request, std::ostream& out, std::ost
   return 0;
 }
 
+int Rename(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  auto result = journal.renameDevice(request.names[0], request.names[1]);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  out << RenameOutcomeText(result.value()) << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment& environment,
@@ -252,8 +277,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     return 1;
   }
 
-  const auto access =
-      request.command == Command::kImport ? Journal::Access::kImport : Journal::Access::kRead;
+  const auto access = request.command == Command::kImport   ? Journal::Access::kImport
+                      : request.command == Command::kRename ? Journal::Access::kWrite
+                                                            : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
   if (!opened.ok()) {
     err << "veks12-journal: " << *path << ": " << opened.error().message << '\n';
@@ -271,6 +297,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     case Command::kReport:
     case Command::kExport:
       code = Events(journal, request, out, err);
+      break;
+    case Command::kRename:
+      code = Rename(journal, request, out, err);
       break;
   }
   out.flush();

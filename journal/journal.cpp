@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "journal/copy_events.h"
+#include "journal/device_rename.h"
 #include "journal/event_query.h"
 #include "journal/journal_import.h"
 #include "journal/journal_store.h"
@@ -31,7 +32,7 @@ JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, A
   return Guarded([&]() -> std::unique_ptr<Journal> {
     std::error_code ec;
     const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-    if (!exists && access == Access::kRead) {
+    if (!exists && access != Access::kImport) {
       throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
     }
     if (!exists) CreateJournalFile(path);
@@ -66,6 +67,11 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
   }
   const auto& events = std::get<std::vector<EventRecord>>(read);
   return Guarded([&] { return ProposeDevice(*store_, archive, events); });
+}
+
+JournalResult<RenameOutcome> Journal::renameDevice(const std::string& device,
+                                                   const std::string& newName) {
+  return Guarded([&] { return RenameDevice(*store_, device, newName); });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {

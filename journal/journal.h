@@ -32,6 +32,7 @@ class Journal {
   enum class Access {
     kRead,    // the file must exist; nothing is written to it
     kImport,  // created, with its folders, where no file exists
+    kWrite,   // the file must exist; opened for writing
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -49,6 +50,11 @@ class Journal {
   // The device that importArchive(archive, no device) would choose, or the
   // same kManyDevices failure. Nothing is written.
   JournalResult<std::string> proposedDevice(const std::string& archive);
+
+  // Gives `device` the name `newName`, or joins it with the device of that
+  // name (see device_rename.h). kUnknownDevice when `device` names none;
+  // kBadDeviceName for a name an operator may not give or equal names.
+  JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();

@@ -31,6 +31,7 @@ class Importer {
 
   ImportOutcome import(const std::string& archive, std::span<const EventRecord> copy,
                        const std::optional<std::string>& deviceName);
+  void joinSegment(std::int64_t device, std::int64_t segment);
   std::string propose(const std::string& archive, std::span<const EventRecord> copy) {
     if (copy.empty()) return store_.freeDeviceName(DeviceNameForFile(archive));
     store_.db().exec("BEGIN");
@@ -283,7 +284,41 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
   return outcome;
 }
 
+void Importer::joinSegment(std::int64_t device, std::int64_t segment) {
+  std::vector<EventRecord> events;
+  SqliteStatement& read =
+      store_.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq");
+  read.bind(1, segment);
+  while (read.step()) events.push_back(RecordOf(read.blob(0)));
+  read.reset();
+  const StitchPlan plan = PlanStitch(events, deviceExcerpts(events, device));
+  switch (plan.kind) {
+    case StitchPlan::Kind::kEmptyCopy:
+      return;
+    case StitchPlan::Kind::kNewSegment:
+      // The segment moves as it is, its rank with it.
+      store_.statement("UPDATE segments SET device_id = ?2 WHERE id = ?1")
+          .bind(1, segment)
+          .bind(2, device)
+          .run();
+      return;
+    case StitchPlan::Kind::kAlreadyHeld:
+      store_.dropSegment(segment);
+      return;
+    case StitchPlan::Kind::kJoined:
+      // The segment ranks after every segment it joins (the caller saw to
+      // that), so the plan's earliest rank is the earliest of all the parts.
+      store_.dropSegment(segment);
+      apply(device, events, plan);
+      return;
+  }
+}
+
 }  // namespace
+
+void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment) {
+  Importer(store).joinSegment(device, segment);
+}
 
 ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
                          std::span<const EventRecord> copy,

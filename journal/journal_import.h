@@ -30,4 +30,12 @@ ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
 std::string ProposeDevice(JournalStore& store, const std::string& archive,
                           std::span<const EventRecord> copy);
 
+// Takes `segment`, a segment of another device, into `device`'s history by
+// the import rules, as if it were a copy: it moves over as a segment of its
+// own (keeping its rank), disappears into the segment that holds it, or is
+// joined with the segments it overlaps (the joined segment taking the
+// earliest rank of the others). The segment must rank after every segment of
+// `device`. Runs inside the caller's transaction.
+void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment);
+
 }  // namespace veks

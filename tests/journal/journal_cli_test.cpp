@@ -111,6 +111,7 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
 
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   EXPECT_EQ(run({"devices"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  EXPECT_EQ(run({"rename", "a", "b"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
   EXPECT_FALSE(std::filesystem::exists(journal_));
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
@@ -128,8 +129,8 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
 }
 
 // Without --device a copy that continues two devices' histories goes to
-// neither.
-TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefused) {
+// neither; rename joins them, by the import rules, into one history.
+TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
   const auto copy = [&](const std::string& name, std::int64_t first, std::int64_t last) {
     const std::string path = dir_.file(name + ".dat");
     ArchiveOf(SecondEvents(first, last)).writeTo(path);
@@ -160,6 +161,20 @@ TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefused) {
             "c1\t990\t1\t2013-01-01T00:16:40\t2013-01-01T00:33:09\n"
             "c2\t1980\t2\t2013-01-01T00:16:40\t2013-01-01T00:59:49\n"
             "Б\t1090\t2\t2013-01-01T00:01:40\t2013-01-01T00:46:29\n");
+  for (const auto& [args, out] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"rename", "c1", "c2"}, "c1: объединено с c2; новых событий: 0; участки объединены\n"},
+           {{"rename", "c2", "Б"}, "c2: объединено с Б; новых событий: 1600; участки объединены\n"},
+           {{"rename", "--", "Б", "-Б"}, "Б: переименовано в -Б\n"}}) {
+    r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, out);
+  }
+  EXPECT_EQ(run({"devices"}).out, "-Б\t2690\t2\t2013-01-01T00:01:40\t2013-01-01T00:59:49\n");
+  EXPECT_EQ(run({"import", c3}).out, c3 + ": -Б: уже в журнале\n");
+  r = run({"rename", "c1", "x"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "veks12-journal: Нет такого устройства в журнале\n");
 }
 
 class JournalCliUsageTest : public JournalCliTest,
@@ -187,7 +202,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"--journal", "", "devices"}, Args{"report", "--device", ""},
                     Args{"report", "--device", "a\tb"}, Args{"export", "--format", "xml"},
                     Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
-                    Args{"report", "--input"}));
+                    Args{"report", "--input"}, Args{"rename", "a"}, Args{"rename", "a", "b", "c"},
+                    Args{"rename", "a", "a"}, Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
+                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

@@ -65,6 +65,21 @@ std::string IntegrityCheck(const std::string& journal) {
   return result;
 }
 
+// Segments whose rows disagree with their events, and ranks a device holds
+// twice: none in a sound journal.
+std::int64_t BrokenSegments(const std::string& journal) {
+  return Count(
+      journal,
+      "SELECT (SELECT count(*) FROM segments s WHERE event_count != last_seq - first_seq + 1 "
+      "  OR event_count != (SELECT count(*) FROM events e WHERE e.segment_id = s.id "
+      "                     AND e.seq BETWEEN s.first_seq AND s.last_seq) "
+      "  OR event_count != (SELECT count(*) FROM events e WHERE e.segment_id = s.id) "
+      "  OR last_timestamp IS NOT (SELECT timestamp FROM events e WHERE e.segment_id = s.id "
+      "      AND timestamp IS NOT NULL ORDER BY seq DESC LIMIT 1)) "
+      "+ (SELECT count(*) FROM (SELECT 1 FROM segments GROUP BY device_id, rank "
+      "                         HAVING count(*) > 1))");
+}
+
 pid_t SpawnJournalTool(std::vector<std::string> args) {
   return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
 }
@@ -314,6 +329,33 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, JournalError::Kind::kMissing);
   EXPECT_FALSE(std::filesystem::exists(dir_.file("none.sqlite")));
+}
+
+// Whichever device each copy first went to, joining the two devices gives
+// the history one device would have had; the imports go along.
+TEST_F(JournalTest, RenameJoinsTwoDevicesAsIfOneHadTakenEveryCopy) {
+  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+    SimulatedCopies copies(seed, 12, seed % 2 ? 1500 : 600);
+    const std::vector<std::string> paths = writeCopies(copies);
+    const std::string journal = dir_.file("r" + std::to_string(seed) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    std::mt19937 random(seed);
+    for (const std::size_t copy : copies.importOrder()) {
+      ASSERT_TRUE(j->importArchive(paths[copy], random() % 2 ? "a" : "b").ok());
+    }
+    const std::int64_t imports = Count(journal, "SELECT count(*) FROM imports");
+    const std::string survivor = seed % 2 ? "a" : "b";
+    const auto renamed = j->renameDevice(survivor == "a" ? "b" : "a", survivor);
+    ASSERT_TRUE(renamed.ok()) << renamed.error().message;
+    EXPECT_TRUE(renamed.value().joined);
+    EventFilter filter;
+    filter.device = survivor;
+    EXPECT_EQ(Exported(*j, filter), copies.expectedSegments()) << "seed " << seed;
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
+    EXPECT_EQ(Count(journal, "SELECT count(DISTINCT device_id) FROM imports"), 1);
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
+    EXPECT_EQ(BrokenSegments(journal), 0);
+  }
 }
 
 // An import killed at any moment leaves a sound journal that holds exactly
