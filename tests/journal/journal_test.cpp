@@ -331,6 +331,109 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
   EXPECT_FALSE(std::filesystem::exists(dir_.file("none.sqlite")));
 }
 
+// Copies that precede and continue a held segment by 1 to 40 events, at
+// every place of the overlap relative to the events an import looks up, join
+// it exactly as the stitching in memory does.
+TEST_F(JournalTest, OverlapOfAnyLengthAtAnyAlignmentIsFound) {
+  constexpr std::int64_t kHeld = 2 * kLookupStep;  // too long to be read whole
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  const std::string path = dir_.file("copy.dat");
+  std::int64_t base = 0;
+  for (std::int64_t overlap = 1; overlap <= 40; ++overlap) {
+    for (std::int64_t added = 1; added <= kLookupStep; ++added) {
+      base += kHeld + 4 * kLookupStep;
+      const std::string device = std::to_string(overlap) + "/" + std::to_string(added);
+      MemoryHistory expected;
+      for (const auto& copy :
+           {SecondEvents(base, base + kHeld), SecondEvents(base - added, base + overlap),
+            SecondEvents(base + kHeld - overlap, base + kHeld + added)}) {
+        expected.import(copy);
+        ArchiveOf(copy).writeTo(path);
+        ASSERT_TRUE(j->importArchive(path, device).ok()) << device;
+      }
+      ASSERT_EQ(expected.segments().size(), 1u);
+      EventFilter filter;
+      filter.device = device;
+      ASSERT_EQ(Exported(*j, filter),
+                std::vector<std::vector<EventRecord>>{expected.segments().front().events})
+          << device;
+    }
+  }
+  EXPECT_EQ(BrokenSegments(journal_), 0);
+}
+
+// A joined segment keeps the earliest rank of its parts, and a renamed
+// device's segments follow those of the device it joins: seen where ranks
+// alone order segments, those without timestamps.
+TEST_F(JournalTest, JoinedSegmentsKeepTheEarliestRank) {
+  struct Step {
+    std::string device;
+    std::string copy;      // events named by letters, imported into `device`
+    std::string renameTo;  // or, when given, `device` renamed to this
+  };
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+    std::string device;
+    std::vector<std::string> segments;  // the device's history in order
+  };
+  const std::vector<Case> cases = {
+      {"BridgeJoinsFirstAndThird",
+       {{"a", "abc", ""}, {"a", "mno", ""}, {"a", "efg", ""}, {"a", "cde", ""}},
+       "a",
+       {"abcdefg", "mno"}},
+      {"PrecededHostTakesTheSwallowedRank",
+       {{"a", "abc", ""}, {"a", "xyz", ""}, {"a", "efg", ""}, {"a", "abcdef", ""}},
+       "a",
+       {"abcdefg", "xyz"}},
+      {"CopySwallowingTwo",
+       {{"a", "bc", ""}, {"a", "xyz", ""}, {"a", "ef", ""}, {"a", "abcdefg", ""}},
+       "a",
+       {"abcdefg", "xyz"}},
+      {"RenamedSegmentsFollow",
+       {{"a", "abc", ""}, {"b", "mno", ""}, {"a", "xyz", ""}, {"a", "", "b"}},
+       "b",
+       {"mno", "abc", "xyz"}},
+      {"RenamedJoinTakesTheEarlierRank",
+       {{"a", "abc", ""}, {"a", "xyz", ""}, {"b", "mno", ""}, {"b", "cde", ""}, {"a", "", "b"}},
+       "b",
+       {"mno", "abcde", "xyz"}},
+      {"RenamedJoinTheOtherWay",
+       {{"a", "abc", ""}, {"a", "xyz", ""}, {"b", "mno", ""}, {"b", "cde", ""}, {"b", "", "a"}},
+       "a",
+       {"abcde", "xyz", "mno"}},
+  };
+  const auto letters = [](const std::string& names) {
+    std::vector<EventRecord> events;
+    for (const char c : names) {
+      events.push_back(MakeRecord(0xFF, static_cast<std::uint8_t>(c), 0, 0, 0, 0, 0, 0));
+    }
+    return events;
+  };
+  const std::string path = dir_.file("copy.dat");
+  for (const Case& c : cases) {
+    const std::string journal = dir_.file(std::string(c.name) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    for (const Step& step : c.steps) {
+      if (!step.renameTo.empty()) {
+        ASSERT_TRUE(j->renameDevice(step.device, step.renameTo).ok()) << c.name;
+        continue;
+      }
+      ArchiveOf(letters(step.copy)).writeTo(path);
+      ASSERT_TRUE(j->importArchive(path, step.device).ok()) << c.name;
+    }
+    EventFilter filter;
+    filter.device = c.device;
+    std::vector<std::string> segments;
+    for (const auto& segment : Exported(*j, filter)) {
+      segments.emplace_back();
+      for (const EventRecord& e : segment) segments.back() += static_cast<char>(e[kArgumentByte]);
+    }
+    EXPECT_EQ(segments, c.segments) << c.name;
+    EXPECT_EQ(BrokenSegments(journal), 0) << c.name;
+  }
+}
+
 // Whichever device each copy first went to, joining the two devices gives
 // the history one device would have had; the imports go along.
 TEST_F(JournalTest, RenameJoinsTwoDevicesAsIfOneHadTakenEveryCopy) {
@@ -355,6 +458,39 @@ TEST_F(JournalTest, RenameJoinsTwoDevicesAsIfOneHadTakenEveryCopy) {
     EXPECT_EQ(Count(journal, "SELECT count(DISTINCT device_id) FROM imports"), 1);
     EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
     EXPECT_EQ(BrokenSegments(journal), 0);
+  }
+}
+
+// The last second of the --to day and the first of the --from day are in.
+TEST_F(JournalTest, DateFiltersTakeWholeDays) {
+  constexpr std::int64_t kDay = 86400;
+  const std::vector<EventRecord> events = {SecondEvent(kDay - 1),      // 01.01.13 23:59:59
+                                           SecondEvent(kDay),          // 02.01.13 00:00:00
+                                           SecondEvent(2 * kDay - 1),  // 02.01.13 23:59:59
+                                           SecondEvent(2 * kDay),      // 03.01.13 00:00:00
+                                           MakeRecord(0xFF, 1, 0, 0, 0, 2, 1, 13)};  // no timestamp
+  const std::string path = dir_.file("days.dat");
+  ArchiveOf(events).writeTo(path);
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  ASSERT_TRUE(j->importArchive(path, std::string("d")).ok());
+  struct Case {
+    std::optional<std::string> from, to;
+    std::vector<std::size_t> passing;  // indexes into `events`
+  };
+  for (const Case& c : std::vector<Case>{{std::nullopt, "2013-01-02", {0, 1, 2}},
+                                         {"2013-01-02", std::nullopt, {1, 2, 3}},
+                                         {"2013-01-02", "2013-01-02", {1, 2}},
+                                         {"2013-01-01", "2013-01-01", {0}},
+                                         {"2013-01-03", "2013-01-03", {3}}}) {
+    EventFilter filter;
+    filter.device = "d";
+    filter.fromDate = c.from;
+    filter.toDate = c.to;
+    std::vector<EventRecord> expected;
+    for (const std::size_t i : c.passing) expected.push_back(events[i]);
+    EXPECT_EQ(Exported(*j, filter), std::vector<std::vector<EventRecord>>{expected})
+        << c.from.value_or("") << ".." << c.to.value_or("");
+    EXPECT_EQ(j->view(filter).value()->eventCount(), static_cast<std::int64_t>(expected.size()));
   }
 }
 
