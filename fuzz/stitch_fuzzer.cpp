@@ -136,30 +136,21 @@ void RepeatingEvents(Bytes& in) {
 
 void LookedUpEvents(Bytes& in) {
   const std::int64_t size = in.next(4000);
-  const std::vector<std::int64_t> positions = veks::LookupPositions(size);
-  std::vector<bool> looked(static_cast<std::size_t>(size), false);
-  for (std::size_t i = 0; i < positions.size(); ++i) {
-    if (positions[i] < 0 || positions[i] >= size) Fail("lookup outside the copy");
-    if (i > 0 && positions[i] <= positions[i - 1]) Fail("lookups not ascending");
-    looked[static_cast<std::size_t>(positions[i])] = true;
-  }
+  const std::vector<std::int64_t> at = veks::LookupPositions(size);
+  // Overlaps at the copy's start all hold its first event, those at its end
+  // its last; neighbours at most a step apart leave no run of a step's
+  // length, where a segment held whole could stand, without a lookup.
   if (size == 0) {
-    if (!positions.empty()) Fail("lookup in an empty copy");
+    if (!at.empty()) Fail("lookup in an empty copy");
     return;
   }
-  // Overlaps at the copy's start all hold its first event, those at its end its last.
-  if (!looked.front()) Fail("an overlap at the copy's start is not looked up");
-  if (!looked.back()) Fail("an overlap at the copy's end is not looked up");
-  // Every run of kLookupStep events of the copy holds a looked-up one.
-  const auto step = static_cast<std::size_t>(veks::kLookupStep);
-  std::size_t inWindow = 0;
-  for (std::size_t i = 0; i < looked.size(); ++i) {
-    inWindow += looked[i] ? 1 : 0;
-    if (i >= step) inWindow -= looked[i - step] ? 1 : 0;
-    if (i + 1 >= step && inWindow == 0) Fail("a segment held whole is not looked up");
+  if (at.front() != 0) Fail("an overlap at the copy's start is not looked up");
+  if (at.back() != size - 1) Fail("an overlap at the copy's end is not looked up");
+  for (std::size_t i = 1; i < at.size(); ++i) {
+    if (at[i] <= at[i - 1]) Fail("lookups not ascending");
+    if (at[i] - at[i - 1] > veks::kLookupStep) Fail("a segment held whole is not looked up");
   }
-  // Few enough: about one in a step.
-  if (positions.size() > static_cast<std::size_t>(size) / step + 2) Fail("too many lookups");
+  if (at.size() > static_cast<std::size_t>(size / veks::kLookupStep + 2)) Fail("too many lookups");
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <chrono>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "journal/copy_events.h"
@@ -100,7 +102,8 @@ class JournalTest : public testing::Test {
 };
 
 // The stored history equals the stream's events that the copies cover, split
-// where copies do not overlap, whatever the order; repeated imports change
+// where copies do not overlap, whatever the order, and also when the copies
+// went to two devices that rename then joins; repeated imports change
 // nothing, and the archives are never touched.
 TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
   for (std::uint32_t seed = 1; seed <= 6; ++seed) {
@@ -114,9 +117,17 @@ TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
     }
     const std::string journal = dir_.file("j" + std::to_string(seed) + ".sqlite");
     auto j = OpenJournal(journal, Journal::Access::kImport);
-    for (const std::size_t copy : copies.importOrder()) {
-      ASSERT_TRUE(j->importArchive(paths[copy], std::string("котёл")).ok());
+    const auto order = copies.importOrder();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const bool other = seed % 2 == 0 && i % 3 == 1;
+      ASSERT_TRUE(j->importArchive(paths[order[i]], other ? "печь" : "котёл").ok());
     }
+    const std::int64_t imports = Count(journal, "SELECT count(*) FROM imports");
+    if (seed % 2 == 0) {
+      ASSERT_TRUE(j->renameDevice("печь", "котёл").ok());
+    }
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
+    EXPECT_EQ(BrokenSegments(journal), 0);
     const auto history = Exported(*j);
     EXPECT_EQ(history, copies.expectedSegments()) << "seed " << seed;
     for (const std::string& path : paths) {
@@ -364,132 +375,69 @@ TEST_F(JournalTest, OverlapOfAnyLengthAtAnyAlignmentIsFound) {
 
 // A joined segment keeps the earliest rank of its parts, and a renamed
 // device's segments follow those of the device it joins: seen where ranks
-// alone order segments, those without timestamps.
+// alone order segments, those without timestamps. A step "d:abc" imports
+// events a, b, c into device d; "d>e" renames d to e.
 TEST_F(JournalTest, JoinedSegmentsKeepTheEarliestRank) {
-  struct Step {
-    std::string device;
-    std::string copy;      // events named by letters, imported into `device`
-    std::string renameTo;  // or, when given, `device` renamed to this
-  };
-  struct Case {
-    const char* name;
-    std::vector<Step> steps;
-    std::string device;
-    std::vector<std::string> segments;  // the device's history in order
-  };
-  const std::vector<Case> cases = {
-      {"BridgeJoinsFirstAndThird",
-       {{"a", "abc", ""}, {"a", "mno", ""}, {"a", "efg", ""}, {"a", "cde", ""}},
-       "a",
-       {"abcdefg", "mno"}},
-      {"PrecededHostTakesTheSwallowedRank",
-       {{"a", "abc", ""}, {"a", "xyz", ""}, {"a", "efg", ""}, {"a", "abcdef", ""}},
-       "a",
-       {"abcdefg", "xyz"}},
-      {"CopySwallowingTwo",
-       {{"a", "bc", ""}, {"a", "xyz", ""}, {"a", "ef", ""}, {"a", "abcdefg", ""}},
-       "a",
-       {"abcdefg", "xyz"}},
-      {"RenamedSegmentsFollow",
-       {{"a", "abc", ""}, {"b", "mno", ""}, {"a", "xyz", ""}, {"a", "", "b"}},
-       "b",
-       {"mno", "abc", "xyz"}},
-      {"RenamedJoinTakesTheEarlierRank",
-       {{"a", "abc", ""}, {"a", "xyz", ""}, {"b", "mno", ""}, {"b", "cde", ""}, {"a", "", "b"}},
-       "b",
-       {"mno", "abcde", "xyz"}},
-      {"RenamedJoinTheOtherWay",
-       {{"a", "abc", ""}, {"a", "xyz", ""}, {"b", "mno", ""}, {"b", "cde", ""}, {"b", "", "a"}},
-       "a",
-       {"abcde", "xyz", "mno"}},
-  };
-  const auto letters = [](const std::string& names) {
-    std::vector<EventRecord> events;
-    for (const char c : names) {
-      events.push_back(MakeRecord(0xFF, static_cast<std::uint8_t>(c), 0, 0, 0, 0, 0, 0));
-    }
-    return events;
-  };
+  const std::vector<std::array<std::string, 3>> cases = {
+      // steps, device, its segments in order
+      {"a:abc a:mno a:efg a:cde", "a", "abcdefg mno"},
+      {"a:abc a:xyz a:efg a:abcdef", "a", "abcdefg xyz"},
+      {"a:bc a:xyz a:ef a:abcdefg", "a", "abcdefg xyz"},
+      {"a:abc b:mno a:xyz a>b", "b", "mno abc xyz"},
+      {"a:abc a:xyz b:mno b:cde a>b", "b", "mno abcde xyz"},
+      {"a:abc a:xyz b:mno b:cde b>a", "a", "abcde xyz mno"}};
   const std::string path = dir_.file("copy.dat");
-  for (const Case& c : cases) {
-    const std::string journal = dir_.file(std::string(c.name) + ".sqlite");
+  int made = 0;
+  for (const auto& [steps, device, segments] : cases) {
+    const std::string journal = dir_.file(std::to_string(++made) + ".sqlite");
     auto j = OpenJournal(journal, Journal::Access::kImport);
-    for (const Step& step : c.steps) {
-      if (!step.renameTo.empty()) {
-        ASSERT_TRUE(j->renameDevice(step.device, step.renameTo).ok()) << c.name;
+    std::istringstream words(steps);
+    for (std::string step; words >> step;) {
+      if (step[1] == '>') {
+        ASSERT_TRUE(j->renameDevice(step.substr(0, 1), step.substr(2)).ok()) << steps;
         continue;
       }
-      ArchiveOf(letters(step.copy)).writeTo(path);
-      ASSERT_TRUE(j->importArchive(path, step.device).ok()) << c.name;
+      std::vector<EventRecord> events;  // without timestamps
+      for (const char c : step.substr(2)) events.push_back({0xFF, static_cast<std::uint8_t>(c)});
+      ArchiveOf(events).writeTo(path);
+      ASSERT_TRUE(j->importArchive(path, step.substr(0, 1)).ok()) << steps;
     }
     EventFilter filter;
-    filter.device = c.device;
-    std::vector<std::string> segments;
+    filter.device = device;
+    std::string got;
     for (const auto& segment : Exported(*j, filter)) {
-      segments.emplace_back();
-      for (const EventRecord& e : segment) segments.back() += static_cast<char>(e[kArgumentByte]);
+      if (!got.empty()) got += ' ';
+      for (const EventRecord& e : segment) got += static_cast<char>(e[kArgumentByte]);
     }
-    EXPECT_EQ(segments, c.segments) << c.name;
-    EXPECT_EQ(BrokenSegments(journal), 0) << c.name;
-  }
-}
-
-// Whichever device each copy first went to, joining the two devices gives
-// the history one device would have had; the imports go along.
-TEST_F(JournalTest, RenameJoinsTwoDevicesAsIfOneHadTakenEveryCopy) {
-  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
-    SimulatedCopies copies(seed, 12, seed % 2 ? 1500 : 600);
-    const std::vector<std::string> paths = writeCopies(copies);
-    const std::string journal = dir_.file("r" + std::to_string(seed) + ".sqlite");
-    auto j = OpenJournal(journal, Journal::Access::kImport);
-    std::mt19937 random(seed);
-    for (const std::size_t copy : copies.importOrder()) {
-      ASSERT_TRUE(j->importArchive(paths[copy], random() % 2 ? "a" : "b").ok());
-    }
-    const std::int64_t imports = Count(journal, "SELECT count(*) FROM imports");
-    const std::string survivor = seed % 2 ? "a" : "b";
-    const auto renamed = j->renameDevice(survivor == "a" ? "b" : "a", survivor);
-    ASSERT_TRUE(renamed.ok()) << renamed.error().message;
-    EXPECT_TRUE(renamed.value().joined);
-    EventFilter filter;
-    filter.device = survivor;
-    EXPECT_EQ(Exported(*j, filter), copies.expectedSegments()) << "seed " << seed;
-    EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
-    EXPECT_EQ(Count(journal, "SELECT count(DISTINCT device_id) FROM imports"), 1);
-    EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
-    EXPECT_EQ(BrokenSegments(journal), 0);
+    EXPECT_EQ(got, segments) << steps;
+    EXPECT_EQ(BrokenSegments(journal), 0) << steps;
   }
 }
 
 // The last second of the --to day and the first of the --from day are in.
 TEST_F(JournalTest, DateFiltersTakeWholeDays) {
   constexpr std::int64_t kDay = 86400;
-  const std::vector<EventRecord> events = {SecondEvent(kDay - 1),      // 01.01.13 23:59:59
-                                           SecondEvent(kDay),          // 02.01.13 00:00:00
-                                           SecondEvent(2 * kDay - 1),  // 02.01.13 23:59:59
-                                           SecondEvent(2 * kDay),      // 03.01.13 00:00:00
-                                           MakeRecord(0xFF, 1, 0, 0, 0, 2, 1, 13)};  // no timestamp
-  const std::string path = dir_.file("days.dat");
-  ArchiveOf(events).writeTo(path);
+  // 01.01 23:59:59, 02.01 00:00:00, 02.01 23:59:59, 03.01 00:00:00, no timestamp
+  const std::vector<EventRecord> events = {SecondEvent(kDay - 1), SecondEvent(kDay),
+                                           SecondEvent(2 * kDay - 1), SecondEvent(2 * kDay),
+                                           EventRecord{0xFF, 1, 0, 0, 0, 2, 1, 13}};
+  ArchiveOf(events).writeTo(dir_.file("days.dat"));
   auto j = OpenJournal(journal_, Journal::Access::kImport);
-  ASSERT_TRUE(j->importArchive(path, std::string("d")).ok());
-  struct Case {
-    std::optional<std::string> from, to;
-    std::vector<std::size_t> passing;  // indexes into `events`
-  };
-  for (const Case& c : std::vector<Case>{{std::nullopt, "2013-01-02", {0, 1, 2}},
-                                         {"2013-01-02", std::nullopt, {1, 2, 3}},
-                                         {"2013-01-02", "2013-01-02", {1, 2}},
-                                         {"2013-01-01", "2013-01-01", {0}},
-                                         {"2013-01-03", "2013-01-03", {3}}}) {
+  ASSERT_TRUE(j->importArchive(dir_.file("days.dat"), std::string("d")).ok());
+  for (const auto& [from, to, passing] :  // "" for no bound
+       std::vector<std::tuple<std::string, std::string, std::vector<std::size_t>>>{
+           {"", "2013-01-02", {0, 1, 2}},
+           {"2013-01-02", "", {1, 2, 3}},
+           {"2013-01-02", "2013-01-02", {1, 2}},
+           {"2013-01-03", "2013-01-03", {3}}}) {
     EventFilter filter;
     filter.device = "d";
-    filter.fromDate = c.from;
-    filter.toDate = c.to;
+    if (!from.empty()) filter.fromDate = from;
+    if (!to.empty()) filter.toDate = to;
     std::vector<EventRecord> expected;
-    for (const std::size_t i : c.passing) expected.push_back(events[i]);
+    for (const std::size_t i : passing) expected.push_back(events[i]);
     EXPECT_EQ(Exported(*j, filter), std::vector<std::vector<EventRecord>>{expected})
-        << c.from.value_or("") << ".." << c.to.value_or("");
+        << from << ".." << to;
     EXPECT_EQ(j->view(filter).value()->eventCount(), static_cast<std::int64_t>(expected.size()));
   }
 }
