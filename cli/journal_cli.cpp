@@ -23,6 +23,7 @@ constexpr std::string_view kUsage =
     "[--to DD.MM.YY] [--input N] [--format csv|jsonl]\n"
     "       veks12-journal [--journal FILE] check\n"
     "       veks12-journal [--journal FILE] backup [--] TARGET\n"
+    "       veks12-journal [--journal FILE] rename [--] DEVICE NEWNAME\n"
     "       veks12-journal --help\n"
     "\n"
     "Keeps the whole event history of each device, stitched together from\n"
@@ -34,6 +35,7 @@ constexpr std::string_view kUsage =
     "  export             the events oldest first, as CSV (default) or JSON lines\n"
     "  check              check the journal's integrity and its own rules\n"
     "  backup             copy the journal to TARGET, a file that must not exist yet\n"
+    "  rename             give DEVICE the name NEWNAME, or join it to the device NEWNAME\n"
     "\n"
     "  --journal FILE     the journal (default: $XDG_DATA_HOME/veks12/journal.sqlite,\n"
     "                     or ~/.local/share/veks12/journal.sqlite)\n"
@@ -44,9 +46,9 @@ constexpr std::string_view kUsage =
     "  --format FORMAT    csv or jsonl\n"
     "  --help             this text\n"
     "  --                 ends the options: every word after it is an archive\n"
-    "                     (or the backup's target)\n";
+    "                     (a backup's target, or a device name of rename)\n";
 
-enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup };
+enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup, kRename };
 
 struct Request {
   Command command = Command::kImport;
@@ -57,7 +59,8 @@ struct Request {
   std::optional<int> input;
   ExportFormat format = ExportFormat::kCsv;
   std::vector<std::string> archives;
-  std::string target;  // of a backup
+  std::string target;              // of a backup
+  std::vector<std::string> names;  // rename: DEVICE NEWNAME
 };
 
 struct UsageError {
@@ -74,6 +77,7 @@ bool Allows(Command command, const std::string& option) {
     case Command::kDevices:
     case Command::kCheck:
     case Command::kBackup:
+    case Command::kRename:
       return false;
     case Command::kReport:
       return option == "--device" || option == "--from" || option == "--to" || option == "--input";
@@ -87,7 +91,8 @@ bool Allows(Command command, const std::string& option) {
 std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> args) {
   static const std::map<std::string, Command, std::less<>> kCommands = {
       {"import", Command::kImport}, {"devices", Command::kDevices}, {"report", Command::kReport},
-      {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup}};
+      {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup},
+      {"rename", Command::kRename}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
@@ -156,6 +161,15 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
     if (words.size() != 1) return UsageError{"backup needs one target file"};
     if (words.front().empty()) return UsageError{"backup needs a file name"};
     request.target = words.front();
+  } else if (request.command == Command::kRename) {
+    if (words.size() != 2) return UsageError{"rename takes DEVICE and NEWNAME"};
+    for (const std::string& name : words) {
+      if (!IsValidDeviceName(name)) {
+        return UsageError{"rename takes names without control characters, not \"" + name + "\""};
+      }
+    }
+    if (words[0] == words[1]) return UsageError{"rename takes two different names"};
+    request.names = std::move(words);
   } else if (!words.empty()) {
     return UsageError{"unexpected " + words.front()};
   }
@@ -275,6 +289,16 @@ int Backup(Journal& journal, const std::string& target, std::ostream& out, std::
   return 0;
 }
 
+int Rename(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  auto result = journal.renameDevice(request.names[0], request.names[1]);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  out << RenameOutcomeText(result.value()) << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment& environment,
@@ -297,8 +321,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     return 1;
   }
 
-  const auto access =
-      request.command == Command::kImport ? Journal::Access::kImport : Journal::Access::kRead;
+  const auto access = request.command == Command::kImport   ? Journal::Access::kImport
+                      : request.command == Command::kRename ? Journal::Access::kWrite
+                                                            : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
   if (!opened.ok()) {
     err << "veks12-journal: " << *path << ": " << opened.error().message << '\n';
@@ -322,6 +347,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       break;
     case Command::kBackup:
       code = Backup(journal, request.target, out, err);
+      break;
+    case Command::kRename:
+      code = Rename(journal, request, out, err);
       break;
   }
   out.flush();

@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "journal/copy_events.h"
+#include "journal/device_rename.h"
 #include "journal/event_query.h"
 #include "journal/journal_backup.h"
 #include "journal/journal_check.h"
@@ -109,6 +110,11 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
   if (!store_) return DeviceNameForFile(archive);
   const auto& events = std::get<std::vector<EventRecord>>(read);
   return Guarded([&] { return ProposeDevice(*store_, archive, events); });
+}
+
+JournalResult<RenameOutcome> Journal::renameDevice(const std::string& device,
+                                                   const std::string& newName) {
+  return Guarded([&] { return RenameDevice(*store_, device, newName); });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {

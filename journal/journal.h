@@ -39,6 +39,7 @@ class Journal {
     // first import that stores events; until then it reads as empty. Files
     // that interrupted makings left beside it are removed.
     kImport,
+    kWrite,  // the file must exist; opened for writing
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -46,16 +47,21 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   // Imports one archive copy in a transaction of its own. With `device` the
-  // copy joins that device (created when new); without, the device whose
-  // history holds the copy, else the one device it overlaps, else a new
-  // device named after the file's stem (" 2", " 3", ... when taken).
+  // copy joins that device (created when new); without, the one device whose
+  // history holds or overlaps the copy, else a new device named after the
+  // file's stem (" 2", " 3", ... when taken). A copy that two or more
+  // devices' histories hold or overlap fails with kManyDevices, naming them.
   JournalResult<ImportOutcome> importArchive(const std::string& archive,
                                              const std::optional<std::string>& device);
 
-  // The device that importArchive(archive, no device) would choose: the one
-  // whose history holds or overlaps the copy, else a new name made from the
-  // file's stem. Nothing is written.
+  // The device that importArchive(archive, no device) would choose, or the
+  // same kManyDevices failure. Nothing is written.
   JournalResult<std::string> proposedDevice(const std::string& archive);
+
+  // Gives `device` the name `newName`, or joins it with the device of that
+  // name (see device_rename.h). kUnknownDevice when `device` names none;
+  // kBadDeviceName for a name an operator may not give or equal names.
+  JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();

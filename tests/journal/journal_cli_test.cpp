@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "journal/journal.h"
+#include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
 
 namespace veks {
@@ -113,7 +114,7 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
 
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}}) {
+           {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}, {"rename", "a", "b"}}) {
     const CliRun r = run(args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -126,6 +127,7 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"report", "--device", "нет"}, "Нет такого устройства в журнале"},
+           {{"rename", "нет", "Котельная"}, "Нет такого устройства в журнале"},
            {{"export", "--to", "31.02.13"}, "нет событий"},
            {{"report", "--input", "200"}, "нет событий"}}) {
     const CliRun r = run(args);
@@ -176,6 +178,50 @@ TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
   EXPECT_FALSE(std::filesystem::exists(dir_.file("x.sqlite")));
 }
 
+// Without --device a copy that continues two devices' histories goes to
+// neither; rename joins them, by the import rules, into one history.
+TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
+  const auto copy = [&](const std::string& name, std::int64_t first, std::int64_t last) {
+    const std::string path = dir_.file(name + ".dat");
+    ArchiveOf(SecondEvents(first, last)).writeTo(path);
+    return path;
+  };
+  const std::string c1 = copy("c1", 1000, 1990), c2 = copy("c2", 2600, 3590),
+                    c3 = copy("c3", 1800, 2790), c4 = copy("c4", 100, 200);
+  CliRun r = run({"import", c1, c2, c3});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, c1 + ": c1: новых событий: 990\n" + c2 + ": c2: новых событий: 990\n");
+  EXPECT_EQ(r.err, c3 + ": Копия продолжает историю нескольких устройств: c1, c2; укажите "
+                        "устройство (--device)\n");
+  // The window hears of the devices before it asks for one.
+  {
+    auto journal = Journal::Open(journal_, Journal::Access::kRead);
+    const auto proposed = journal.value()->proposedDevice(c3);
+    ASSERT_FALSE(proposed.ok());
+    EXPECT_EQ(proposed.error().kind, JournalError::Kind::kManyDevices);
+    EXPECT_EQ(proposed.error().devices, (std::vector<std::string>{"c1", "c2"}));
+  }
+  // A copy that two devices hold is refused as well.
+  ASSERT_EQ(run({"import", "--device", "c2", c1}).code, 0);
+  EXPECT_EQ(run({"import", c1}).err, c1 + ": Копия продолжает историю нескольких устройств: c1, "
+                                          "c2; укажите устройство (--device)\n");
+  ASSERT_EQ(run({"import", "--device", "Б", c3, c4}).code, 0);
+  EXPECT_EQ(run({"devices"}).out,
+            "c1\t990\t1\t2013-01-01T00:16:40\t2013-01-01T00:33:09\n"
+            "c2\t1980\t2\t2013-01-01T00:16:40\t2013-01-01T00:59:49\n"
+            "Б\t1090\t2\t2013-01-01T00:01:40\t2013-01-01T00:46:29\n");
+  for (const auto& [args, out] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"rename", "c1", "c2"}, "c1: объединено с c2; новых событий: 0; участки объединены\n"},
+           {{"rename", "c2", "Б"}, "c2: объединено с Б; новых событий: 1600; участки объединены\n"},
+           {{"rename", "--", "Б", "-Б"}, "Б: переименовано в -Б\n"}}) {
+    r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, out);
+  }
+  EXPECT_EQ(run({"devices"}).out, "-Б\t2690\t2\t2013-01-01T00:01:40\t2013-01-01T00:59:49\n");
+  EXPECT_EQ(run({"import", c3}).out, c3 + ": -Б: уже в журнале\n");
+}
+
 class JournalCliUsageTest : public JournalCliTest,
                             public testing::WithParamInterface<std::vector<std::string>> {};
 
@@ -203,7 +249,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
                     Args{"report", "--input"}, Args{"check", "extra"}, Args{"backup"},
                     Args{"backup", "a", "b"}, Args{"backup", "--device", "x", "t"},
-                    Args{"backup", "-t"}, Args{"check", "--format", "csv"}));
+                    Args{"backup", "-t"}, Args{"check", "--format", "csv"}, Args{"rename", "a"},
+                    Args{"rename", "a", "b", "c"}, Args{"rename", "a", "a"},
+                    Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
+                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

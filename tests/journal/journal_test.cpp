@@ -6,10 +6,12 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "journal/copy_events.h"
@@ -73,6 +75,21 @@ void ExecSql(const std::string& journal, const std::string& sql) {
   sqlite3_close(db);
 }
 
+// Segments whose rows disagree with their events, and ranks a device holds
+// twice: none in a sound journal.
+std::int64_t BrokenSegments(const std::string& journal) {
+  return Count(
+      journal,
+      "SELECT (SELECT count(*) FROM segments s WHERE event_count != last_seq - first_seq + 1 "
+      "  OR event_count != (SELECT count(*) FROM events e WHERE e.segment_id = s.id "
+      "                     AND e.seq BETWEEN s.first_seq AND s.last_seq) "
+      "  OR event_count != (SELECT count(*) FROM events e WHERE e.segment_id = s.id) "
+      "  OR last_timestamp IS NOT (SELECT timestamp FROM events e WHERE e.segment_id = s.id "
+      "      AND timestamp IS NOT NULL ORDER BY seq DESC LIMIT 1)) "
+      "+ (SELECT count(*) FROM (SELECT 1 FROM segments GROUP BY device_id, rank "
+      "                         HAVING count(*) > 1))");
+}
+
 pid_t SpawnJournalTool(std::vector<std::string> args) {
   return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
 }
@@ -100,7 +117,8 @@ class JournalTest : public testing::Test {
 };
 
 // The stored history equals the stream's events that the copies cover, split
-// where copies do not overlap, whatever the order; repeated imports change
+// where copies do not overlap, whatever the order, and also when the copies
+// went to two devices that rename then joins; repeated imports change
 // nothing, and the archives are never touched.
 TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
   for (std::uint32_t seed = 1; seed <= 6; ++seed) {
@@ -114,9 +132,17 @@ TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
     }
     const std::string journal = dir_.file("j" + std::to_string(seed) + ".sqlite");
     auto j = OpenJournal(journal, Journal::Access::kImport);
-    for (const std::size_t copy : copies.importOrder()) {
-      ASSERT_TRUE(j->importArchive(paths[copy], std::string("котёл")).ok());
+    const auto order = copies.importOrder();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const bool other = seed % 2 == 0 && i % 3 == 1;
+      ASSERT_TRUE(j->importArchive(paths[order[i]], other ? "печь" : "котёл").ok());
     }
+    const std::int64_t imports = Count(journal, "SELECT count(*) FROM imports");
+    if (seed % 2 == 0) {
+      ASSERT_TRUE(j->renameDevice("печь", "котёл").ok());
+    }
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
+    EXPECT_EQ(BrokenSegments(journal), 0);
     const auto history = Exported(*j);
     EXPECT_EQ(history, copies.expectedSegments()) << "seed " << seed;
     for (const std::string& path : paths) {
@@ -250,13 +276,23 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   const std::string empty = dir_.file("empty.dat");
   ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
   const std::string missing = dir_.file("missing.dat");
+  // Interrupted transfers: their size is checked before the write offset.
+  const std::string cut = dir_.file("cut.dat");
+  copies.archives.front().writeTo(cut, 100);
+  const std::string cutDamaged = dir_.file("cut-damaged.dat");
+  ArchiveBuilder(copies.archives.front()).setWriteOffset(12).writeTo(cutDamaged, kFileBytes - 1);
+  const std::string nothing = dir_.file("nothing.dat");
+  WriteBytes(nothing, {});
 
   const FileSnapshot journalBefore(journal_);
   for (const auto& [archive, message] : std::vector<std::pair<std::string, std::string>>{
            {damaged, "Архив поврежден: неверный указатель записи"},
            {missing, "Архив не удается открыть"},
            {dir_.path().string(), "Архив не удается открыть"},
-           {"", "Не задано имя файла архива"}}) {
+           {"", "Не задано имя файла архива"},
+           {cut, "Архив неполон: 100 байт из 7940"},
+           {cutDamaged, "Архив неполон: 7939 байт из 7940"},
+           {nothing, "Архив неполон: 0 байт из 7940"}}) {
     const auto result = j->importArchive(archive, std::nullopt);
     ASSERT_FALSE(result.ok()) << archive;
     EXPECT_EQ(result.error().message, message);
@@ -266,6 +302,12 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   EXPECT_EQ(none.value().kind, ImportOutcome::Kind::kEmptyCopy);
   EXPECT_EQ(FileSnapshot(journal_), journalBefore);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports"), 1);
+  // Bytes past an archive's end are not read.
+  const std::string longer = dir_.file("longer.dat");
+  copies.archives.front().writeTo(longer, kFileBytes + 60);
+  const auto held = j->importArchive(longer, std::nullopt);
+  ASSERT_TRUE(held.ok());
+  EXPECT_EQ(held.value().kind, ImportOutcome::Kind::kAlreadyHeld);
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
@@ -344,6 +386,106 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, JournalError::Kind::kMissing);
   EXPECT_FALSE(std::filesystem::exists(dir_.file("none.sqlite")));
+}
+
+// Copies that precede and continue a held segment by 1 to 40 events, at
+// every place of the overlap relative to the events an import looks up, join
+// it exactly as the stitching in memory does.
+TEST_F(JournalTest, OverlapOfAnyLengthAtAnyAlignmentIsFound) {
+  constexpr std::int64_t kHeld = 2 * kLookupStep;  // too long to be read whole
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  const std::string path = dir_.file("copy.dat");
+  std::int64_t base = 0;
+  for (std::int64_t overlap = 1; overlap <= 40; ++overlap) {
+    for (std::int64_t added = 1; added <= kLookupStep; ++added) {
+      base += kHeld + 4 * kLookupStep;
+      const std::string device = std::to_string(overlap) + "/" + std::to_string(added);
+      MemoryHistory expected;
+      for (const auto& copy :
+           {SecondEvents(base, base + kHeld), SecondEvents(base - added, base + overlap),
+            SecondEvents(base + kHeld - overlap, base + kHeld + added)}) {
+        expected.import(copy);
+        ArchiveOf(copy).writeTo(path);
+        ASSERT_TRUE(j->importArchive(path, device).ok()) << device;
+      }
+      ASSERT_EQ(expected.segments().size(), 1u);
+      EventFilter filter;
+      filter.device = device;
+      ASSERT_EQ(Exported(*j, filter),
+                std::vector<std::vector<EventRecord>>{expected.segments().front().events})
+          << device;
+    }
+  }
+  EXPECT_EQ(BrokenSegments(journal_), 0);
+}
+
+// A joined segment keeps the earliest rank of its parts, and a renamed
+// device's segments follow those of the device it joins: seen where ranks
+// alone order segments, those without timestamps. A step "d:abc" imports
+// events a, b, c into device d; "d>e" renames d to e.
+TEST_F(JournalTest, JoinedSegmentsKeepTheEarliestRank) {
+  const std::vector<std::array<std::string, 3>> cases = {
+      // steps, device, its segments in order
+      {"a:abc a:mno a:efg a:cde", "a", "abcdefg mno"},
+      {"a:abc a:xyz a:efg a:abcdef", "a", "abcdefg xyz"},
+      {"a:bc a:xyz a:ef a:abcdefg", "a", "abcdefg xyz"},
+      {"a:abc b:mno a:xyz a>b", "b", "mno abc xyz"},
+      {"a:abc a:xyz b:mno b:cde a>b", "b", "mno abcde xyz"},
+      {"a:abc a:xyz b:mno b:cde b>a", "a", "abcde xyz mno"}};
+  const std::string path = dir_.file("copy.dat");
+  int made = 0;
+  for (const auto& [steps, device, segments] : cases) {
+    const std::string journal = dir_.file(std::to_string(++made) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    std::istringstream words(steps);
+    for (std::string step; words >> step;) {
+      if (step[1] == '>') {
+        ASSERT_TRUE(j->renameDevice(step.substr(0, 1), step.substr(2)).ok()) << steps;
+        continue;
+      }
+      std::vector<EventRecord> events;  // without timestamps
+      for (const char c : step.substr(2)) events.push_back({0xFF, static_cast<std::uint8_t>(c)});
+      ArchiveOf(events).writeTo(path);
+      ASSERT_TRUE(j->importArchive(path, step.substr(0, 1)).ok()) << steps;
+    }
+    EventFilter filter;
+    filter.device = device;
+    std::string got;
+    for (const auto& segment : Exported(*j, filter)) {
+      if (!got.empty()) got += ' ';
+      for (const EventRecord& e : segment) got += static_cast<char>(e[kArgumentByte]);
+    }
+    EXPECT_EQ(got, segments) << steps;
+    EXPECT_EQ(BrokenSegments(journal), 0) << steps;
+  }
+}
+
+// The last second of the --to day and the first of the --from day are in.
+TEST_F(JournalTest, DateFiltersTakeWholeDays) {
+  constexpr std::int64_t kDay = 86400;
+  // 01.01 23:59:59, 02.01 00:00:00, 02.01 23:59:59, 03.01 00:00:00, no timestamp
+  const std::vector<EventRecord> events = {SecondEvent(kDay - 1), SecondEvent(kDay),
+                                           SecondEvent(2 * kDay - 1), SecondEvent(2 * kDay),
+                                           EventRecord{0xFF, 1, 0, 0, 0, 2, 1, 13}};
+  ArchiveOf(events).writeTo(dir_.file("days.dat"));
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  ASSERT_TRUE(j->importArchive(dir_.file("days.dat"), std::string("d")).ok());
+  for (const auto& [from, to, passing] :  // "" for no bound
+       std::vector<std::tuple<std::string, std::string, std::vector<std::size_t>>>{
+           {"", "2013-01-02", {0, 1, 2}},
+           {"2013-01-02", "", {1, 2, 3}},
+           {"2013-01-02", "2013-01-02", {1, 2}},
+           {"2013-01-03", "2013-01-03", {3}}}) {
+    EventFilter filter;
+    filter.device = "d";
+    if (!from.empty()) filter.fromDate = from;
+    if (!to.empty()) filter.toDate = to;
+    std::vector<EventRecord> expected;
+    for (const std::size_t i : passing) expected.push_back(events[i]);
+    EXPECT_EQ(Exported(*j, filter), std::vector<std::vector<EventRecord>>{expected})
+        << from << ".." << to;
+    EXPECT_EQ(j->view(filter).value()->eventCount(), static_cast<std::int64_t>(expected.size()));
+  }
 }
 
 // An import killed at any moment leaves a sound journal that holds exactly
