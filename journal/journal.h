@@ -21,6 +21,7 @@
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
+#include "journal/journal_stats.h"
 #include "journal/journal_types.h"
 
 namespace veks {
@@ -63,6 +64,20 @@ class Journal {
   // filter, as rows newest first, to be read a page at a time. The journal
   // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
+
+  // The statistics of the events that pass the filter, device by device
+  // (journal_stats.h). kUnknownDevice when the device filter names none,
+  // kNoEvents when no event passes.
+  JournalResult<std::vector<StatRow>> stats(const StatsFilter& filter);
+
+  // When the next copy of `device`, or of every device by name, is due.
+  // kUnknownDevice when `device` names none.
+  JournalResult<std::vector<DueEstimate>> due(const std::optional<std::string>& device);
+
+  // The filter's device's stamped events per period and kind, for a
+  // timeline; the device must be named (kUnknownDevice otherwise). Its day
+  // series summed over kinds gives the statistics' day rows.
+  JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
 
  private:
   explicit Journal(std::unique_ptr<JournalStore> store);
