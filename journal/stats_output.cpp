@@ -26,10 +26,28 @@ std::string SlotText(std::string_view slot) {
   return ShortDate(slot) + " " + start + "-" + end;
 }
 
-// Keys that differ only in their numbers ("МУК 2", "МУК 10") in the order of
-// those numbers.
-bool NaturalLess(const std::string& a, const std::string& b) {
-  return a.size() != b.size() ? a.size() < b.size() : a < b;
+// Texts with their runs of digits compared as numbers: "МУК 2" before "МУК 10".
+bool NaturalLess(std::string_view a, std::string_view b) {
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (isDigit(a[i]) && isDigit(b[j])) {
+      std::size_t ei = i, ej = j;
+      while (ei < a.size() && isDigit(a[ei])) ++ei;
+      while (ej < b.size() && isDigit(b[ej])) ++ej;
+      // Equal numbers of equal length compare equal; a longer run is larger.
+      const std::string_view x = a.substr(i, ei - i), y = b.substr(j, ej - j);
+      if (x.size() != y.size()) return x.size() < y.size();
+      if (x != y) return x < y;
+      i = ei;
+      j = ej;
+    } else {
+      if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+      ++i;
+      ++j;
+    }
+  }
+  return a.size() - i < b.size() - j;
 }
 
 // Lines of a table: the first column left-aligned, the others right-aligned,
@@ -119,7 +137,8 @@ class DeviceSummaryText {
     std::vector<std::string> modules;
     for (const auto& entry : of(StatMeasure::kValveOpened)) modules.push_back(entry.first);
     for (const auto& entry : of(StatMeasure::kValveClosed)) modules.push_back(entry.first);
-    std::sort(modules.begin(), modules.end(), NaturalLess);
+    std::sort(modules.begin(), modules.end(),
+              [](const std::string& x, const std::string& y) { return NaturalLess(x, y); });
     modules.erase(std::unique(modules.begin(), modules.end()), modules.end());
     table.clear();
     for (const std::string& module : modules) {
