@@ -108,6 +108,31 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
             "\"argument\":9,\"raw\":\"ff09030201040506\"}\n");
 }
 
+TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
+  ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
+  CliRun r = run({"stats"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string device = "\"Цех, 2\",";
+  EXPECT_EQ(r.out, "device,measure,key,value\r\n" + device + "events,,5\r\n" + device +
+                       "segments,,1\r\n" + device + "kind,**НЕКОРР ЗАП.**,1\r\n" + device +
+                       "kind,Отключение реле,1\r\n" + device + "kind,Питание  вкл,1\r\n" + device +
+                       "kind,клапан ОТКРЫТ,1\r\n" + device + "kind,нет сиг.клап.откр,1\r\n" +
+                       device + "input,МУК 2 вх 1,2\r\n" + device + "input_on,МУК 2 вх 1,1\r\n" +
+                       device + "input_off,МУК 2 вх 1,1\r\n" + device + "valve_opened,МУК 2,1\r\n" +
+                       device + "day,2013-11-28,2\r\n" + device + "day,2013-11-29,2\r\n");
+  r = run({"stats", "--format", "jsonl", "--from", "29.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+            "{\"device\":\"Цех, 2\",\"measure\":\"events\",\"key\":\"\",\"value\":2}\n");
+  EXPECT_EQ(r.out.substr(r.out.rfind('{')),
+            "{\"device\":\"Цех, 2\",\"measure\":\"day\",\"key\":\"2013-11-29\",\"value\":2}\n");
+  r = run({"stats", "--format", "text", "--to", "28.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find("Частые")),
+            "Статистика: устройство Цех, 2  по 28.11.13\n\nСобытий: 2, участков: 1\n"
+            "Дней с событиями: 1 (28.11.13 - 28.11.13), больше всего за день: 2 (28.11.13)\n\n");
+  // |W| 4 in S 26 hours: 3.692 a day, T + 268 days 16 hours.
+  EXPECT_EQ(run({"due"}).out, "Цех, 2\t2013-11-29T10:00:00\t3.692\t2014-08-25T02:00\n");
+}
+
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   EXPECT_EQ(run({"devices"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
   EXPECT_FALSE(std::filesystem::exists(journal_));
@@ -115,7 +140,10 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"report", "--device", "нет"}, "Нет такого устройства в журнале"},
            {{"export", "--to", "31.02.13"}, "нет событий"},
-           {{"report", "--input", "200"}, "нет событий"}}) {
+           {{"report", "--input", "200"}, "нет событий"},
+           {{"stats", "--device", "нет"}, "Нет такого устройства в журнале"},
+           {{"stats", "--from", "01.01.14"}, "нет событий"},
+           {{"due", "--device", "нет"}, "Нет такого устройства в журнале"}}) {
     const CliRun r = run(args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -151,7 +179,9 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"--journal", "", "devices"}, Args{"report", "--device", ""},
                     Args{"report", "--device", "a\tb"}, Args{"export", "--format", "xml"},
                     Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
-                    Args{"report", "--input"}));
+                    Args{"report", "--input"}, Args{"stats", "--input", "3"},
+                    Args{"stats", "--format", "xml"}, Args{"export", "--format", "text"},
+                    Args{"due", "--from", "01.01.13"}, Args{"due", "--format", "csv"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;
