@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <tuple>
 
 #include "journal/event_query.h"
 #include "report/event_export.h"
@@ -78,9 +79,12 @@ std::string ModuleOf(const std::string& input) { return input.substr(0, input.fi
 
 // The statements that count one device's events that pass a filter. Every
 // statement names the device as ?1 and, with dates, the bounds as ?2 and ?3.
-// Without dates each statement reads the index that holds what it counts;
-// with dates every statement reads the timestamp index's range, so that a
-// day costs what its events cost, however long the history.
+// Without dates each statement reads the index that holds what it counts.
+// With dates, a range that holds few of the device's events is read off the
+// timestamp index, so that a day costs what its events cost however long the
+// history; a range that holds most of them is read as without dates, with
+// the dates a test on each row, rather than looking each row up from that
+// index.
 class DeviceCounter {
  public:
   DeviceCounter(JournalStore& store, const StatsFilter& filter)
@@ -89,30 +93,62 @@ class DeviceCounter {
         from_(filter.fromDate.value_or("")),
         to_(filter.toDate ? *filter.toDate + "T23:59:59" : std::string("~")) {}
 
-  void count(std::int64_t device, const std::string& name, std::vector<StatRow>& rows) {
+  // Counts the device's events that pass and the segments holding them, and
+  // chooses how the statements below find those events.
+  void select(std::int64_t device) {
     device_ = device;
-    const auto [events, segments] = totals();
-    if (events == 0) return;
+    std::tie(events_, segments_) = totals();
+    if (dated_) {
+      SqliteStatement& all = store_.statement(
+          "SELECT coalesce(sum(event_count), 0) FROM segments WHERE device_id = ?1");
+      all.bind(1, device_).step();
+      fewInRange_ = events_ <= std::max<std::int64_t>(1000, all.integer(0) / 8);
+    }
+  }
+
+  // The rows of the selected device; none when none of its events pass.
+  void count(const std::string& name, std::vector<StatRow>& rows) {
+    if (events_ == 0) return;
     const auto add = [&](StatMeasure measure, std::string key, std::int64_t value) {
       if (value > 0 || measure == StatMeasure::kEvents || measure == StatMeasure::kSegments) {
         rows.push_back({name, measure, std::move(key), value});
       }
     };
-    add(StatMeasure::kEvents, {}, events);
-    add(StatMeasure::kSegments, {}, segments);
+    add(StatMeasure::kEvents, {}, events_);
+    add(StatMeasure::kSegments, {}, segments_);
     kinds(add);
     inputs(add);
     days(add);
   }
 
+  // The selected device's stamped events per period (the first `length`
+  // characters of the timestamp) and kind.
+  std::vector<SeriesPoint> series(std::int64_t length) {
+    SqliteStatement& series =
+        prepare("SELECT substr(timestamp, 1, ?4), event, count(*)" + from("timestamp IS NOT NULL") +
+                " GROUP BY 1, 2 ORDER BY 1, 2");
+    series.bind(4, length);
+    std::vector<SeriesPoint> points;
+    while (series.step()) {
+      points.push_back(
+          {std::string(series.text(0)), std::string(series.text(1)), series.integer(2)});
+    }
+    return points;
+  }
+
  private:
-  // "FROM events ... WHERE <the device's events that pass>".
-  std::string from(std::string_view also = {}) const {
-    std::string sql = dated_ && store_.hasIndex("events_timestamp")
+  // "FROM events ... WHERE <the device's events that pass> [AND also]";
+  // `byRange` reads a date range off the timestamp index whatever its size.
+  std::string from(std::string_view also = {}, bool byRange = false) const {
+    const bool range = dated_ && (byRange || fewInRange_);
+    std::string sql = range && store_.hasIndex("events_timestamp")
                           ? " FROM events INDEXED BY events_timestamp"
                           : " FROM events";
     sql += " WHERE segment_id IN (SELECT id FROM segments WHERE device_id = ?1)";
-    if (dated_) sql += " AND timestamp >= ?2 AND timestamp <= ?3";
+    if (dated_) {
+      sql += range ? " AND timestamp >= ?2 AND timestamp <= ?3"
+                   : " AND +timestamp >= ?2 AND +timestamp <= ?3";
+    }
     if (!also.empty()) sql.append(" AND ").append(also);
     return sql;
   }
@@ -127,7 +163,7 @@ class DeviceCounter {
   std::pair<std::int64_t, std::int64_t> totals() {
     SqliteStatement& totals =
         dated_ ? prepare("SELECT coalesce(sum(n), 0), count(*) FROM (SELECT count(*) AS n" +
-                         from() + " GROUP BY segment_id)")
+                         from({}, true) + " GROUP BY segment_id)")
                : prepare(
                      "SELECT coalesce(sum(event_count), 0), count(*) FROM segments "
                      "WHERE device_id = ?1");
@@ -166,7 +202,7 @@ class DeviceCounter {
         "SELECT argument, count(*) FROM (SELECT argument, timestamp AS t, "
         "lag(timestamp, 2) OVER (PARTITION BY segment_id, argument ORDER BY seq) AS p" +
         from("code <= 3") +
-        ") WHERE t >= p AND strftime('%s', t) - strftime('%s', p) <= ?4 GROUP BY argument");
+        ") WHERE t >= p AND unixepoch(t) - unixepoch(p) <= ?4 GROUP BY argument");
     chatter.bind(4, std::int64_t{kChatterSeconds});
     while (chatter.step())
       byArgument[static_cast<int>(chatter.integer(0))].chatter = chatter.integer(1);
@@ -197,8 +233,9 @@ class DeviceCounter {
   void days(const Add& add) {
     // One count per 10-minute slot; a day is the sum of its slots, which come
     // in order, so the day's total is complete when its last slot has passed.
-    SqliteStatement& slots = prepare("SELECT substr(timestamp, 1, 15), count(*)" +
-                                     from("timestamp IS NOT NULL") + " GROUP BY 1 ORDER BY 1");
+    SqliteStatement& slots =
+        prepare("SELECT substr(timestamp, 1, 15), count(*)" + from("timestamp IS NOT NULL", true) +
+                " GROUP BY 1 ORDER BY 1");
     std::vector<std::pair<std::string, std::int64_t>> floods;
     std::string day;
     std::int64_t dayCount = 0;
@@ -222,6 +259,9 @@ class DeviceCounter {
   std::string from_;
   std::string to_;
   std::int64_t device_ = 0;
+  std::int64_t events_ = 0;
+  std::int64_t segments_ = 0;
+  bool fewInRange_ = false;
 };
 
 }  // namespace
@@ -260,7 +300,10 @@ std::vector<StatRow> ComputeStats(JournalStore& store, const StatsFilter& filter
   devices.device = filter.device;
   DeviceCounter counter(store, filter);
   std::vector<StatRow> rows;
-  for (const auto& [id, name] : DevicesOf(store, devices)) counter.count(id, name, rows);
+  for (const auto& [id, name] : DevicesOf(store, devices)) {
+    counter.select(id);
+    counter.count(name, rows);
+  }
   return rows;
 }
 
@@ -328,26 +371,11 @@ std::vector<SeriesPoint> ComputeSeries(JournalStore& store, const StatsFilter& f
   const auto devices = DevicesOf(store, named);
   if (devices.size() != 1)
     throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
-  const bool dated = filter.fromDate || filter.toDate;
-  const std::string from = filter.fromDate.value_or("");
-  const std::string to = filter.toDate ? *filter.toDate + "T23:59:59" : std::string("~");
-  std::string sql = "SELECT substr(timestamp, 1, ?4), event, count(*) FROM events";
-  if (dated && store.hasIndex("events_timestamp")) sql += " INDEXED BY events_timestamp";
-  sql += " WHERE segment_id IN (SELECT id FROM segments WHERE device_id = ?1)";
-  sql += dated ? " AND timestamp >= ?2 AND timestamp <= ?3" : " AND timestamp IS NOT NULL";
-  sql += " GROUP BY 1, 2 ORDER BY 1, 2";
-  SqliteStatement& series = store.statement(sql);
-  series.bind(1, devices.front().first);
-  if (dated) series.bind(2, std::string_view(from)).bind(3, std::string_view(to));
-  const std::int64_t length = period == SeriesPeriod::kMonth ? 7
-                              : period == SeriesPeriod::kDay ? 10
-                                                             : 13;
-  series.bind(4, length);
-  std::vector<SeriesPoint> points;
-  while (series.step()) {
-    points.push_back({std::string(series.text(0)), std::string(series.text(1)), series.integer(2)});
-  }
-  return points;
+  DeviceCounter counter(store, filter);
+  counter.select(devices.front().first);
+  return counter.series(period == SeriesPeriod::kMonth ? 7
+                        : period == SeriesPeriod::kDay ? 10
+                                                       : 13);
 }
 
 }  // namespace veks

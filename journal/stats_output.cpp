@@ -208,7 +208,9 @@ void StatsWriter::write(const StatRow& row) {
     AppendJsonString(line_, MeasureName(row.measure));
     line_ += ",\"key\":";
     AppendJsonString(line_, row.key);
-    line_ += ",\"value\":" + std::to_string(row.value) + "}\n";
+    line_ += ",\"value\":";
+    line_ += std::to_string(row.value);
+    line_ += "}\n";
   } else {
     if (!headerDone_) line_ += "device,measure,key,value\r\n";
     headerDone_ = true;
@@ -217,7 +219,9 @@ void StatsWriter::write(const StatRow& row) {
     line_ += MeasureName(row.measure);
     line_ += ',';
     AppendCsvField(line_, row.key);
-    line_ += "," + std::to_string(row.value) + "\r\n";
+    line_ += ',';
+    line_ += std::to_string(row.value);
+    line_ += "\r\n";
   }
   out_ << line_;
 }
