@@ -16,7 +16,7 @@ namespace {
 constexpr std::string_view kValveOpenedText = "клапан ОТКРЫТ";
 constexpr std::string_view kValveClosedText = "клапан ЗАКРЫТ";
 constexpr std::int64_t kSecondsPerDay = 86'400;
-// The ring's slots: at the recent rate, the time it takes to write them all.
+// Events the ring holds: a copy reaches back this many events before it.
 constexpr std::int64_t kRingSlots = kSlotCount;
 
 // One read transaction around every query of a computation: SQLite takes the
