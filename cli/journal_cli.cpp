@@ -9,6 +9,7 @@
 #include "cli/descriptor_output.h"
 #include "journal/journal.h"
 #include "journal/journal_report.h"
+#include "journal/stats_output.h"
 #include "report/event_export.h"
 
 namespace veks {
@@ -24,6 +25,9 @@ constexpr std::string_view kUsage =
     "       veks12-journal [--journal FILE] check\n"
     "       veks12-journal [--journal FILE] backup [--] TARGET\n"
     "       veks12-journal [--journal FILE] rename [--] DEVICE NEWNAME\n"
+    "       veks12-journal [--journal FILE] stats [--device NAME] [--from DD.MM.YY] "
+    "[--to DD.MM.YY] [--format text|csv|jsonl]\n"
+    "       veks12-journal [--journal FILE] due [--device NAME]\n"
     "       veks12-journal --help\n"
     "\n"
     "Keeps the whole event history of each device, stitched together from\n"
@@ -36,6 +40,10 @@ constexpr std::string_view kUsage =
     "  check              check the journal's integrity and its own rules\n"
     "  backup             copy the journal to TARGET, a file that must not exist yet\n"
     "  rename             give DEVICE the name NEWNAME, or join it to the device NEWNAME\n"
+    "  stats              counts per device: events, kinds, inputs, chatter, valves,\n"
+    "                     days and flood slots, as CSV (default), JSON lines or text\n"
+    "  due                per device: the last time, events per day, and by when the\n"
+    "                     next copy must be taken before the ring overwrites events\n"
     "\n"
     "  --journal FILE     the journal (default: $XDG_DATA_HOME/veks12/journal.sqlite,\n"
     "                     or ~/.local/share/veks12/journal.sqlite)\n"
@@ -43,12 +51,12 @@ constexpr std::string_view kUsage =
     "  --from DD.MM.YY    events from this date on\n"
     "  --to DD.MM.YY      events up to this date\n"
     "  --input N          events of input N (1 to 255)\n"
-    "  --format FORMAT    csv or jsonl\n"
+    "  --format FORMAT    csv or jsonl (stats: also text)\n"
     "  --help             this text\n"
     "  --                 ends the options: every word after it is an archive\n"
     "                     (a backup's target, or a device name of rename)\n";
 
-enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup, kRename };
+enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup, kRename, kStats, kDue };
 
 struct Request {
   Command command = Command::kImport;
@@ -58,6 +66,7 @@ struct Request {
   std::optional<std::string> to;
   std::optional<int> input;
   ExportFormat format = ExportFormat::kCsv;
+  StatsFormat statsFormat = StatsFormat::kCsv;
   std::vector<std::string> archives;
   std::string target;              // of a backup
   std::vector<std::string> names;  // rename: DEVICE NEWNAME
@@ -84,6 +93,10 @@ bool Allows(Command command, const std::string& option) {
     case Command::kExport:
       return option == "--device" || option == "--from" || option == "--to" ||
              option == "--input" || option == "--format";
+    case Command::kStats:
+      return option == "--device" || option == "--from" || option == "--to" || option == "--format";
+    case Command::kDue:
+      return option == "--device";
   }
   return false;
 }
@@ -92,7 +105,7 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
   static const std::map<std::string, Command, std::less<>> kCommands = {
       {"import", Command::kImport}, {"devices", Command::kDevices}, {"report", Command::kReport},
       {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup},
-      {"rename", Command::kRename}};
+      {"rename", Command::kRename}, {"stats", Command::kStats},     {"due", Command::kDue}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
@@ -148,10 +161,16 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
       request.input = ParseNumberArgument(value, 1, 255);
       if (!request.input) return UsageError{"--input takes a number from 1 to 255, not " + value};
     } else if (option == "--format") {
-      if (value != "csv" && value != "jsonl") {
-        return UsageError{"--format takes csv or jsonl, not " + value};
+      const bool text = request.command == Command::kStats && value == "text";
+      if (value != "csv" && value != "jsonl" && !text) {
+        return UsageError{request.command == Command::kStats
+                              ? "--format takes text, csv or jsonl, not " + value
+                              : "--format takes csv or jsonl, not " + value};
       }
       request.format = value == "csv" ? ExportFormat::kCsv : ExportFormat::kJsonl;
+      request.statsFormat = text               ? StatsFormat::kText
+                            : value == "jsonl" ? StatsFormat::kJsonl
+                                               : StatsFormat::kCsv;
     }
   }
   if (request.command == Command::kImport) {
@@ -299,6 +318,37 @@ int Rename(Journal& journal, const Request& request, std::ostream& out, std::ost
   return 0;
 }
 
+int Stats(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  StatsFilter filter;
+  filter.device = request.device;
+  if (request.from) filter.fromDate = IsoDate(*request.from);
+  if (request.to) filter.toDate = IsoDate(*request.to);
+  auto result = journal.stats(filter);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  if (request.statsFormat == StatsFormat::kText) {
+    for (const std::string& line : StatsSummary(result.value(), {request.from, request.to})) {
+      out << line << '\n';
+    }
+  } else {
+    StatsWriter writer(out, request.statsFormat);
+    for (const StatRow& row : result.value()) writer.write(row);
+  }
+  return 0;
+}
+
+int Due(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  auto result = journal.due(request.device);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  for (const DueEstimate& estimate : result.value()) out << DueLine(estimate) << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment& environment,
@@ -350,6 +400,12 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       break;
     case Command::kRename:
       code = Rename(journal, request, out, err);
+      break;
+    case Command::kStats:
+      code = Stats(journal, request, out, err);
+      break;
+    case Command::kDue:
+      code = Due(journal, request, out, err);
       break;
   }
   out.flush();

@@ -150,4 +150,21 @@ JournalResult<std::int64_t> Journal::backup(const std::string& target) {
   return Guarded([&] { return BackupJournal(*store_, path_, target); });
 }
 
+JournalResult<std::vector<StatRow>> Journal::stats(const StatsFilter& filter) {
+  return Guarded([&] {
+    std::vector<StatRow> rows = ComputeStats(*store_, filter);
+    if (rows.empty()) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
+    return rows;
+  });
+}
+
+JournalResult<std::vector<DueEstimate>> Journal::due(const std::optional<std::string>& device) {
+  return Guarded([&] { return ComputeDue(*store_, device); });
+}
+
+JournalResult<std::vector<SeriesPoint>> Journal::series(const StatsFilter& filter,
+                                                        SeriesPeriod period) {
+  return Guarded([&] { return ComputeSeries(*store_, filter, period); });
+}
+
 }  // namespace veks

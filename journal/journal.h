@@ -25,6 +25,7 @@
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
+#include "journal/journal_stats.h"
 #include "journal/journal_types.h"
 
 namespace veks {
@@ -85,6 +86,20 @@ class Journal {
   // Copies one state of the journal to `target`, which must not exist, in a
   // folder that does (journal_backup.h); returns the number of events copied.
   JournalResult<std::int64_t> backup(const std::string& target);
+
+  // The statistics of the events that pass the filter, device by device
+  // (journal_stats.h). kUnknownDevice when the device filter names none,
+  // kNoEvents when no event passes.
+  JournalResult<std::vector<StatRow>> stats(const StatsFilter& filter);
+
+  // When the next copy of `device`, or of every device by name, is due.
+  // kUnknownDevice when `device` names none.
+  JournalResult<std::vector<DueEstimate>> due(const std::optional<std::string>& device);
+
+  // The filter's device's stamped events per period and kind, for a
+  // timeline; the device must be named (kUnknownDevice otherwise). Its day
+  // series summed over kinds gives the statistics' day rows.
+  JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
 
  private:
   explicit Journal(std::string path);

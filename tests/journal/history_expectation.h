@@ -45,7 +45,9 @@ struct CopyWindow {
 
 // Copies taken from one device at random moments, some more than a ring apart.
 struct SimulatedCopies {
-  SimulatedCopies(std::uint32_t seed, int count, int maxSlotsBetween) : device(seed), random(seed) {
+  SimulatedCopies(std::uint32_t seed, int count, int maxSlotsBetween,
+                  DeviceSimulator::Options options = {})
+      : device(seed, options), random(seed) {
     for (int i = 0; i < count; ++i) {
       device.run(1 + static_cast<int>(random() % static_cast<unsigned>(maxSlotsBetween)));
       const auto [first, last] = device.copyWindow();

@@ -112,6 +112,31 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
             "\"argument\":9,\"raw\":\"ff09030201040506\"}\n");
 }
 
+TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
+  ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
+  CliRun r = run({"stats"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string device = "\"Цех, 2\",";
+  EXPECT_EQ(r.out, "device,measure,key,value\r\n" + device + "events,,5\r\n" + device +
+                       "segments,,1\r\n" + device + "kind,**НЕКОРР ЗАП.**,1\r\n" + device +
+                       "kind,Отключение реле,1\r\n" + device + "kind,Питание  вкл,1\r\n" + device +
+                       "kind,клапан ОТКРЫТ,1\r\n" + device + "kind,нет сиг.клап.откр,1\r\n" +
+                       device + "input,МУК 2 вх 1,2\r\n" + device + "input_on,МУК 2 вх 1,1\r\n" +
+                       device + "input_off,МУК 2 вх 1,1\r\n" + device + "valve_opened,МУК 2,1\r\n" +
+                       device + "day,2013-11-28,2\r\n" + device + "day,2013-11-29,2\r\n");
+  r = run({"stats", "--format", "jsonl", "--from", "29.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+            "{\"device\":\"Цех, 2\",\"measure\":\"events\",\"key\":\"\",\"value\":2}\n");
+  EXPECT_EQ(r.out.substr(r.out.rfind('{')),
+            "{\"device\":\"Цех, 2\",\"measure\":\"day\",\"key\":\"2013-11-29\",\"value\":2}\n");
+  r = run({"stats", "--format", "text", "--to", "28.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find("Частые")),
+            "Статистика: устройство Цех, 2  по 28.11.13\n\nСобытий: 2, участков: 1\n"
+            "Дней с событиями: 1 (28.11.13 - 28.11.13), больше всего за день: 2 (28.11.13)\n\n");
+  // |W| 4 in S 26 hours: 3.692 a day, T + 268 days 16 hours.
+  EXPECT_EQ(run({"due"}).out, "Цех, 2\t2013-11-29T10:00:00\t3.692\t2014-08-25T02:00\n");
+}
+
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}, {"rename", "a", "b"}}) {
@@ -129,7 +154,10 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
            {{"report", "--device", "нет"}, "Нет такого устройства в журнале"},
            {{"rename", "нет", "Котельная"}, "Нет такого устройства в журнале"},
            {{"export", "--to", "31.02.13"}, "нет событий"},
-           {{"report", "--input", "200"}, "нет событий"}}) {
+           {{"report", "--input", "200"}, "нет событий"},
+           {{"stats", "--device", "нет"}, "Нет такого устройства в журнале"},
+           {{"stats", "--from", "01.01.14"}, "нет событий"},
+           {{"due", "--device", "нет"}, "Нет такого устройства в журнале"}}) {
     const CliRun r = run(args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -252,7 +280,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"backup", "-t"}, Args{"check", "--format", "csv"}, Args{"rename", "a"},
                     Args{"rename", "a", "b", "c"}, Args{"rename", "a", "a"},
                     Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
-                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"}));
+                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"},
+                    Args{"stats", "--input", "3"}, Args{"stats", "--format", "xml"},
+                    Args{"export", "--format", "text"}, Args{"due", "--from", "01.01.13"},
+                    Args{"due", "--format", "csv"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;
