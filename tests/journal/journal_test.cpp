@@ -562,8 +562,11 @@ TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   }
   const pid_t pa = SpawnJournalTool(a), pb = SpawnJournalTool(b);
   int sa = -1, sb = -1;
-  waitpid(pa, &sa, 0);
-  waitpid(pb, &sb, 0);
+  // -1 (a failed start) would wait for any child.
+  if (pa != -1) waitpid(pa, &sa, 0);
+  if (pb != -1) waitpid(pb, &sb, 0);
+  ASSERT_NE(pa, -1);
+  ASSERT_NE(pb, -1);
   EXPECT_EQ(sa, 0);
   EXPECT_EQ(sb, 0);
   auto j = OpenJournal(journal_, Journal::Access::kRead);
