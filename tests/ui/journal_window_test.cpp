@@ -111,7 +111,8 @@ class JournalWindowTest : public WindowTestBase {
       // A window that stands on the main window counts as active while the
       // main window is; wait for its own activation, which its keys need.
       journal->activateWindow();
-      if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == journal; })) return nullptr;
+      if (!QTest::qWaitFor([&] { return QApplication::activeWindow() == journal; }, kPatienceMs))
+        return nullptr;
     }
     return journal;
   }
@@ -174,12 +175,12 @@ class JournalWindowTest : public WindowTestBase {
     QPointer<JournalWindow> journal = actions()->journalWindow();
     QVERIFY(journal && journal->isVisible());
     window_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(window_.get(), kPatienceMs));
     QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
     QCOMPARE(window_->findChildren<JournalWindow*>(), QList<JournalWindow*>{journal.data()});
     // Ctrl+J in the main window adds an archive: with none chosen, it asks for one.
     window_->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QVERIFY(QTest::qWaitForWindowActive(window_.get(), kPatienceMs));
     QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier);
     QCOMPARE(services_->messages, QStringList{QStringLiteral("Файл архива не выбран")});
     QVERIFY(services_->deviceQuestions.isEmpty());
@@ -632,7 +633,7 @@ class JournalWindowTest : public WindowTestBase {
                                    "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
     journal->resize(1011, 611);
     journal->close();
-    QTRY_VERIFY(actions()->journalWindow() == nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(actions()->journalWindow() == nullptr, kPatienceMs);
     QCOMPARE(openJournal()->size(), QSize(1011, 611));
   }
 

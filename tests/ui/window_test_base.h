@@ -2,6 +2,7 @@
 // base class that opens the window over an archive it builds.
 #pragma once
 
+#include <QDate>
 #include <QPrinter>
 #include <QPushButton>
 #include <QStringList>
@@ -15,6 +16,11 @@
 #include "tools/archive_builder.h"
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
+
+// How long a test waits for a condition that the event loop brings about
+// (a window's activation, its closing) before it gives up: room for a
+// machine many times slower; a passing test waits only as long as it takes.
+inline constexpr int kPatienceMs = 120'000;
 
 // Records every message and dialog the window asks for and answers as the
 // test told it. Nothing waits on a person.
@@ -87,12 +93,13 @@ class WindowTestBase : public QObject {
     path_ = dir_->file("archive.dat");
     archive.writeTo(path_);
     state_ = veks::ViewState();
+    openedOn_ = QDate::currentDate();
     services_ = std::make_unique<FakeServices>();
     window_ = std::make_unique<TForm_main>(state_, *services_);
     window_->show();
     window_->applyOuterGeometry();
     window_->activateWindow();
-    return QTest::qWaitForWindowActive(window_.get());
+    return QTest::qWaitForWindowActive(window_.get(), kPatienceMs);
   }
   void closeWindow() {
     window_.reset();
@@ -111,6 +118,7 @@ class WindowTestBase : public QObject {
 
   std::unique_ptr<veks::TempDir> dir_;
   std::string path_;
+  QDate openedOn_;  // the day just before the window was made
   veks::ViewState state_;
   std::unique_ptr<FakeServices> services_;
   std::unique_ptr<TForm_main> window_;
