@@ -683,6 +683,11 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
+  // Test mode alone keeps the settings in one file for every test process of
+  // the user (~/.qttest/config): a run beside another would read the journal
+  // the other chose. Each run keeps its own.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   JournalWindowTest test;
