@@ -48,15 +48,16 @@ struct PipedProcess {
   int output = -1;  // the caller closes it; -1 when the process did not start
 };
 
-// Starts the program with its standard output on a pipe. The pipe's read end
-// stays out of the child, so the reader sees end-of-file once the child ends.
+// Starts the program with its standard output on a pipe. Only the child's
+// standard output keeps the pipe's write end open, so the reader sees
+// end-of-file once the child has ended.
 inline PipedProcess SpawnWithPipedOutput(const std::string& program,
                                          std::vector<std::string> args) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  // dup2 leaves the child's copy without close-on-exec; both pipe ends close at exec.
+  // The copy that dup2 makes has no close-on-exec; the pipe's own ends close at exec.
   posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
   const pid_t pid = spawn_detail::Spawn(program, std::move(args), actions);
   posix_spawn_file_actions_destroy(&actions);
