@@ -671,7 +671,7 @@ class JournalWindowTest : public WindowTestBase {
     QSignalSpy failed(&model, &JournalHistoryModel::readFailed);
     for (int row : {0, 1, 300, 999})
       QCOMPARE(model.data(model.index(row, 0), Qt::DisplayRole), QVariant());
-    QTRY_COMPARE(failed.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kPatienceMs);
     QCOMPARE(failed.front().front().toString(), QStringLiteral("Ошибка журнала: disk I/O error"));
     QCOMPARE(model.pagesRead(), 1);
   }
