@@ -18,6 +18,7 @@
 #include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <memory>
 
 #include "tests/file_snapshot.h"
@@ -380,6 +381,45 @@ class MainWindowTest : public WindowTestBase {
     QCOMPARE(caption, ApplicationTitle());
     QVERIFY2(size.width() >= kMinimumBoxWidth, qPrintable(QString::number(size.width())));
     QVERIFY(label.width() >= labelHint.width());
+  }
+
+  // Qt's own buttons and questions speak the operator's language, Russian
+  // where the system's locale is English or "C" or has no translation.
+  void qtTextsInTheOperatorsLanguage_data() {
+    QTest::addColumn<QLocale>("system");
+    QTest::addColumn<QString>("loaded");
+    QTest::addColumn<QString>("yes");
+    const QString russian = QStringLiteral("&Да");
+    QTest::newRow("C") << QLocale::c() << "ru_RU" << russian;
+    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << "ru_RU"
+                             << russian;
+    QTest::newRow("Russian") << QLocale(QLocale::Russian, QLocale::Russia) << "ru_RU" << russian;
+    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "de_DE"
+                            << QStringLiteral("&Ja");
+    QTest::newRow("no translation")
+        << QLocale(QLocale::Zulu, QLocale::SouthAfrica) << "ru_RU" << russian;
+  }
+  void qtTextsInTheOperatorsLanguage() {
+    QFETCH(QLocale, system);
+    QFETCH(QString, loaded);
+    QFETCH(QString, yes);
+    auto* app = static_cast<DocApplication*>(QApplication::instance());
+    const auto restore = qScopeGuard([app] {
+      for (QTranslator* translator : app->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+      }
+      QLocale::setDefault(QLocale::c());
+    });
+    QCOMPARE(app->loadQtTranslations(system), loaded);
+    QCOMPARE(QLocale().name(), loaded);
+    QMessageBox box(QMessageBox::Question, {}, {}, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(box.button(QMessageBox::Yes)->text(), yes);
+    if (loaded == QLatin1String("ru_RU")) {
+      QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Нет"));
+      QCOMPARE(QCoreApplication::translate("QFileDialog",
+                                           "%1 already exists.\nDo you want to replace it?"),
+               QStringLiteral("%1 уже существует.\nЗаменить его?"));
+    }
   }
 
   void errorEscapingASlotIsCaughtByTheApplication() {
