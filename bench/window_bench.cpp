@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
@@ -249,6 +250,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
   DocApplication app(argc, argv);
+  // Test mode alone would put every test run's settings in one shared
+  // ~/.qttest folder, where runs at the same time overwrite each other's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
   QApplication::setStyle(QStringLiteral("Fusion"));
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -653,3 +653,7 @@ int main(int argc, char** argv) {
 }
 
 #include "journal_window_test.moc"
+  // Test mode alone would put every test run's settings in one shared
+  // ~/.qttest folder, where runs at the same time overwrite each other's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
