@@ -10,6 +10,7 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QTextBlock>
@@ -27,9 +28,11 @@
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/journal_actions.h"
+#include "ui/journal_window.h"
 #include "ui/key_codes.h"
 #include "ui/report_box.h"
 #include "ui/report_file.h"
+#include "ui/report_printer.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -79,6 +82,9 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   ui_->setupUi(this);
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   status_ = ui_->Label1->text().toStdString();
+  // Below the form's controls: where a saved report was written. The window
+  // has one size, so no size grip.
+  statusBar()->setSizeGripEnabled(false);
   ui_->Label1->adjustSize();
 
   // Icons come from the style, so the program ships no picture files.
@@ -512,7 +518,7 @@ void TForm_main::But5Click() {
     if (selected.isEmpty()) {
       if (services_.printDialog(this, &printer)) {
         printer.setDocName(QStringLiteral("Печать всего архива"));
-        ui_->RichEdit1->print(&printer);
+        printBox(ui_->RichEdit1, printer);
       }
       return;
     }
@@ -526,26 +532,35 @@ void TForm_main::But5Click() {
     page->appendPlainText(selected);
     if (services_.printDialog(this, &printer)) {
       printer.setDocName(QStringLiteral("Печать  выделенной части архива"));
-      page->print(&printer);
+      printBox(page, printer);
     }
   });
 }
 
+void TForm_main::printBox(const QPlainTextEdit* box, QPrinter& printer) {
+  DocumentLines lines(*box->document());
+  if (PrintReport(lines, printStyle(box), printer) != PrintOutcome::kPrinted) {
+    services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
+                      MessageIcon::kWarning);
+  }
+}
+
+ReportPageStyle TForm_main::printStyle(const QPlainTextEdit* box) {
+  return ReportPageStyle{box->font(), {}, ReportPageStyle::Numbering::kPlain};
+}
+
 void TForm_main::SaveReportClick() {
   guarded([&] {
-    const std::optional<SaveChoice> choice = services_.saveFileName(
-        this, QStringLiteral("Сохранить отчет"), {kReportPdfFilter, kReportTextFilter});
-    if (!choice) return;
-    if (IsSameFile(choice->fileName, QString::fromStdString(state_.ArchiveName))) {
-      services_.message(this, QStringLiteral("Отчет нельзя сохранить в файл архива"));
-      return;
-    }
-    const ReportFileFormat format =
-        choice->filter == kReportTextFilter ? ReportFileFormat::kText : ReportFileFormat::kPdf;
-    if (const std::optional<QString> error =
-            SaveReport(*ui_->RichEdit1, choice->fileName, format)) {
-      services_.message(this, QStringLiteral("Отчет не удается сохранить в файл %1: %2")
-                                  .arg(QDir::toNativeSeparators(choice->fileName), *error));
+    const QString archive = QString::fromStdString(state_.ArchiveName);
+    const QString stem = FileNamePart(QFileInfo(archive).completeBaseName());
+    const QString proposed =
+        stem.isEmpty() ? QStringLiteral("отчет.pdf") : QStringLiteral("отчет-%1.pdf").arg(stem);
+    const std::optional<QString> saved =
+        AskAndSaveReport(this, services_, *ui_->RichEdit1, proposed,
+                         OwnFiles{archive, JournalFilePath()}, printStyle(ui_->RichEdit1));
+    if (saved) {
+      statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") +
+                               QDir::toNativeSeparators(*saved));
     }
   });
 }

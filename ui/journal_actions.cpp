@@ -59,6 +59,7 @@ void JournalActions::openJournal() {
   if (!journalWindow_) {
     journalWindow_ = new JournalWindow(services_, window_);
     journalWindow_->addJournalAction(add_);
+    journalWindow_->setChosenArchive([this] { return Text(state_.ArchiveName); });
   }
   journalWindow_->show();
   journalWindow_->raise();

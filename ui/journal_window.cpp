@@ -9,6 +9,8 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QStatusBar>
+#include <QStyle>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -17,9 +19,11 @@
 
 #include "archive/event_decoder.h"
 #include "report/event_export.h"
+#include "report/report_text.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
+#include "ui/report_printer.h"
 #include "ui_journal_window.h"
 
 namespace {
@@ -173,8 +177,10 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->AOpenJournalFile, &QAction::triggered, this, &JournalWindow::openJournalFile);
   connect(ui_->ADefaultJournal, &QAction::triggered, this, &JournalWindow::useDefaultJournal);
   connect(ui_->AReload, &QAction::triggered, this, [this] { reload(); });
-  connect(ui_->AReport, &QAction::triggered, this, &JournalWindow::composeReport);
+  connect(ui_->AReport, &QAction::triggered, this, [this] { composeReport(); });
   connect(ui_->APrintReport, &QAction::triggered, this, &JournalWindow::printReport);
+  ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  connect(ui_->ASaveReport, &QAction::triggered, this, &JournalWindow::saveReport);
   connect(ui_->AExport, &QAction::triggered, this, &JournalWindow::exportEvents);
   connect(ui_->ANewest, &QAction::triggered, this, &JournalWindow::showNewest);
   connect(ui_->AOldest, &QAction::triggered, this, &JournalWindow::showOldest);
@@ -341,8 +347,8 @@ void JournalWindow::showEmpty(const QString& text) {
 
 void JournalWindow::setFiltersEnabled(bool enabled) {
   ui_->FilterGroup->setEnabled(enabled);
-  for (QAction* action :
-       {ui_->AReport, ui_->APrintReport, ui_->AExport, ui_->ANewest, ui_->AOldest}) {
+  for (QAction* action : {ui_->AReport, ui_->APrintReport, ui_->ASaveReport, ui_->AExport,
+                          ui_->ANewest, ui_->AOldest}) {
     action->setEnabled(enabled);
   }
   for (QPushButton* button : {ui_->ReportButton, ui_->PrintButton, ui_->ExportButton,
@@ -379,8 +385,8 @@ veks::JournalReportTitle JournalWindow::reportTitle() const {
   return title;
 }
 
-void JournalWindow::composeReport() {
-  if (!journal_) return;
+bool JournalWindow::composeReport() {
+  if (!journal_) return false;
   std::optional<veks::JournalError> error;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -396,40 +402,81 @@ void JournalWindow::composeReport() {
     if (!result.ok()) error = result.error();
   }
   if (error) services_.message(this, Text(error->message));
+  return !error;
 }
 
 void JournalWindow::printReport() {
   if (!journal_) return;
-  if (ui_->ReportBox->document()->isEmpty()) composeReport();
-  if (ui_->ReportBox->document()->isEmpty()) return;
+  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
   QPrinter printer(QPrinter::HighResolution);
   if (!services_.printDialog(this, &printer)) return;
   printer.setDocName(QStringLiteral("Журнал событий"));
-  ui_->ReportBox->print(&printer);
+  DocumentLines lines(*ui_->ReportBox->document());
+  if (PrintReport(lines, printStyle(), printer) != PrintOutcome::kPrinted) {
+    services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
+                      MessageIcon::kWarning);
+  }
 }
 
-bool JournalWindow::isJournalFile(const QString& path) const {
-  if (!path_) return false;
-  const QString journal = QFileInfo(*path_).canonicalFilePath();
-  const QString target = QFileInfo(path).canonicalFilePath();
-  if (journal.isEmpty() || target.isEmpty()) return false;
-  // SQLite keeps recent imports in the write-ahead log beside the file.
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    if (target == journal + QLatin1String(suffix)) return true;
+ReportPageStyle JournalWindow::printStyle() const {
+  return ReportPageStyle{ui_->ReportBox->font(),
+                         Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
+                         ReportPageStyle::Numbering::kOfTotal};
+}
+
+void JournalWindow::saveReport() {
+  if (!journal_) return;
+  // As for printing, an empty box gets the report of what the filters show.
+  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
+  const std::optional<QString> saved = AskAndSaveReport(
+      this, services_, *ui_->ReportBox,
+      proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles(), printStyle());
+  if (saved) {
+    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") + QDir::toNativeSeparators(*saved));
   }
-  return false;
+}
+
+OwnFiles JournalWindow::ownFiles() const {
+  return OwnFiles{chosenArchive_ ? chosenArchive_() : QString(), path_};
+}
+
+QString JournalWindow::proposedName(const QString& prefix, const QString& suffix) const {
+  QString name = prefix;
+  const int index = ui_->DeviceBox->currentIndex();
+  if (index >= 0 && index < static_cast<int>(devices_.size())) {
+    const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+    const QString deviceName = FileNamePart(Text(device.name));
+    if (!deviceName.isEmpty()) name += QLatin1Char('-') + deviceName;
+    const QDate last =
+        ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(device.lastTimestamp);
+    if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
+  }
+  return name + QLatin1Char('.') + suffix;
 }
 
 void JournalWindow::exportEvents() {
   if (!journal_) return;
   const std::optional<SaveChoice> choice =
-      services_.saveFileName(this, QStringLiteral("Экспорт событий"), {kCsvFilter, kJsonlFilter});
+      services_.saveFileName(this, QStringLiteral("Экспорт событий"), {kCsvFilter, kJsonlFilter},
+                             proposedName(QStringLiteral("события"), QStringLiteral("csv")));
   if (!choice) return;
   const QString* const name = &choice->fileName;
   const QString& chosenFilter = choice->filter;
-  if (isJournalFile(*name)) {
-    services_.message(this, QStringLiteral("Экспорт не может заменить файл журнала"));
-    return;
+  switch (OwnFileAt(*name, ownFiles())) {
+    case OwnFile::kArchive:
+      services_.message(this,
+                        QStringLiteral("Экспорт не может заменить файл архива: ") +
+                            QDir::toNativeSeparators(*name),
+                        MessageIcon::kWarning);
+      return;
+    case OwnFile::kJournal:
+      services_.message(this,
+                        QStringLiteral("Экспорт не может заменить файл журнала: ") +
+                            QDir::toNativeSeparators(*name),
+                        MessageIcon::kWarning);
+      return;
+    case OwnFile::kNone:
+      break;
   }
   // The name's suffix, where it names a format, wins over the filter.
   const QString suffix = QFileInfo(*name).suffix().toLower();

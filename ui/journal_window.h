@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_report.h"
+#include "ui/report_file.h"
 
 namespace Ui {
 class JournalWindow;
@@ -32,6 +34,9 @@ class JournalWindow : public QMainWindow {
   void reload(const std::optional<std::string>& device = std::nullopt);
   // Puts an action of the program (adding an archive) first in the menu.
   void addJournalAction(QAction* action);
+  // Where the archive chosen in the main window is, which no save or export
+  // of this window may replace (an empty name when none is chosen).
+  void setChosenArchive(std::function<QString()> archive) { chosenArchive_ = std::move(archive); }
 
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
 
@@ -41,8 +46,11 @@ class JournalWindow : public QMainWindow {
   void showHistory();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
-  void composeReport();
+  // Fills the report box; false when the report could not be made (said so).
+  bool composeReport();
   void printReport();
+  void saveReport();
+  [[nodiscard]] ReportPageStyle printStyle() const;
   void exportEvents();
   void openJournalFile();
   void useDefaultJournal();
@@ -50,7 +58,10 @@ class JournalWindow : public QMainWindow {
   void showOldest();
   [[nodiscard]] veks::EventFilter filter() const;
   [[nodiscard]] veks::JournalReportTitle reportTitle() const;
-  [[nodiscard]] bool isJournalFile(const QString& path) const;
+  [[nodiscard]] OwnFiles ownFiles() const;
+  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown and the last day the
+  // filters show, the "по" date or the device's last day.
+  [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
   std::unique_ptr<Ui::JournalWindow> ui_;
   UiServices& services_;
@@ -60,6 +71,7 @@ class JournalWindow : public QMainWindow {
   std::unique_ptr<veks::Journal> journal_;
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
+  std::function<QString()> chosenArchive_;
 };
 
 // The journal file the program works with: the one last opened in the

@@ -7,14 +7,18 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -31,6 +35,7 @@
 #include "ui/doc_application.h"
 #include "ui/journal_actions.h"
 #include "ui/journal_history_model.h"
+#include "ui/report_file.h"
 
 using veks::ArchiveBuilder;
 
@@ -469,17 +474,41 @@ class JournalWindowTest : public WindowTestBase {
     }
   }
 
+  // Printing with an empty box composes the report first. Every page holds
+  // the header line of the columns at its top and its number "стр. N из M" at
+  // its foot; the times and dates stand in one column each, inside the
+  // margins.
   void printReportToPdf() {
     useJournal(boiler_);
     JournalWindow* journal = openJournal();
     services_->printToPdf = Text(dir_->file("journal.pdf"));
-    // Printing with an empty box composes the report first.
     in<QPushButton>(journal, "PrintButton")->click();
     QCOMPARE(services_->printDialogs, 1);
-    QVERIFY(in<QPlainTextEdit>(journal, "ReportBox")
-                ->toPlainText()
-                .startsWith(QStringLiteral("Журнал: устройство Котельная")));
-    QVERIFY(ReadAll(services_->printToPdf).startsWith("%PDF"));
+    const QString report = in<QPlainTextEdit>(journal, "ReportBox")->toPlainText();
+    QVERIFY(report.startsWith(QStringLiteral("Журнал: устройство Котельная")));
+    QStringList pages = PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+                            .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    if (pages.back().trimmed().isEmpty()) pages.removeLast();
+    QVERIFY2(pages.size() >= 3, qPrintable(QString::number(pages.size())));
+    qsizetype rows = 0;
+    for (int page = 0; page < pages.size(); ++page) {
+      QStringList lines = pages[page].split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      QCOMPARE(lines.back().trimmed(),
+               QStringLiteral("стр. %1 из %2").arg(page + 1).arg(pages.size()));
+      QVERIFY2(
+          lines[page == 0 ? 1 : 0].simplified() == QStringLiteral("Событие Номер входа Время Дата"),
+          qPrintable(lines.join('\n')));
+      rows += lines.size() - (page == 0 ? 3 : 2);
+    }
+    QCOMPARE(rows, report.count(QLatin1Char('\n')) + 1 - 3 - 1);  // less the title and a header
+    const PdfWords read = ReadPdfWords(services_->printToPdf);
+    static const QRegularExpression kStamp(QStringLiteral("^\\d+[:.]\\d+[:.]\\d+$"));
+    QSet<int> starts;  // of times and dates, in tenths of a point
+    for (const PdfWord& word : read.words) {
+      if (kStamp.match(word.text).hasMatch()) starts << qRound(word.box.left() * 10);
+    }
+    QCOMPARE(starts.size(), 2);
+    QVERIFY(LeastDistanceFromTheEdge(read) >= 42.5);
   }
 
   // The exported file is the command's export for the same filters, CSV with
@@ -524,25 +553,112 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden).size(), 2);
   }
 
-  // An export that finds nothing, or is aimed at the journal itself, writes
-  // nothing and says why; a cancelled one does nothing.
+  // An export that finds nothing, or is aimed at the journal (its log
+  // included, there or not yet) or the archive chosen in the main window,
+  // writes nothing and says why; a cancelled one does nothing.
   void exportThatWritesNothing() {
     useJournal(boiler_);
+    chooseArchive();
     JournalWindow* journal = openJournal();
-    const veks::FileSnapshot before(boiler_);
-    services_->saveAnswers.push_back(SaveChoice{Text(boiler_), {}});
-    services_->saveAnswers.push_back(std::nullopt);
+    const veks::FileSnapshot before(boiler_), log(boiler_ + "-wal"), archive(path_);
     const QString none = Text(dir_->file("none.csv"));
+    for (const QString& name : {Text(boiler_), Text(boiler_) + "-wal", Text(path_)}) {
+      services_->saveAnswers.push_back(SaveChoice{name, {}});
+    }
+    services_->saveAnswers.push_back(std::nullopt);
     services_->saveAnswers.push_back(SaveChoice{none, {}});
-    for (int i = 0; i < 2; ++i) in<QPushButton>(journal, "ExportButton")->click();
+    for (int i = 0; i < 4; ++i) in<QPushButton>(journal, "ExportButton")->click();
     in<QSpinBox>(journal, "InputBox")->setValue(200);
     in<QPushButton>(journal, "ExportButton")->click();
     QCOMPARE(services_->messages,
-             QStringList({"Экспорт не может заменить файл журнала", "нет событий"}));
+             QStringList({"Экспорт не может заменить файл журнала: " + Text(boiler_),
+                          "Экспорт не может заменить файл журнала: " + Text(boiler_) + "-wal",
+                          "Экспорт не может заменить файл архива: " + Text(path_), "нет событий"}));
+    QCOMPARE(services_->proposedNames.value(0), QStringLiteral("события-Котельная-2013-04-06.csv"));
     QVERIFY(veks::FileSnapshot(boiler_) == before);
+    QVERIFY(veks::FileSnapshot(path_) == archive);
     QVERIFY(!QFileInfo::exists(none));
+    QVERIFY(veks::FileSnapshot(boiler_ + "-wal") == log);
     QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden),
              QStringList{"archive.dat"});
+  }
+
+  // Ctrl+S in the journal window saves the report (made first when the box
+  // is empty) as text or PDF, offering a name of the device and the last day
+  // shown, and never onto the journal; the status line says where it went.
+  void saveReportFromTheJournalWindow_data() {
+    QTest::addColumn<QString>("name");  // in the test's folder; "JOURNAL": the journal
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("proposed");
+    QTest::addColumn<QString>("outcome");  // "text", "pdf", or the message
+    const QString pdf = kReportPdfFilter, text = kReportTextFilter;
+    QTest::newRow("text") << "r.txt" << pdf << "отчет-Котельная-2013-04-06.pdf"
+                          << "text";
+    QTest::newRow("PDF, to a day") << "r.pdf" << pdf << "отчет-Котельная-2013-03-31.pdf"
+                                   << "pdf";
+    QTest::newRow("the journal") << "JOURNAL" << text << "отчет-Котельная-2013-04-06.pdf"
+                                 << "Отчет нельзя сохранить в файл журнала: ";
+    QTest::newRow("its log") << "JOURNAL-wal" << text << "отчет-Котельная-2013-04-06.pdf"
+                             << "Отчет нельзя сохранить в файл журнала: ";
+  }
+  void saveReportFromTheJournalWindow() {
+    QFETCH(QString, name);
+    QFETCH(QString, filter);
+    QFETCH(QString, proposed);
+    QFETCH(QString, outcome);
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    if (proposed.contains(QStringLiteral("03-31"))) {
+      in<QCheckBox>(journal, "ToCheck")->setChecked(true);
+      in<QDateEdit>(journal, "ToDate")->setDate(QDate(2013, 3, 31));
+    }
+    const veks::FileSnapshot before(boiler_), log(boiler_ + "-wal");
+    const QString path = name.startsWith(QLatin1String("JOURNAL"))
+                             ? QString(name).replace(QLatin1String("JOURNAL"), Text(boiler_))
+                             : Text(dir_->file(name.toStdString()));
+    services_->saveAnswers.push_back(SaveChoice{path, filter});
+    QTest::keyClick(in<QTableView>(journal, "EventView"), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(services_->proposedNames, QStringList{proposed});
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    QVERIFY(box->toPlainText().startsWith(QStringLiteral("Журнал: устройство Котельная")));
+    QVERIFY(veks::FileSnapshot(boiler_) == before);
+    if (outcome == QLatin1String("text")) {
+      QCOMPARE(ReadAll(path), box->toPlainText().toUtf8() + '\n');
+    } else if (outcome == QLatin1String("pdf")) {
+      QVERIFY(ReadAll(path).startsWith("%PDF"));
+    } else {
+      QCOMPARE(services_->messages, QStringList{outcome + path});
+      QCOMPARE(services_->icons, QList<MessageIcon>{MessageIcon::kWarning});
+      QVERIFY(veks::FileSnapshot(boiler_ + "-wal") == log);
+      return;
+    }
+    QVERIFY(services_->messages.isEmpty());
+    QCOMPARE(journal->statusBar()->currentMessage(), QStringLiteral("Отчет сохранен: ") + path);
+  }
+
+  // The real save dialog: it opens in a folder that is there with the
+  // proposed name, whose suffix follows the filter chosen.
+  void saveDialogProposesAName() {
+    ProgramSettings()->setValue(QStringLiteral("dialogs/saveFolder"), Text(dir_->file("gone")));
+    QtUiServices services;
+    WhenModal([this](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      QVERIFY(dialog != nullptr);
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      QCOMPARE(name->text(), QStringLiteral("отчет-demo-2013-12-01.pdf"));
+      QVERIFY(QFileInfo(dialog->directory().absolutePath()).isDir());
+      dialog->selectNameFilter(kReportTextFilter);
+      emit dialog->filterSelected(kReportTextFilter);
+      QCOMPARE(name->text(), QStringLiteral("отчет-demo-2013-12-01.txt"));
+      dialog->setDirectory(Text(dir_->path().string()));
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    const auto chosen = services.saveFileName(window_.get(), QStringLiteral("Сохранить отчет"),
+                                              {kReportPdfFilter, kReportTextFilter},
+                                              QStringLiteral("отчет-demo-2013-12-01.pdf"));
+    QVERIFY(chosen.has_value());
+    QCOMPARE(chosen->fileName, Text(dir_->file("отчет-demo-2013-12-01.txt")));
+    QCOMPARE(chosen->filter, kReportTextFilter);
   }
 
   // Another journal file: a foreign one is refused and the journal shown
@@ -646,6 +762,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
+  // Test mode alone would put every test run's settings in one shared
+  // ~/.qttest folder, where runs at the same time overwrite each other's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   JournalWindowTest test;
@@ -653,7 +773,3 @@ int main(int argc, char** argv) {
 }
 
 #include "journal_window_test.moc"
-  // Test mode alone would put every test run's settings in one shared
-  // ~/.qttest folder, where runs at the same time overwrite each other's.
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromStdString(home.file("config")));

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRectF>
+#include <QRegularExpression>
+#include <QSizeF>
 #include <QStringList>
 #include <QTest>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,13 +21,67 @@
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
 
+// What `pdftotext ARGS PDF -` prints, or "<failed>".
+inline QString PdfText(const QString& pdf, QStringList args = {}) {
+  QProcess process;
+  process.start(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-"));
+  if (!process.waitForFinished(60000) || process.exitCode() != 0) return QStringLiteral("<failed>");
+  return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The words printed in a PDF, as `pdftotext -bbox` finds them: boxes in
+// points from the page's top left corner.
+struct PdfWord {
+  int page = 0;  // from 1
+  QRectF box;
+  QString text;
+};
+struct PdfWords {
+  QSizeF paper;
+  QList<PdfWord> words;
+};
+inline PdfWords ReadPdfWords(const QString& pdf) {
+  const QString boxes = PdfText(pdf, {QStringLiteral("-bbox")});
+  static const QRegularExpression kPage(
+      QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""));
+  static const QRegularExpression kWord(
+      QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" "
+                     "yMax=\"([0-9.]+)\">([^<]*)</word>"));
+  PdfWords read;
+  int page = 0;
+  for (const QString& line : boxes.split(QLatin1Char('\n'))) {
+    if (const auto found = kPage.match(line); found.hasMatch()) {
+      read.paper = QSizeF(found.captured(1).toDouble(), found.captured(2).toDouble());
+      ++page;
+    } else if (const auto word = kWord.match(line); word.hasMatch()) {
+      read.words.append({page,
+                         QRectF(QPointF(word.captured(1).toDouble(), word.captured(2).toDouble()),
+                                QPointF(word.captured(3).toDouble(), word.captured(4).toDouble())),
+                         word.captured(5)});
+    }
+  }
+  return read;
+}
+
+// How far the words printed in a PDF stay from the paper's edges, in points:
+// the least of all words' distances.
+inline qreal LeastDistanceFromTheEdge(const PdfWords& read) {
+  qreal least = read.paper.width();
+  for (const PdfWord& word : read.words) {
+    least = std::min({least, word.box.left(), word.box.top(), read.paper.width() - word.box.right(),
+                      read.paper.height() - word.box.bottom()});
+  }
+  return least;
+}
+
 // Records every message and dialog the window asks for and answers as the
 // test told it. Nothing waits on a person.
 
 class FakeServices : public UiServices {
  public:
-  void message(QWidget*, const QString& text) override {
+  void message(QWidget*, const QString& text, MessageIcon icon = MessageIcon::kNone) override {
     messages << text;
+    icons << icon;
     if (onMessage) onMessage(text);
   }
   void warning(QWidget*, const QString& text, const QString& caption) override {
@@ -38,9 +97,10 @@ class FakeServices : public UiServices {
     fileAnswers.pop_front();
     return answer;
   }
-  std::optional<SaveChoice> saveFileName(QWidget*, const QString& title,
-                                         const QStringList& filters) override {
+  std::optional<SaveChoice> saveFileName(QWidget*, const QString& title, const QStringList& filters,
+                                         const QString& proposedName) override {
     dialogs << title + QLatin1Char('|') + filters.join(QStringLiteral(";;"));
+    proposedNames << proposedName;
     if (saveAnswers.empty()) return std::nullopt;
     const std::optional<SaveChoice> answer = saveAnswers.front();
     saveAnswers.pop_front();
@@ -66,7 +126,8 @@ class FakeServices : public UiServices {
   }
   void beep() override { ++beeps; }
 
-  QStringList messages, warnings, errors, dialogs, deviceQuestions;
+  QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames;
+  QList<MessageIcon> icons;  // of the messages
   std::deque<std::optional<QString>> fileAnswers;
   std::deque<std::optional<SaveChoice>> saveAnswers;
   std::deque<std::optional<QString>> deviceAnswers;
