@@ -6,13 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPrinter>
 #include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
-#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -25,6 +23,7 @@
 #include "archive/block_loader.h"
 #include "report/report_text.h"
 #include "ui/control_focus.h"
+#include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/journal_actions.h"
@@ -33,6 +32,7 @@
 #include "ui/report_box.h"
 #include "ui/report_file.h"
 #include "ui/report_printer.h"
+#include "ui/table_copy.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -338,23 +338,6 @@ void TForm_main::DateTimePicker2Change() {
   }
 }
 
-void TForm_main::openCalendar() {
-  // The picker opens its calendar for a press on its arrow only; the same
-  // press, made here, opens it from the keyboard.
-  QDateEdit* picker = ui_->DateTimePicker2;
-  QStyleOptionComboBox option;
-  option.initFrom(picker);
-  option.editable = true;
-  option.subControls = QStyle::SC_All;
-  const QPointF arrow =
-      picker->style()
-          ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, picker)
-          .center();
-  QMouseEvent press(QEvent::MouseButtonPress, arrow, picker->mapToGlobal(arrow), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(picker, &press);
-}
-
 void TForm_main::finishDateChange() {
   QWidget* picker = ui_->DateTimePicker2;
   if (!picker->isVisible()) {
@@ -444,7 +427,7 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
   // key there, is the print action's).
   if (watched == ui_->DateTimePicker2 && key->key() == Qt::Key_Down &&
       (key->modifiers() & Qt::AltModifier) != 0) {
-    openCalendar();
+    OpenCalendarPopup(ui_->DateTimePicker2);
     return true;
   }
   if (watched != ui_->Edit1) return QMainWindow::eventFilter(watched, event);
@@ -465,26 +448,8 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm_main::copyGridSelection() const {
-  const QModelIndexList selected = ui_->StringGrid1->selectionModel()->selectedIndexes();
-  if (selected.isEmpty()) return;
-  int top = INT_MAX, bottom = -1, left = INT_MAX, right = -1;
-  for (const QModelIndex& index : selected) {
-    top = std::min(top, index.row());
-    bottom = std::max(bottom, index.row());
-    left = std::min(left, index.column());
-    right = std::max(right, index.column());
-  }
-  QStringList lines;
-  for (int row = top; row <= bottom; ++row) {
-    QStringList cells;
-    for (int column = left; column <= right; ++column) {
-      const QModelIndex index = model_->index(row, column);
-      cells << (ui_->StringGrid1->selectionModel()->isSelected(index) ? index.data().toString()
-                                                                      : QString());
-    }
-    lines << cells.join(QLatin1Char('\t'));
-  }
-  QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  const QString text = SelectionAsTsv(*ui_->StringGrid1);
+  if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
 }
 
 // ---- reports ----

@@ -70,7 +70,6 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   QWidget* nextControl(QWidget* field) const;
   void controlExited(QWidget* control);
   void finishDateChange();
-  void openCalendar();
   void copyGridSelection() const;
   void setupReportBox(QPlainTextEdit* box);
   // Prints the box's report as its pages show it; says so when the printer

@@ -1,6 +1,7 @@
 #include "ui/journal_window.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <algorithm>
@@ -20,10 +22,12 @@
 #include "archive/event_decoder.h"
 #include "report/event_export.h"
 #include "report/report_text.h"
+#include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
+#include "ui/table_copy.h"
 #include "ui_journal_window.h"
 
 namespace {
@@ -122,7 +126,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   table->setModel(model_);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Rows selected with Shift or Ctrl are copied with Ctrl+C, as in the main window.
+  table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table->installEventFilter(this);
   table->setTabKeyNavigation(false);
   table->setWordWrap(false);
   table->setAlternatingRowColors(true);
@@ -174,6 +180,15 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
     reload();
   });
 
+  // The menu's mnemonic is Alt+Ж, which a Latin keyboard layout cannot type:
+  // Alt+J and F10 open it too, its first item current. A plain Alt press
+  // and release goes to the menu bar, as the style does it.
+  for (const QKeySequence& keys : {QKeySequence(Qt::ALT | Qt::Key_J), QKeySequence(Qt::Key_F10)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [this] {
+      ui_->JournalMenuBar->setActiveAction(ui_->JournalMenu->menuAction());
+      ui_->JournalMenu->setActiveAction(ui_->JournalMenu->actions().value(0));
+    });
+  }
   connect(ui_->AOpenJournalFile, &QAction::triggered, this, &JournalWindow::openJournalFile);
   connect(ui_->ADefaultJournal, &QAction::triggered, this, &JournalWindow::useDefaultJournal);
   connect(ui_->AReload, &QAction::triggered, this, [this] { reload(); });
@@ -191,11 +206,28 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->NewestButton, &QPushButton::clicked, ui_->ANewest, &QAction::trigger);
   connect(ui_->OldestButton, &QPushButton::clicked, ui_->AOldest, &QAction::trigger);
 
-  // Ctrl+Home and Ctrl+End go to the newest and the oldest event from the
-  // date and number fields too, where they would only move the text cursor.
+  // The window's keys (Ctrl+E, Ctrl+Home, ...) reach its actions from the
+  // date and number fields too, which would take them as editing keys; the
+  // report box keeps Ctrl+Home and Ctrl+End for moving in the report.
   for (QWidget* field :
-       std::initializer_list<QWidget*>{ui_->FromDate, ui_->ToDate, ui_->InputBox}) {
+       std::initializer_list<QWidget*>{ui_->FromDate, ui_->ToDate, ui_->InputBox, ui_->ReportBox}) {
     field->installEventFilter(this);
+  }
+  // A typed date that is no date is said once typing has ended, out of the
+  // focus change that ended it.
+  for (DateField* date : {ui_->FromDate, ui_->ToDate}) {
+    connect(
+        date, &DateField::typedDateRefused, this,
+        [this, date](const QString& text) {
+          services_.message(this,
+                            QStringLiteral("Дата %1 не принята: такой даты нет или она вне "
+                                           "%2–%3 годов. Дата осталась прежней.")
+                                .arg(text)
+                                .arg(date->minimumDate().year())
+                                .arg(date->maximumDate().year()),
+                            MessageIcon::kWarning);
+        },
+        Qt::QueuedConnection);
   }
 
   const auto settings = ProgramSettings();
@@ -214,11 +246,27 @@ JournalWindow::~JournalWindow() {
 }
 
 bool JournalWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->EventView && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    const QString text = SelectionAsTsv(*ui_->EventView);
+    if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+    return true;
+  }
   if (event->type() == QEvent::ShortcutOverride) {
-    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* key = static_cast<QKeyEvent*>(event);
     const QKeySequence pressed(key->keyCombination());
-    // Left unaccepted, the key goes to the window's action.
-    if (pressed == ui_->ANewest->shortcut() || pressed == ui_->AOldest->shortcut()) return true;
+    if (watched == ui_->ReportBox) {
+      if (pressed == ui_->ANewest->shortcut() || pressed == ui_->AOldest->shortcut()) {
+        key->accept();  // the box's own key
+        return true;
+      }
+    } else if (std::ranges::any_of(ui_->JournalMenu->actions(), [&](const QAction* action) {
+                 return !action->shortcut().isEmpty() && action->shortcut() == pressed;
+               })) {
+      // What is typed in a date counts before the action runs.
+      if (auto* date = qobject_cast<DateField*>(watched)) date->finishTyping();
+      return true;  // left unaccepted, the key goes to the window's action
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }

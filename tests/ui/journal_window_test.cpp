@@ -1,7 +1,9 @@
 #include "ui/journal_window.h"
 
 #include <QAction>
+#include <QCalendarWidget>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
@@ -10,6 +12,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
@@ -737,6 +740,132 @@ class JournalWindowTest : public WindowTestBase {
     journal->close();
     QTRY_VERIFY(actions()->journalWindow() == nullptr);
     QCOMPARE(openJournal()->size(), QSize(1011, 611));
+  }
+
+  // A date typed into "по" (showing 15.04.2013) is taken as typed, whether a
+  // section was selected (Tab) or not, and whatever the month shown; one that
+  // is no date is refused with a message, and the date stays. Typing ends
+  // with Tab out of the field.
+  void typedDates_data() {
+    QTest::addColumn<bool>("tabbedIn");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QDate>("taken");  // none: refused
+    QTest::newRow("31.03 while April is shown") << true << "31.03.2013" << QDate(2013, 3, 31);
+    QTest::newRow("no section selected") << false << "31032013" << QDate(2013, 3, 31);
+    QTest::newRow("20 Tab 11 Tab 2013") << true << "20\t11\t2013" << QDate(2013, 11, 20);
+    QTest::newRow("short parts, two-digit year") << true << "1.3.13" << QDate(2013, 3, 1);
+    QTest::newRow("a slip corrected") << true << "30\b1.03.2013" << QDate(2013, 3, 31);
+    QTest::newRow("no such day") << true << "31.04.2013" << QDate();
+    QTest::newRow("incomplete year") << true << "31.03.201" << QDate();
+  }
+  void typedDates() {
+    QFETCH(bool, tabbedIn);
+    QFETCH(QString, keys);
+    QFETCH(QDate, taken);
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    auto* check = in<QCheckBox>(journal, "ToCheck");
+    auto* to = in<QDateEdit>(journal, "ToDate");
+    check->setChecked(true);
+    to->setDate(QDate(2013, 4, 15));
+    if (tabbedIn) {
+      check->setFocus();
+      QTest::keyClick(check, Qt::Key_Tab);
+    } else {
+      to->setFocus();
+      auto* edit = to->findChild<QLineEdit*>();
+      edit->deselect();
+      edit->end(false);
+    }
+    QCOMPARE(QApplication::focusWidget(), to);
+    QTest::keyClicks(to, keys);
+    QTest::keyClick(to, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != to);
+    QCOMPARE(to->date(), taken.isValid() ? taken : QDate(2013, 4, 15));
+    QCOMPARE(to->text(), to->date().toString(QStringLiteral("dd.MM.yyyy")));
+    if (!taken.isValid()) {
+      QTRY_COMPARE(services_->messages.size(), 1);
+      QVERIFY(services_->messages[0].startsWith(QStringLiteral("Дата %1 не принята").arg(keys)));
+      return;
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(services_->messages.isEmpty());
+    veks::EventFilter filter;
+    filter.device = "Котельная";
+    filter.toDate = taken.toString(Qt::ISODate).toStdString();
+    QCOMPARE(journal->historyModel()->rowCount(), ExpectedRows(boiler_, filter).size());
+  }
+
+  // The window's keys from every field: Ctrl+E exports from a date or the
+  // input box (a date typed counts first); Alt+Down opens a date's calendar;
+  // Alt+J, F10 and a plain Alt reach the menu; Ctrl+Home and Ctrl+End move
+  // in the report box there, in the table elsewhere; Ctrl+C copies the
+  // selected rows.
+  void keysFromEveryField() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    in<QCheckBox>(journal, "FromCheck")->setChecked(true);
+    auto* from = in<QDateEdit>(journal, "FromDate");
+    const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+      QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    };
+    for (const char* field : {"FromDate", "ToDate", "InputBox"}) {
+      journal->findChild<QWidget*>(QString::fromLatin1(field))->setFocus();
+      press(Qt::Key_E, Qt::ControlModifier);
+    }
+    QCOMPARE(services_->dialogs.size(), 3);
+    from->setFocus();
+    QTest::keyClicks(from, QStringLiteral("2.3.13"));  // complete, not taken yet
+    press(Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(from->date(), QDate(2013, 3, 2));
+    QCOMPARE(services_->dialogs.size(), 4);
+    press(Qt::Key_Down, Qt::AltModifier);
+    QTRY_VERIFY(from->calendarWidget()->isVisible());
+    press(Qt::Key_Escape);
+    QTRY_VERIFY(!from->calendarWidget()->isVisible());
+
+    auto* menu = journal->findChild<QMenu*>(QStringLiteral("JournalMenu"));
+    for (const QKeyCombination keys : {Qt::ALT | Qt::Key_J, QKeyCombination(Qt::Key_F10)}) {
+      QTest::keyClick(journal, keys.key(), keys.keyboardModifiers());
+      QCOMPARE(QApplication::activePopupWidget(), menu);
+      QTest::keyClick(menu, Qt::Key_Escape);
+      QTRY_VERIFY(!menu->isVisible());
+    }
+    // A plain Alt, then Down to "Журнал по умолчанию" (after adding an archive,
+    // opening a journal file) and Enter.
+    journal->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(journal));
+    in<QSpinBox>(journal, "InputBox")->setFocus();
+    QTest::keyPress(journal, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(journal, Qt::Key_Alt);
+    press(Qt::Key_Down);
+    QCOMPARE(QApplication::activePopupWidget(), menu);
+    while (menu->activeAction()->text() != QStringLiteral("Журнал по умолчанию")) {
+      QTest::keyClick(menu, Qt::Key_Down);
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+    QCOMPARE(JournalFilePath().value_or(QString()), Text(journalPath()));
+
+    useJournal(boiler_);
+    journal->reload();
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    auto* table = in<QTableView>(journal, "EventView");
+    table->setFocus();
+    press(Qt::Key_Down);
+    press(Qt::Key_Down, Qt::ShiftModifier);
+    press(Qt::Key_C, Qt::ControlModifier);
+    QString rows;
+    for (int row = 1; row <= 2; ++row) {
+      rows += ModelRow(journal->historyModel(), row).join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), rows);
+    box->setFocus();
+    press(Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(box->textCursor().atEnd());
+    press(Qt::Key_Home, Qt::ControlModifier);
+    QVERIFY(box->textCursor().atStart());
+    QCOMPARE(table->currentIndex().row(), 2);
   }
 
   // The device dialog of the real services: Enter takes the name as edited,
