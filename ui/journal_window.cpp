@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -9,6 +10,7 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -47,6 +49,21 @@ QDate IsoDate(const std::optional<std::string>& timestamp) {
   return QDate::fromString(Text(timestamp->substr(0, 10)), Qt::ISODate);
 }
 
+// The widest text of the input column: the codes that name an input, with
+// every argument.
+int WidestInputText(const QFontMetrics& metrics) {
+  int widest = 0;
+  for (const int code : {0, 1, 2, 3, 50, 51, 52}) {
+    for (int argument = 0; argument <= 0xFF; ++argument) {
+      const veks::EventRecord record{
+          static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(argument), 0, 0, 0, 1, 1, 0};
+      widest =
+          std::max(widest, metrics.horizontalAdvance(Text(veks::TrimmedEventTexts(record)[1])));
+    }
+  }
+  return widest;
+}
+
 // Export lines go to the file a buffer at a time.
 class FileStreamBuf : public std::streambuf {
  public:
@@ -78,6 +95,36 @@ class FileStreamBuf : public std::streambuf {
 };
 
 }  // namespace
+
+bool ReadsBefore(const QString& a, const QString& b) {
+  static const QCollator collator = [] {
+    QCollator russian(QLocale(QLocale::Russian, QLocale::Russia));
+    russian.setNumericMode(true);  // "Насос 2" before "Насос 10"
+    return russian;
+  }();
+  const int order = collator.compare(a, b);
+  return order != 0 ? order < 0 : a < b;
+}
+
+QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen) {
+  const int gap = 8;
+  const int right = screen.right() + 1 - (occupied.right() + 1 + gap);
+  const int left = occupied.left() - gap - screen.left();
+  int x;
+  if (right >= frame.width()) {
+    x = occupied.right() + 1 + gap;
+  } else if (left >= frame.width()) {
+    x = occupied.left() - gap - frame.width();
+  } else if (right >= left) {
+    x = screen.right() + 1 - frame.width();  // against the edge: the least overlap
+  } else {
+    x = screen.left();
+  }
+  x = std::max(screen.left(), std::min(x, screen.right() + 1 - frame.width()));
+  const int y =
+      std::max(screen.top(), std::min(occupied.top(), screen.bottom() + 1 - frame.height()));
+  return {x, y};
+}
 
 std::optional<QString> JournalFilePath() {
   const QString chosen = ProgramSettings()->value(kJournalFileKey).toString();
@@ -145,14 +192,14 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   header->setSectionResizeMode(JournalHistoryModel::kEventColumn, QHeaderView::Stretch);
   // Columns sized once, for the widest text each can hold.
   const int padding = 3 * fontMetrics().averageCharWidth();
+  // A damaged record's time and date bytes give up to three digits a field.
   header->resizeSection(
       JournalHistoryModel::kStampColumn,
-      fontMetrics().horizontalAdvance(QStringLiteral("00.00.00 00:00:00")) + padding);
+      fontMetrics().horizontalAdvance(QStringLiteral("255.255.255 255:255:255")) + padding);
   header->resizeSection(JournalHistoryModel::kSegmentColumn,
                         fontMetrics().horizontalAdvance(QStringLiteral("Участок")) + padding);
-  header->resizeSection(
-      JournalHistoryModel::kInputColumn,
-      fontMetrics().horizontalAdvance(QStringLiteral("МУК 128 закрыть")) + padding);
+  header->resizeSection(JournalHistoryModel::kInputColumn,
+                        WidestInputText(fontMetrics()) + padding);
 
   SetupReportBox(ui_->ReportBox);
   ui_->Splitter->setStretchFactor(0, 3);
@@ -176,7 +223,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->InputBox, &QSpinBox::valueChanged, this, &JournalWindow::showHistory);
   connect(ui_->EventBox, &QComboBox::currentIndexChanged, this, &JournalWindow::showHistory);
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
-    services_.message(this, message);
+    services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
   });
 
@@ -231,7 +278,8 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   }
 
   const auto settings = ProgramSettings();
-  if (!restoreGeometry(settings->value(kGeometryKey).toByteArray())) resize(960, 640);
+  placeRestored_ = restoreGeometry(settings->value(kGeometryKey).toByteArray());
+  if (!placeRestored_) resize(960, 640);
   ui_->Splitter->restoreState(settings->value(kSplitterKey).toByteArray());
 
   reload();
@@ -243,6 +291,37 @@ JournalWindow::~JournalWindow() {
   settings->setValue(kGeometryKey, saveGeometry());
   settings->setValue(kSplitterKey, ui_->Splitter->saveState());
   model_->setView(nullptr);
+}
+
+void JournalWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  // However the window was left, it opens with room for kRowsShown rows:
+  // taken from the report box first (it keeps four lines), then added to
+  // the window's height.
+  QTableView* table = ui_->EventView;
+  const int rowHeight = table->verticalHeader()->defaultSectionSize();
+  const auto missing = [&] {
+    layout()->activate();
+    return kRowsShown * rowHeight - table->viewport()->height();
+  };
+  const auto takeFromReport = [&] {
+    QList<int> sizes = ui_->Splitter->sizes();
+    const int taken = std::min(missing(), std::max(0, sizes[1] - 4 * rowHeight));
+    if (taken <= 0) return;
+    sizes[0] += taken;
+    sizes[1] -= taken;
+    ui_->Splitter->setSizes(sizes);
+  };
+  takeFromReport();
+  // The splitter gives part of each growth to the box: a few rounds.
+  for (int round = 0; round < 8 && missing() > 0; ++round) {
+    const int room = screen()->availableGeometry().height() - frameGeometry().height();
+    if (room <= 0) break;
+    resize(width(), height() + std::min(missing(), room));
+    takeFromReport();
+  }
 }
 
 bool JournalWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -307,10 +386,9 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
   }
   const auto failed = [&](const veks::JournalError& error) {
     journal_.reset();
-    const QString text =
-        QDir::toNativeSeparators(*path_) + QStringLiteral(": ") + Text(error.message);
+    const QString text = journalText(Text(error.message));
     showEmpty(text);
-    services_.message(this, text);
+    services_.message(this, text, MessageIcon::kWarning);
   };
   auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
   if (!opened.ok()) return failed(opened.error());
@@ -318,6 +396,9 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
   auto devices = journal_->devices();
   if (!devices.ok()) return failed(devices.error());
   devices_ = std::move(devices.value());
+  std::stable_sort(devices_.begin(), devices_.end(), [](const auto& a, const auto& b) {
+    return ReadsBefore(Text(a.name), Text(b.name));
+  });
   if (devices_.empty()) {
     showEmpty(
         QStringLiteral("Журнал пуст: в него не добавлен ни один архив.\n"
@@ -361,9 +442,9 @@ void JournalWindow::showHistory() {
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
   auto view = journal_->view(filter());
   if (!view.ok()) {
-    const QString text = Text(view.error().message);
+    const QString text = journalText(Text(view.error().message));
     showEmpty(text);
-    services_.message(this, text);
+    services_.message(this, text, MessageIcon::kWarning);
     return;
   }
   model_->setView(std::move(view.value()));
@@ -449,7 +530,11 @@ bool JournalWindow::composeReport() {
                                          });
     if (!result.ok()) error = result.error();
   }
-  if (error) services_.message(this, Text(error->message));
+  if (error) {
+    services_.message(this, journalText(Text(error->message)),
+                      error->kind == veks::JournalError::Kind::kNoEvents ? MessageIcon::kInformation
+                                                                         : MessageIcon::kWarning);
+  }
   return !error;
 }
 
@@ -482,6 +567,10 @@ void JournalWindow::saveReport() {
   if (saved) {
     statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") + QDir::toNativeSeparators(*saved));
   }
+}
+
+QString JournalWindow::journalText(const QString& message) const {
+  return path_ ? QDir::toNativeSeparators(*path_) + QStringLiteral(": ") + message : message;
 }
 
 OwnFiles JournalWindow::ownFiles() const {
@@ -535,7 +624,8 @@ void JournalWindow::exportEvents() {
   QSaveFile file(*name);
   const auto failed = [&] {
     services_.message(this,
-                      QDir::toNativeSeparators(*name) + QStringLiteral(": ") + file.errorString());
+                      QDir::toNativeSeparators(*name) + QStringLiteral(": ") + file.errorString(),
+                      MessageIcon::kWarning);
   };
   if (!file.open(QIODevice::WriteOnly)) return failed();
   // A byte-order mark tells spreadsheet programs that the CSV is UTF-8.
@@ -557,13 +647,20 @@ void JournalWindow::exportEvents() {
   }
   if (!result.ok()) {
     file.cancelWriting();
-    services_.message(this, Text(result.error().message));
+    services_.message(this,
+                      QStringLiteral("%1 не записан: %2")
+                          .arg(QDir::toNativeSeparators(*name), Text(result.error().message)),
+                      result.error().kind == veks::JournalError::Kind::kNoEvents
+                          ? MessageIcon::kInformation
+                          : MessageIcon::kWarning);
     return;
   }
   if (!out || !file.commit()) return failed();
-  services_.message(this, QStringLiteral("Записано событий: %1\n%2")
-                              .arg(result.value())
-                              .arg(QDir::toNativeSeparators(*name)));
+  services_.message(this,
+                    QStringLiteral("Записано событий: %1\n%2")
+                        .arg(result.value())
+                        .arg(QDir::toNativeSeparators(*name)),
+                    MessageIcon::kInformation);
 }
 
 void JournalWindow::openJournalFile() {
@@ -576,8 +673,10 @@ void JournalWindow::openJournalFile() {
   if (QFileInfo::exists(*chosen)) {
     auto opened = veks::Journal::Open(chosen->toStdString(), veks::Journal::Access::kRead);
     if (!opened.ok()) {
-      services_.message(this, QDir::toNativeSeparators(*chosen) + QStringLiteral(": ") +
-                                  Text(opened.error().message));
+      services_.message(
+          this,
+          QDir::toNativeSeparators(*chosen) + QStringLiteral(": ") + Text(opened.error().message),
+          MessageIcon::kWarning);
       return;
     }
   }

@@ -39,6 +39,14 @@ class JournalWindow : public QMainWindow {
   void setChosenArchive(std::function<QString()> archive) { chosenArchive_ = std::move(archive); }
 
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
+  // Whether the window took the place and size it had when last closed.
+  [[nodiscard]] bool placeRestored() const { return placeRestored_; }
+
+  // The table shows at least this many rows when the window opens.
+  static constexpr int kRowsShown = 15;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -59,6 +67,8 @@ class JournalWindow : public QMainWindow {
   [[nodiscard]] veks::EventFilter filter() const;
   [[nodiscard]] veks::JournalReportTitle reportTitle() const;
   [[nodiscard]] OwnFiles ownFiles() const;
+  // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
+  [[nodiscard]] QString journalText(const QString& message) const;
   // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown and the last day the
   // filters show, the "по" date or the device's last day.
   [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
@@ -72,7 +82,20 @@ class JournalWindow : public QMainWindow {
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
   std::function<QString()> chosenArchive_;
+  bool placeRestored_ = false;
+  bool shownBefore_ = false;
 };
+
+// Device names in the order a person reads them (Russian collation, numbers
+// by value): "Арка" before "Ёлка", "Насос 2" before "Насос 10".
+[[nodiscard]] bool ReadsBefore(const QString& a, const QString& b);
+
+// Where a window whose frame is `frame` big goes beside the window at
+// `occupied` on `screen` (all outer, frame included): to its right, else to
+// its left, top edges level; where neither side has room, against the
+// screen's edge on the roomier side, overlapping it as little as the screen
+// allows. The frame's top left corner.
+[[nodiscard]] QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen);
 
 // The journal file the program works with: the one last opened in the
 // journal window (kept in the settings), else the default one. Nothing when

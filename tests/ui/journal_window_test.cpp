@@ -10,12 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QSet>
 #include <QSettings>
 #include <QSpinBox>
@@ -576,7 +578,11 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(services_->messages,
              QStringList({"Экспорт не может заменить файл журнала: " + Text(boiler_),
                           "Экспорт не может заменить файл журнала: " + Text(boiler_) + "-wal",
-                          "Экспорт не может заменить файл архива: " + Text(path_), "нет событий"}));
+                          "Экспорт не может заменить файл архива: " + Text(path_),
+                          none + " не записан: нет событий"}));
+    QCOMPARE(services_->icons,
+             QList<MessageIcon>({MessageIcon::kWarning, MessageIcon::kWarning,
+                                 MessageIcon::kWarning, MessageIcon::kInformation}));
     QCOMPARE(services_->proposedNames.value(0), QStringLiteral("события-Котельная-2013-04-06.csv"));
     QVERIFY(veks::FileSnapshot(boiler_) == before);
     QVERIFY(veks::FileSnapshot(path_) == archive);
@@ -736,10 +742,10 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(visited, QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate",
                                    "InputBox", "EventBox", "EventView", "ReportBox", "ReportButton",
                                    "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
-    journal->resize(1011, 611);
+    journal->resize(1011, 711);
     journal->close();
     QTRY_VERIFY(actions()->journalWindow() == nullptr);
-    QCOMPARE(openJournal()->size(), QSize(1011, 611));
+    QCOMPARE(openJournal()->size(), QSize(1011, 711));
   }
 
   // A date typed into "по" (showing 15.04.2013) is taken as typed, whether a
@@ -868,6 +874,62 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(table->currentIndex().row(), 2);
   }
 
+  // Where the window goes beside another on a 1920 x 1080 screen.
+  void placeBeside_data() {
+    QTest::addColumn<QRect>("occupied");
+    QTest::addColumn<QPoint>("place");
+    QTest::newRow("room on the right") << QRect(0, 100, 882, 692) << QPoint(890, 100);
+    QTest::newRow("room on the left only") << QRect(1000, 50, 882, 692) << QPoint(32, 50);
+    QTest::newRow("neither: the roomier side's edge")
+        << QRect(519, 194, 882, 692) << QPoint(960, 194);
+    QTest::newRow("kept on the screen") << QRect(0, 900, 882, 692) << QPoint(890, 440);
+  }
+  void placeBeside() {
+    QFETCH(QRect, occupied);
+    QFETCH(QPoint, place);
+    QCOMPARE(PlaceBeside(occupied, QSize(960, 640), QRect(0, 0, 1920, 1080)), place);
+  }
+
+  // It opens beside the main window (the test's screen is wide enough)
+  // with 15 rows or more in sight, however small it was left; a damaged
+  // record's time and date show whole; the devices are listed as a person
+  // reads them.
+  void look() {
+    ArchiveBuilder()
+        .fillNumbered()
+        .setRecord(5, veks::MakeRecord(52, 255, 255, 255, 254, 255, 255, 254))
+        .setWriteOffset(800)
+        .writeTo(path_);
+    for (const char* device : {"Ёлка", "demo", "Насос 10", "Арка", "Насос 2"}) {
+      Import(journalPath(), {path_}, device);
+    }
+    JournalWindow* journal = openJournal();
+    QVERIFY(!journal->frameGeometry().intersects(window_->frameGeometry()));
+    auto* devices = in<QComboBox>(journal, "DeviceBox");
+    QStringList names;
+    for (int i = 0; i < devices->count(); ++i) names << devices->itemText(i);
+    QCOMPARE(names, QStringList({"Арка", "Ёлка", "Насос 2", "Насос 10", "demo"}));
+    auto* table = in<QTableView>(journal, "EventView");
+    const QString damaged = QStringLiteral("255.255.254 255:255:254");
+    QVERIFY(
+        !table->model()->match(table->model()->index(0, 0), Qt::DisplayRole, damaged).isEmpty());
+    QVERIFY(table->columnWidth(0) >= table->fontMetrics().horizontalAdvance(damaged) +
+                                         2 * table->fontMetrics().averageCharWidth());
+    const auto rowsInSight = [&table] {
+      return table->viewport()->height() / table->verticalHeader()->defaultSectionSize();
+    };
+    QVERIFY(rowsInSight() >= JournalWindow::kRowsShown);
+    const QPoint place = journal->pos();
+    journal->resize(journal->width(), 300);
+    journal->close();
+    QTRY_VERIFY(actions()->journalWindow() == nullptr);
+    journal = openJournal();
+    table = in<QTableView>(journal, "EventView");
+    QVERIFY2(rowsInSight() >= JournalWindow::kRowsShown,
+             qPrintable(QString::number(rowsInSight())));
+    QCOMPARE(journal->pos(), place);
+  }
+
   // The device dialog of the real services: Enter takes the name as edited,
   // Escape cancels.
   void deviceDialogKeys() {
@@ -891,6 +953,17 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
+  // A screen wide enough for the journal window beside the main window
+  // (offscreen's own is 800 x 800).
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+    QFile screen(QString::fromStdString(home.file("screen.json")));
+    if (screen.open(QIODevice::WriteOnly)) {
+      screen.write(R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
+                    "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+      screen.close();
+      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screen.fileName()));
+    }
+  }
   // Test mode alone would put every test run's settings in one shared
   // ~/.qttest folder, where runs at the same time overwrite each other's.
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
