@@ -383,21 +383,15 @@ class MainWindowTest : public WindowTestBase {
     QVERIFY(label.width() >= labelHint.width());
   }
 
-  // Qt's own buttons and questions speak the operator's language, Russian
-  // where the system's locale is English or "C" or has no translation.
+  // Qt's own buttons speak the operator's language, Russian where the
+  // system's locale is "C" (or English) or has no translation.
   void qtTextsInTheOperatorsLanguage_data() {
     QTest::addColumn<QLocale>("system");
     QTest::addColumn<QString>("loaded");
     QTest::addColumn<QString>("yes");
-    const QString russian = QStringLiteral("&Да");
-    QTest::newRow("C") << QLocale::c() << "ru_RU" << russian;
-    QTest::newRow("English") << QLocale(QLocale::English, QLocale::UnitedStates) << "ru_RU"
-                             << russian;
-    QTest::newRow("Russian") << QLocale(QLocale::Russian, QLocale::Russia) << "ru_RU" << russian;
-    QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "de_DE"
-                            << QStringLiteral("&Ja");
-    QTest::newRow("no translation")
-        << QLocale(QLocale::Zulu, QLocale::SouthAfrica) << "ru_RU" << russian;
+    QTest::newRow("C") << QLocale::c() << "ru_RU" << QStringLiteral("&Да");
+    QTest::newRow("German") << QLocale(QLocale::German) << "de_DE" << QStringLiteral("&Ja");
+    QTest::newRow("none") << QLocale(QLocale::Zulu) << "ru_RU" << QStringLiteral("&Да");
   }
   void qtTextsInTheOperatorsLanguage() {
     QFETCH(QLocale, system);
@@ -414,12 +408,6 @@ class MainWindowTest : public WindowTestBase {
     QCOMPARE(QLocale().name(), loaded);
     QMessageBox box(QMessageBox::Question, {}, {}, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(box.button(QMessageBox::Yes)->text(), yes);
-    if (loaded == QLatin1String("ru_RU")) {
-      QCOMPARE(box.button(QMessageBox::No)->text(), QStringLiteral("&Нет"));
-      QCOMPARE(QCoreApplication::translate("QFileDialog",
-                                           "%1 already exists.\nDo you want to replace it?"),
-               QStringLiteral("%1 уже существует.\nЗаменить его?"));
-    }
   }
 
   void errorEscapingASlotIsCaughtByTheApplication() {

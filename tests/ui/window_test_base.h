@@ -29,49 +29,33 @@ inline QString PdfText(const QString& pdf, QStringList args = {}) {
   return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-// The words printed in a PDF, as `pdftotext -bbox` finds them: boxes in
-// points from the page's top left corner.
+// The words printed in a PDF (`pdftotext -bbox`), boxes in points from the
+// page's top left corner; and how far they stay from the paper's edges.
 struct PdfWord {
-  int page = 0;  // from 1
   QRectF box;
   QString text;
 };
-struct PdfWords {
-  QSizeF paper;
+inline QList<PdfWord> ReadPdfWords(const QString& pdf, qreal* leastMargin = nullptr) {
+  static const QRegularExpression kBox(
+      QStringLiteral("<(?:page width=\"([0-9.]+)\" height=\"([0-9.]+)\"|word xMin=\"([0-9.]+)\" "
+                     "yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)<)"));
   QList<PdfWord> words;
-};
-inline PdfWords ReadPdfWords(const QString& pdf) {
-  const QString boxes = PdfText(pdf, {QStringLiteral("-bbox")});
-  static const QRegularExpression kPage(
-      QStringLiteral("<page width=\"([0-9.]+)\" height=\"([0-9.]+)\""));
-  static const QRegularExpression kWord(
-      QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" "
-                     "yMax=\"([0-9.]+)\">([^<]*)</word>"));
-  PdfWords read;
-  int page = 0;
-  for (const QString& line : boxes.split(QLatin1Char('\n'))) {
-    if (const auto found = kPage.match(line); found.hasMatch()) {
-      read.paper = QSizeF(found.captured(1).toDouble(), found.captured(2).toDouble());
-      ++page;
-    } else if (const auto word = kWord.match(line); word.hasMatch()) {
-      read.words.append({page,
-                         QRectF(QPointF(word.captured(1).toDouble(), word.captured(2).toDouble()),
-                                QPointF(word.captured(3).toDouble(), word.captured(4).toDouble())),
-                         word.captured(5)});
+  QSizeF paper;
+  qreal least = 1e9;
+  for (auto found = kBox.globalMatch(PdfText(pdf, {QStringLiteral("-bbox")})); found.hasNext();) {
+    const auto m = found.next();
+    const auto at = [&](int i) { return m.captured(i).toDouble(); };
+    if (m.capturedLength(1) > 0) {
+      paper = QSizeF(at(1), at(2));
+      continue;
     }
+    const QRectF box(QPointF(at(3), at(4)), QPointF(at(5), at(6)));
+    words.append({box, m.captured(7)});
+    least = std::min(
+        {least, box.left(), box.top(), paper.width() - box.right(), paper.height() - box.bottom()});
   }
-  return read;
-}
-
-// How far the words printed in a PDF stay from the paper's edges, in points:
-// the least of all words' distances.
-inline qreal LeastDistanceFromTheEdge(const PdfWords& read) {
-  qreal least = read.paper.width();
-  for (const PdfWord& word : read.words) {
-    least = std::min({least, word.box.left(), word.box.top(), read.paper.width() - word.box.right(),
-                      read.paper.height() - word.box.bottom()});
-  }
-  return least;
+  if (leastMargin != nullptr) *leastMargin = least;
+  return words;
 }
 
 // Records every message and dialog the window asks for and answers as the
