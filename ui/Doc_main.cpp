@@ -503,6 +503,11 @@ void TForm_main::But5Click() {
 }
 
 void TForm_main::printBox(const QPlainTextEdit* box, QPrinter& printer) {
+  // Printing to a file is a save too.
+  if (!printer.outputFileName().isEmpty() &&
+      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
+    return;
+  }
   DocumentLines lines(*box->document());
   if (PrintReport(lines, printStyle(box), printer) != PrintOutcome::kPrinted) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
@@ -514,15 +519,18 @@ ReportPageStyle TForm_main::printStyle(const QPlainTextEdit* box) {
   return ReportPageStyle{box->font(), {}, ReportPageStyle::Numbering::kPlain};
 }
 
+OwnFiles TForm_main::ownFiles() const {
+  return OwnFiles{QString::fromStdString(state_.ArchiveName), JournalFilePath()};
+}
+
 void TForm_main::SaveReportClick() {
   guarded([&] {
     const QString archive = QString::fromStdString(state_.ArchiveName);
     const QString stem = FileNamePart(QFileInfo(archive).completeBaseName());
     const QString proposed =
         stem.isEmpty() ? QStringLiteral("отчет.pdf") : QStringLiteral("отчет-%1.pdf").arg(stem);
-    const std::optional<QString> saved =
-        AskAndSaveReport(this, services_, *ui_->RichEdit1, proposed,
-                         OwnFiles{archive, JournalFilePath()}, printStyle(ui_->RichEdit1));
+    const std::optional<QString> saved = AskAndSaveReport(
+        this, services_, *ui_->RichEdit1, proposed, ownFiles(), printStyle(ui_->RichEdit1));
     if (saved) {
       statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") +
                                QDir::toNativeSeparators(*saved));

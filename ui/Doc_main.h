@@ -19,6 +19,7 @@ class UiServices;
 class QLineEdit;
 class QPlainTextEdit;
 class QPrinter;
+struct OwnFiles;
 struct ReportPageStyle;
 
 class TForm_main : public QMainWindow, private veks::LoaderHost {
@@ -76,6 +77,8 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   // could not be used.
   void printBox(const QPlainTextEdit* box, QPrinter& printer);
   [[nodiscard]] static ReportPageStyle printStyle(const QPlainTextEdit* box);
+  // The files no save or print to a file may replace.
+  [[nodiscard]] OwnFiles ownFiles() const;
 
   // Runs a handler; an error it raises goes to the error display, and what
   // the handler did before the error stays done.

@@ -544,6 +544,11 @@ void JournalWindow::printReport() {
   QPrinter printer(QPrinter::HighResolution);
   if (!services_.printDialog(this, &printer)) return;
   printer.setDocName(QStringLiteral("Журнал событий"));
+  // Printing to a file is a save too.
+  if (!printer.outputFileName().isEmpty() &&
+      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
+    return;
+  }
   DocumentLines lines(*ui_->ReportBox->document());
   if (PrintReport(lines, printStyle(), printer) != PrintOutcome::kPrinted) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),

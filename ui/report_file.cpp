@@ -107,6 +107,19 @@ OwnFile OwnFileAt(const QString& target, const OwnFiles& own) {
   return OwnFile::kNone;
 }
 
+bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
+                   const OwnFiles& own) {
+  const OwnFile file = OwnFileAt(target, own);
+  if (file == OwnFile::kNone) return false;
+  services.message(
+      parent,
+      (file == OwnFile::kArchive ? QStringLiteral("Отчет нельзя сохранить в файл архива: ")
+                                 : QStringLiteral("Отчет нельзя сохранить в файл журнала: ")) +
+          QDir::toNativeSeparators(target),
+      MessageIcon::kWarning);
+  return true;
+}
+
 std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
                                         const QPlainTextEdit& box, const QString& proposedName,
                                         const OwnFiles& own, const ReportPageStyle& style) {
@@ -118,19 +131,8 @@ std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
       services.saveFileName(parent, QStringLiteral("Сохранить отчет"),
                             {kReportPdfFilter, kReportTextFilter}, proposedName);
   if (!choice) return std::nullopt;
+  if (RefuseOwnFile(parent, services, choice->fileName, own)) return std::nullopt;
   const QString shown = QDir::toNativeSeparators(choice->fileName);
-  switch (OwnFileAt(choice->fileName, own)) {
-    case OwnFile::kArchive:
-      services.message(parent, QStringLiteral("Отчет нельзя сохранить в файл архива: ") + shown,
-                       MessageIcon::kWarning);
-      return std::nullopt;
-    case OwnFile::kJournal:
-      services.message(parent, QStringLiteral("Отчет нельзя сохранить в файл журнала: ") + shown,
-                       MessageIcon::kWarning);
-      return std::nullopt;
-    case OwnFile::kNone:
-      break;
-  }
   if (const std::optional<QString> error = SaveReport(
           box, choice->fileName, ReportFormatOf(choice->fileName, choice->filter), style)) {
     services.message(parent,

@@ -56,6 +56,11 @@ enum class OwnFile { kNone, kArchive, kJournal };
 // written there for the journal's own.
 [[nodiscard]] OwnFile OwnFileAt(const QString& target, const OwnFiles& own);
 
+// Refuses writing the report to `target` when it is an own file, saying so
+// ("Отчет нельзя сохранить в файл журнала: TARGET"); true when refused.
+[[nodiscard]] bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
+                                 const OwnFiles& own);
+
 // "Сохранить отчет…" of both windows: refuses an empty box ("Отчет пуст"),
 // asks for the file offering `proposedName` in the PDF and text filters,
 // refuses the own files, saves in the format of the name or the filter, and

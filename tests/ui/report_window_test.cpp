@@ -241,6 +241,18 @@ class ReportWindowTest : public WindowTestBase {
     QVERIFY2(margin >= 42.5, qPrintable(QString::number(margin)));
   }
 
+  // Printing to a file is refused for the archive, as saving is.
+  void printToTheArchiveIsRefused() {
+    click("Button8");
+    click("But3");
+    const veks::FileSnapshot archive(path_);
+    services_->printToPdf = QString::fromStdString(path_);
+    click("But5");
+    QCOMPARE(services_->messages,
+             QStringList{QString::fromStdString("Отчет нельзя сохранить в файл архива: " + path_)});
+    QVERIFY(veks::FileSnapshot(path_) == archive);
+  }
+
   void printSelectionToPdf() {
     click("Button8");
     click("But1");
