@@ -3,126 +3,43 @@
 //
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
-// version, is refused and left byte for byte as it was. Each archive imports
-// in a transaction of its own; two imports at once wait for each other.
-// No exception leaves this interface: failures are JournalError values.
+// version (even one that stands only in its -wal), is refused and left byte
+// for byte as it was, its -wal included; a file the system refuses is
+// reported with the system's reason. The file's name is a file name, never
+// read as an SQLite URI. Each archive imports in a transaction of its own;
+// two imports at once wait for each other. No exception leaves this
+// interface: failures are JournalError values.
+//
+// The work is done by collaborators, each in a file of its own: the store
+// (journal_store.h), the import (journal_import.h), the event query
+// (event_query.h), the history view (history_view.h), the journal file
+// (journal_file.h), device names (device_names.h), the check
+// (journal_check.h) and the backup (journal_backup.h).
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <variant>
 #include <vector>
 
-#include "archive/archive_format.h"
+#include "journal/device_names.h"
+#include "journal/history_view.h"
+#include "journal/journal_file.h"
+#include "journal/journal_types.h"
 
 namespace veks {
 
-inline constexpr const char* kMsgJournalMissing = "Журнал не найден";
-inline constexpr const char* kMsgNotAJournal = "Файл не является журналом событий";
-inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
-inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
-inline constexpr const char* kMsgJournalNoEvents = "нет событий";
-
-struct JournalError {
-  enum class Kind {
-    kMissing,        // the journal file does not exist (reading only)
-    kNotJournal,     // not a journal of this program
-    kNewerVersion,   // written by a newer version of the program
-    kUnknownDevice,  // a device filter names no device
-    kNoEvents,       // no event passes the filters
-    kArchive,        // the archive copy could not be read (its loader message)
-    kStorage,        // SQLite failed (the message says how)
-  };
-  Kind kind;
-  std::string message;
-};
-
-template <typename T>
-class JournalResult {
- public:
-  JournalResult(T value) : value_(std::move(value)) {}  // NOLINT: a result converts from its value
-  JournalResult(JournalError error) : value_(std::move(error)) {}  // NOLINT
-
-  [[nodiscard]] bool ok() const { return std::holds_alternative<T>(value_); }
-  [[nodiscard]] T& value() { return std::get<T>(value_); }
-  [[nodiscard]] const T& value() const { return std::get<T>(value_); }
-  [[nodiscard]] const JournalError& error() const { return std::get<JournalError>(value_); }
-
- private:
-  std::variant<T, JournalError> value_;
-};
-
-struct ImportOutcome {
-  enum class Kind {
-    kEmptyCopy,    // the copy holds no events; nothing stored
-    kAlreadyHeld,  // every event of the copy was in the journal already
-    kAdded,        // the history grew or segments were joined
-  };
-  Kind kind = Kind::kEmptyCopy;
-  std::string device;
-  std::int64_t newEvents = 0;
-  bool newSegment = false;      // began a segment of its own beside earlier history
-  bool joinedSegments = false;  // made two or more segments one
-};
-
-// What an import says of a copy: "DEVICE: новых событий: N", followed by
-// "; новый участок, возможен пропуск событий" or "; участки объединены";
-// "DEVICE: уже в журнале"; or "архив пуст".
-[[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
-
-struct DeviceSummary {
-  std::string name;
-  std::int64_t events = 0;
-  std::int64_t segments = 0;
-  // Timestamps of the first and the last event that has one, in device order.
-  std::optional<std::string> firstTimestamp;
-  std::optional<std::string> lastTimestamp;
-};
-
-// Which events a query passes. Dates are "YYYY-MM-DD" and compare with the
-// date of an event's timestamp, both ends included; an event without a
-// timestamp fails when either is given.
-struct EventFilter {
-  std::optional<std::string> device;
-  std::optional<std::string> fromDate;
-  std::optional<std::string> toDate;
-  std::optional<int> input;              // events with code 0-4 whose argument is this
-  std::optional<std::string> eventText;  // the event cell's text, trimmed
-};
-
-enum class EventOrder {
-  kOldestFirst,  // devices by name, segments in order, events in device order
-  kNewestFirst,  // each device's events in reverse; devices still by name
-};
-
-struct JournalEvent {
-  std::string_view device;  // valid during the visit
-  int segment = 0;          // number of the segment in the device's order, from 1
-  EventRecord raw{};
-};
-
-// Return false to stop the query.
-using EventVisitor = std::function<bool(const JournalEvent&)>;
-
-// A row of a device's history shown newest first: an event, or the gap row
-// that stands where one segment ends and an older one begins.
-struct HistoryRow {
-  bool gap = false;
-  int segment = 0;  // number in the device's order; of the older segment for a gap row
-  EventRecord raw{};
-};
-
-class HistoryView;
+class JournalStore;
 
 class Journal {
  public:
   enum class Access {
-    kRead,    // the file must exist; nothing is written to it
-    kImport,  // created, with its folders, where no file exists
+    kRead,  // the file must exist; nothing is written to it
+    // Where no file exists, the journal (with its folders) is made by the
+    // first import that stores events; until then it reads as empty. Files
+    // that interrupted makings left beside it are removed.
+    kImport,
+    kWrite,  // the file must exist; opened for writing
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -130,16 +47,21 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   // Imports one archive copy in a transaction of its own. With `device` the
-  // copy joins that device (created when new); without, the device whose
-  // history holds the copy, else the one device it overlaps, else a new
-  // device named after the file's stem (" 2", " 3", ... when taken).
+  // copy joins that device (created when new); without, the one device whose
+  // history holds or overlaps the copy, else a new device named after the
+  // file's stem (" 2", " 3", ... when taken). A copy that two or more
+  // devices' histories hold or overlap fails with kManyDevices, naming them.
   JournalResult<ImportOutcome> importArchive(const std::string& archive,
                                              const std::optional<std::string>& device);
 
-  // The device that importArchive(archive, no device) would choose: the one
-  // whose history holds or overlaps the copy, else a new name made from the
-  // file's stem. Nothing is written.
+  // The device that importArchive(archive, no device) would choose, or the
+  // same kManyDevices failure. Nothing is written.
   JournalResult<std::string> proposedDevice(const std::string& archive);
+
+  // Gives `device` the name `newName`, or joins it with the device of that
+  // name (see device_rename.h). kUnknownDevice when `device` names none;
+  // kBadDeviceName for a name an operator may not give or equal names.
+  JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();
@@ -151,68 +73,31 @@ class Journal {
                                            const EventVisitor& visit);
 
   // The history of the filter's device (which must be named) that passes the
-  // filter, as rows newest first, to be read a page at a time.
+  // filter, as rows newest first, to be read a page at a time. The journal
+  // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
 
-  class Storage;
+  // SQLite's integrity check and the journal's own rules (journal_check.h),
+  // in one state of the journal: one line per problem, none when it is sound.
+  // Nothing is written.
+  JournalResult<std::vector<std::string>> check();
+
+  // Copies one state of the journal to `target`, which must not exist, in a
+  // folder that does (journal_backup.h); returns the number of events copied.
+  JournalResult<std::int64_t> backup(const std::string& target);
 
  private:
-  explicit Journal(std::unique_ptr<Storage> storage);
-  std::unique_ptr<Storage> storage_;
+  explicit Journal(std::string path);
+  // The journal's store, made first when an import is the first to store.
+  JournalStore& storeToWrite();
+
+  std::string path_;
+  std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
 };
 
-// One device's history as a table shows it, newest first, with gap rows. It
-// counts its rows when made and reads any page of them in about the time the
-// page takes, however long the history: a million events are no slower to
-// page through than a thousand. It reads the journal as it was when made;
-// make a new one to see later imports. The journal must outlive it.
-class HistoryView {
- public:
-  [[nodiscard]] std::int64_t rowCount() const { return layout_.rows; }
-  [[nodiscard]] std::int64_t eventCount() const { return layout_.events; }
-  // Segments with at least one event in the view.
-  [[nodiscard]] std::int64_t segmentCount() const {
-    return static_cast<std::int64_t>(layout_.parts.size());
-  }
-  // Rows [first, first + count), fewer at the end.
-  JournalResult<std::vector<HistoryRow>> rows(std::int64_t first, std::int64_t count);
-
-  // Where each segment's events stand among the rows.
-  struct Part {
-    std::int64_t segmentId = 0;
-    int segment = 0;
-    std::int64_t lastSeq = 0;
-    std::int64_t firstRow = 0;
-    std::int64_t events = 0;
-    const char* index = nullptr;  // the index that finds the filter's rows, if any
-  };
-  struct Layout {
-    std::vector<Part> parts;  // newest segment first
-    std::int64_t rows = 0;
-    std::int64_t events = 0;
-  };
-  // The gap row before each part but the first stands at its firstRow - 1.
-  [[nodiscard]] const Layout& layout() const { return layout_; }
-
- private:
-  friend class Journal;
-  HistoryView(Journal::Storage& storage, EventFilter filter, Layout layout);
-  Journal::Storage& storage_;
-  EventFilter filter_;
-  Layout layout_;
-};
-
-// The journal's file when none is named: $XDG_DATA_HOME/veks12/journal.sqlite,
-// where an unset, empty or relative XDG_DATA_HOME means $HOME/.local/share.
-// Nothing when HOME is unset, empty or relative too.
-[[nodiscard]] std::optional<std::string> DefaultJournalPath(const char* xdgDataHome,
-                                                            const char* home);
-
-// The name a device gets from an archive's file: its stem (no folder, no last
-// extension), control characters as "_" and bytes that are no UTF-8 as U+FFFD.
-[[nodiscard]] std::string DeviceNameForFile(const std::string& archive);
-
-// A device name an operator may give: not empty, valid UTF-8, no control characters.
-[[nodiscard]] bool IsValidDeviceName(std::string_view name);
+// What an import says of a copy: "DEVICE: новых событий: N", followed by
+// "; новый участок, возможен пропуск событий" or "; участки объединены";
+// "DEVICE: уже в журнале"; or "архив пуст".
+[[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
 
 }  // namespace veks

@@ -14,20 +14,6 @@ namespace veks {
 inline constexpr std::int64_t kJournalApplicationId = 0x564B4A4C;
 inline constexpr std::int64_t kJournalSchemaVersion = 2;
 
-enum class JournalFileKind {
-  kJournal,     // ours, of this version or an older one
-  kNewer,       // ours, of a newer version
-  kNotJournal,  // anything else, an empty or unreadable file included
-};
-
-// Reads the file's 100-byte header only; nothing opens it as a database.
-[[nodiscard]] JournalFileKind InspectJournalFile(const std::string& path);
-
-// Creates a journal where no file exists: the schema is built in a file of its
-// own beside it and linked into place, so the name never shows a half-made
-// journal. Another process that creates it first wins; that is no failure.
-void CreateJournalFile(const std::string& path);
-
 // Brings an open journal of an older version up to this one.
 void MigrateJournal(SqliteDb& db);
 

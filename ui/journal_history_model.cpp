@@ -23,7 +23,7 @@ JournalHistoryModel::JournalHistoryModel(QObject* parent)
 
 JournalHistoryModel::~JournalHistoryModel() = default;
 
-void JournalHistoryModel::setView(std::unique_ptr<veks::HistoryView> view) {
+void JournalHistoryModel::setView(std::unique_ptr<veks::HistoryPages> view) {
   beginResetModel();
   view_ = std::move(view);
   pages_.clear();
@@ -35,9 +35,8 @@ void JournalHistoryModel::setView(std::unique_ptr<veks::HistoryView> view) {
 std::vector<int> JournalHistoryModel::gapRows() const {
   std::vector<int> rows;
   if (!view_) return rows;
-  const auto& parts = view_->layout().parts;
-  for (std::size_t p = 1; p < parts.size(); ++p) {
-    if (parts[p].firstRow - 1 < rowCount()) rows.push_back(static_cast<int>(parts[p].firstRow - 1));
+  for (const std::int64_t gap : view_->gapRows()) {
+    if (gap < rowCount()) rows.push_back(static_cast<int>(gap));
   }
   return rows;
 }

@@ -14,7 +14,7 @@
 class QTimer;
 
 namespace veks {
-class HistoryView;
+class HistoryPages;
 }
 
 class JournalHistoryModel : public QAbstractTableModel {
@@ -30,8 +30,8 @@ class JournalHistoryModel : public QAbstractTableModel {
 
   // Shows `view`, or nothing. The view's journal must outlive it here, until
   // the next setView.
-  void setView(std::unique_ptr<veks::HistoryView> view);
-  [[nodiscard]] const veks::HistoryView* view() const { return view_.get(); }
+  void setView(std::unique_ptr<veks::HistoryPages> view);
+  [[nodiscard]] const veks::HistoryPages* view() const { return view_.get(); }
 
   // The rows that stand between two segments.
   [[nodiscard]] std::vector<int> gapRows() const;
@@ -57,7 +57,7 @@ class JournalHistoryModel : public QAbstractTableModel {
   using Page = std::vector<Row>;
   const Row* row(int index) const;
 
-  std::unique_ptr<veks::HistoryView> view_;
+  std::unique_ptr<veks::HistoryPages> view_;
   // Recently read pages, the most recent first.
   mutable std::list<std::pair<std::int64_t, Page>> pages_;
   mutable std::int64_t pagesRead_ = 0;

@@ -451,7 +451,7 @@ void JournalWindow::showHistory() {
   for (const int row : model_->gapRows()) {
     ui_->EventView->setSpan(row, 0, 1, JournalHistoryModel::kColumnCount);
   }
-  const veks::HistoryView& shown = *model_->view();
+  const auto& shown = *model_->view();
   const veks::EventFilter f = filter();
   const bool filtered = f.fromDate || f.toDate || f.input || f.eventText;
   ui_->StatusLine->setText(shown.eventCount() == 0

@@ -1,0 +1,145 @@
+#include "journal/event_query.h"
+
+#include <algorithm>
+
+namespace veks {
+namespace {
+
+std::optional<std::string> EdgeTimestamp(JournalStore& store,
+                                         const std::vector<SegmentRow>& segments, bool first) {
+  // "+timestamp" keeps SQLite on the segment's own order instead of the
+  // timestamp index, so that the search stops at the first stamped event.
+  SqliteStatement& edge = store.statement(
+      first ? "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
+              "ORDER BY seq LIMIT 1"
+            : "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
+              "ORDER BY seq DESC LIMIT 1");
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    const SegmentRow& s = segments[first ? i : segments.size() - 1 - i];
+    edge.reset();
+    edge.bind(1, s.id);
+    if (edge.step()) return std::string(edge.text(0));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+FilterQuery::FilterQuery(JournalStore& store, const EventFilter& filter)
+    : store_(store),
+      filter_(filter),
+      fromBound_(filter.fromDate.value_or("")),
+      toBound_(filter.toDate ? *filter.toDate + "T23:59:59" : std::string()) {}
+
+bool FilterQuery::filters() const {
+  return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText;
+}
+
+std::string FilterQuery::sql(const std::string& select, const char* via, const char* tail) const {
+  const std::string index = via != nullptr ? via : "";
+  std::string sql = select + " FROM events" +
+                    (via != nullptr ? " INDEXED BY " + index : std::string()) +
+                    " WHERE segment_id = ?1";
+  const auto column = [&](const char* name, const char* owner) {
+    return std::string(index == owner ? "" : "+") + name;
+  };
+  if (filter_.fromDate) sql += " AND " + column("timestamp", "events_timestamp") + " >= ?2";
+  if (filter_.toDate) sql += " AND " + column("timestamp", "events_timestamp") + " <= ?3";
+  if (filter_.input) {
+    sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
+  }
+  if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
+  return sql + tail;
+}
+
+SqliteStatement& FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
+  SqliteStatement& statement = store_.statement(sql);
+  statement.bind(1, segment);
+  if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
+  if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
+  if (filter_.input) statement.bind(4, std::int64_t{*filter_.input});
+  if (filter_.eventText) statement.bind(5, std::string_view(*filter_.eventText));
+  return statement;
+}
+
+FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
+  const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
+  const std::pair<const char*, bool> candidates[] = {
+      {"events_timestamp", filter_.fromDate || filter_.toDate},
+      {"events_argument", filter_.input.has_value()},
+      {"events_event", filter_.eventText.has_value()}};
+  for (const auto& [index, applies] : candidates) {
+    if (!applies || !store_.hasIndex(index)) continue;
+    SqliteStatement& count =
+        prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
+    count.bind(6, few);
+    count.step();
+    const std::int64_t found = count.integer(0);
+    // Fewer than the limit: the probe counted every row that passes.
+    if (found < few) return {index, found};
+  }
+  return {};
+}
+
+std::int64_t FilterQuery::count(const SegmentRow& segment, const Plan& plan) {
+  if (!filters()) return segment.count;
+  if (plan.count) return *plan.count;
+  SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
+  count.step();
+  return count.integer(0);
+}
+
+std::vector<std::pair<std::int64_t, std::string>> DevicesOf(JournalStore& store,
+                                                            const EventFilter& filter) {
+  std::vector<std::pair<std::int64_t, std::string>> devices;
+  if (filter.device) {
+    const auto id = store.deviceId(*filter.device);
+    if (!id) throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+    devices.emplace_back(*id, *filter.device);
+  } else {
+    devices = store.devicesByName();
+  }
+  return devices;
+}
+
+std::vector<DeviceSummary> DeviceSummaries(JournalStore& store) {
+  const std::vector<std::pair<std::int64_t, std::string>> all = store.devicesByName();
+  std::vector<DeviceSummary> summaries;
+  for (const auto& [id, name] : all) {
+    const std::vector<SegmentRow> segments = store.orderedSegments(id);
+    DeviceSummary summary{name, 0, static_cast<std::int64_t>(segments.size()), {}, {}};
+    for (const SegmentRow& s : segments) summary.events += s.count;
+    summary.firstTimestamp = EdgeTimestamp(store, segments, true);
+    summary.lastTimestamp = EdgeTimestamp(store, segments, false);
+    summaries.push_back(std::move(summary));
+  }
+  return summaries;
+}
+
+std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventOrder order,
+                          const EventVisitor& visit) {
+  FilterQuery query(store, filter);
+  const char* const direction =
+      order == EventOrder::kOldestFirst ? " ORDER BY seq" : " ORDER BY seq DESC";
+  std::int64_t visited = 0;
+  for (const auto& [device, name] : DevicesOf(store, filter)) {
+    const std::vector<SegmentRow> segments = store.orderedSegments(device);
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+      const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
+      SqliteStatement& rows = query.prepare(
+          query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
+      JournalEvent event{name, static_cast<int>(at + 1), {}};
+      while (rows.step()) {
+        event.raw = RecordOf(rows.blob(0));
+        ++visited;
+        if (!visit(event)) {
+          rows.reset();
+          return visited;
+        }
+      }
+    }
+  }
+  return visited;
+}
+
+}  // namespace veks

@@ -1,0 +1,88 @@
+#include "journal/history_view.h"
+
+#include <algorithm>
+
+#include "journal/event_query.h"
+
+namespace veks {
+
+HistoryView::HistoryView(JournalStore& store, EventFilter filter)
+    : store_(store), filter_(std::move(filter)), layout_(LayOut(store_, filter_)) {}
+
+std::vector<std::int64_t> HistoryView::gapRows() const {
+  std::vector<std::int64_t> rows;
+  for (std::size_t p = 1; p < layout_.parts.size(); ++p)
+    rows.push_back(layout_.parts[p].firstRow - 1);
+  return rows;
+}
+
+JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std::int64_t count) {
+  return Guarded([&] { return read(first, count); });
+}
+
+HistoryView::Layout HistoryView::LayOut(JournalStore& store, const EventFilter& filter) {
+  const auto devices = DevicesOf(store, filter);
+  if (devices.size() != 1) {
+    throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  }
+  FilterQuery query(store, filter);
+  HistoryView::Layout layout;
+  const std::vector<SegmentRow> segments = store.orderedSegments(devices.front().first);
+  // Newest first: the last segment's events lead.
+  for (std::size_t i = segments.size(); i-- > 0;) {
+    const FilterQuery::Plan plan = query.plan(segments[i]);
+    const std::int64_t events = query.count(segments[i], plan);
+    if (events == 0) continue;
+    if (!layout.parts.empty()) ++layout.rows;  // the gap row before an older segment
+    layout.parts.push_back({segments[i].id, static_cast<int>(i + 1), segments[i].lastSeq,
+                            layout.rows, events, plan.index});
+    layout.rows += events;
+    layout.events += events;
+  }
+  return layout;
+}
+
+std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count) {
+  const Layout& layout = layout_;
+  FilterQuery query(store_, filter_);
+  std::vector<HistoryRow> rows;
+  const std::int64_t end = std::min(layout.rows, first + count);
+  for (std::size_t p = 0; p < layout.parts.size() && first < end; ++p) {
+    const HistoryView::Part& part = layout.parts[p];
+    if (p > 0 && first == part.firstRow - 1) {
+      rows.push_back({true, part.segment, {}});
+      ++first;
+    }
+    const std::int64_t partEnd = part.firstRow + part.events;
+    if (first >= partEnd || first >= end) continue;
+    // Newest first within the part: offset counts from the part's newest event.
+    const std::int64_t offset = first - part.firstRow;
+    const std::int64_t take = std::min(end, partEnd) - first;
+    std::vector<EventRecord> events;
+    events.reserve(static_cast<std::size_t>(take));
+    if (!query.filters()) {
+      // Every event passes and seq runs without gaps: the place is arithmetic.
+      SqliteStatement& read = store_.statement(
+          "SELECT raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT ?3");
+      read.bind(1, part.segmentId).bind(2, part.lastSeq - offset).bind(3, take);
+      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+    } else {
+      // Skipping rows costs their reading: read from the nearer end.
+      const std::int64_t fromOldest = part.events - offset - take;
+      const bool backwards = fromOldest < offset;
+      SqliteStatement& read =
+          query.prepare(query.sql("SELECT raw", part.index,
+                                  backwards ? " ORDER BY seq LIMIT ?6 OFFSET ?7"
+                                            : " ORDER BY seq DESC LIMIT ?6 OFFSET ?7"),
+                        part.segmentId);
+      read.bind(6, take).bind(7, backwards ? fromOldest : offset);
+      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+      if (backwards) std::reverse(events.begin(), events.end());
+    }
+    for (const EventRecord& e : events) rows.push_back({false, part.segment, e});
+    first += take;
+  }
+  return rows;
+}
+
+}  // namespace veks

@@ -1,0 +1,187 @@
+#include "journal/journal_store.h"
+
+#include <algorithm>
+#include <array>
+
+#include "journal/journal_schema.h"
+#include "report/event_export.h"
+
+namespace veks {
+namespace {
+
+// How long an import waits for another one to finish its transaction.
+constexpr int kBusyTimeoutMs = 30000;
+
+}  // namespace
+
+SegmentRow ReadSegmentRow(const SqliteStatement& row) {
+  return {row.integer(0),
+          row.integer(1),
+          row.integer(2),
+          row.integer(3),
+          row.integer(4),
+          row.integer(5),
+          row.isNull(6) ? std::nullopt : std::optional<std::string>(std::string(row.text(6)))};
+}
+
+EventRecord RecordOf(std::span<const std::uint8_t> blob) {
+  EventRecord e{};
+  std::copy_n(blob.begin(), std::min(blob.size(), e.size()), e.begin());
+  return e;
+}
+
+std::optional<std::string> LastTimestamp(std::span<const EventRecord> events) {
+  for (auto e = events.rbegin(); e != events.rend(); ++e) {
+    if (auto stamp = EventTimestamp(*e)) return stamp;
+  }
+  return std::nullopt;
+}
+
+JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags) {
+  // Until the file is known to be ours, closing must not checkpoint: a newer
+  // program's commits may stand only in the -wal, and they stay there.
+  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  // Another process may be writing (or making the file) just now: even the
+  // first reads below wait for it.
+  sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
+  // The header was checked before the file was opened; the version is asked
+  // again here because a newer program may have changed it since, or
+  // changed it in the -wal only.
+  if (db_.pragmaInteger("application_id") != kJournalApplicationId) {
+    throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
+  }
+  if (db_.pragmaInteger("user_version") > kJournalSchemaVersion) {
+    throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
+  }
+  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+  db_.exec("PRAGMA foreign_keys = ON");
+  db_.exec("PRAGMA temp_store = MEMORY");
+  if ((flags & SQLITE_OPEN_READWRITE) != 0) {
+    // WAL keeps committed imports through a crash of the process; a power
+    // loss may cost the last ones, never the file's integrity.
+    db_.exec("PRAGMA synchronous = NORMAL");
+    // An import probes the indexes at random places: it reads them through a
+    // memory map and keeps them in a page cache of its size. Reading streams
+    // the history and needs neither, so its memory stays small.
+    db_.exec("PRAGMA mmap_size = 268435456");
+    db_.exec("PRAGMA cache_size = -65536");
+    if (db_.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db_);
+  }
+  // A journal of an older version opened for reading keeps its indexes.
+  SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
+  while (indexes.step()) indexes_.emplace(indexes.text(0));
+}
+
+SqliteStatement& JournalStore::statement(const std::string& sql) {
+  auto found = statements_.find(sql);
+  if (found == statements_.end()) found = statements_.emplace(sql, db_.prepare(sql)).first;
+  found->second.reset();
+  return found->second;
+}
+
+void JournalStore::resetStatements() {
+  for (auto& [sql, statement] : statements_) statement.reset();
+}
+
+std::optional<std::int64_t> JournalStore::deviceId(const std::string& name) {
+  SqliteStatement& find = statement("SELECT id FROM devices WHERE name = ?1");
+  find.bind(1, std::string_view(name));
+  if (!find.step()) return std::nullopt;
+  return find.integer(0);
+}
+
+std::string JournalStore::deviceName(std::int64_t id) {
+  SqliteStatement& find = statement("SELECT name FROM devices WHERE id = ?1");
+  find.bind(1, id);
+  return find.step() ? std::string(find.text(0)) : std::string();
+}
+
+std::string JournalStore::freeDeviceName(const std::string& base) {
+  if (!deviceId(base)) return base;
+  for (int n = 2;; ++n) {
+    std::string name = base + " " + std::to_string(n);
+    if (!deviceId(name)) return name;
+  }
+}
+
+std::vector<std::pair<std::int64_t, std::string>> JournalStore::devicesByName() {
+  std::vector<std::pair<std::int64_t, std::string>> all;
+  SqliteStatement& list = statement("SELECT id, name FROM devices ORDER BY name");
+  while (list.step()) all.emplace_back(list.integer(0), std::string(list.text(1)));
+  return all;
+}
+
+std::optional<SegmentRow> JournalStore::segment(std::int64_t id) {
+  SqliteStatement& find = statement(
+      "SELECT id, device_id, rank, first_seq, last_seq, event_count, last_timestamp "
+      "FROM segments WHERE id = ?1");
+  find.bind(1, id);
+  if (!find.step()) return std::nullopt;
+  return ReadSegmentRow(find);
+}
+
+std::vector<SegmentRow> JournalStore::orderedSegments(std::int64_t device) {
+  SqliteStatement& list = statement(
+      "SELECT id, rank, first_seq, last_seq, event_count, last_timestamp FROM segments "
+      "WHERE device_id = ?1 ORDER BY last_timestamp IS NULL, last_timestamp, rank");
+  list.bind(1, device);
+  std::vector<SegmentRow> segments;
+  while (list.step()) {
+    segments.push_back(
+        {list.integer(0), device, list.integer(1), list.integer(2), list.integer(3),
+         list.integer(4),
+         list.isNull(5) ? std::nullopt : std::optional<std::string>(std::string(list.text(5)))});
+  }
+  return segments;
+}
+
+void JournalStore::insertEvents(std::int64_t segment, std::int64_t firstSeq,
+                                std::span<const EventRecord> events) {
+  SqliteStatement& insert = statement(
+      "INSERT INTO events (segment_id, seq, raw, code, argument, timestamp, date, time, event, "
+      "input) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+  std::int64_t seq = firstSeq;
+  for (const EventRecord& e : events) {
+    const std::array<std::string, 4> texts = TrimmedEventTexts(e);
+    insert.bind(1, segment).bind(2, seq++).bind(3, Bytes(e));
+    insert.bind(4, std::int64_t{e[kCodeByte]}).bind(5, std::int64_t{e[kArgumentByte]});
+    insert.bind(6, EventTimestamp(e));
+    insert.bind(7, std::string_view(texts[3])).bind(8, std::string_view(texts[2]));
+    insert.bind(9, std::string_view(texts[0])).bind(10, std::string_view(texts[1]));
+    insert.run();
+  }
+}
+
+std::int64_t JournalStore::newSegment(std::int64_t device, std::int64_t firstSeq,
+                                      std::span<const EventRecord> events) {
+  SqliteStatement& rank = statement("SELECT coalesce(max(rank), 0) + 1 FROM segments");
+  rank.step();
+  const std::int64_t nextRank = rank.integer(0);
+  rank.reset();
+  SqliteStatement& insert = statement(
+      "INSERT INTO segments (device_id, rank, first_seq, last_seq, event_count, last_timestamp) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  insert.bind(1, device).bind(2, nextRank).bind(3, firstSeq);
+  insert.bind(4, firstSeq + static_cast<std::int64_t>(events.size()) - 1);
+  insert.bind(5, static_cast<std::int64_t>(events.size())).bind(6, LastTimestamp(events));
+  insert.run();
+  const std::int64_t id = sqlite3_last_insert_rowid(db_.handle());
+  insertEvents(id, firstSeq, events);
+  return id;
+}
+
+void JournalStore::saveSegment(const SegmentRow& row) {
+  SqliteStatement& update = statement(
+      "UPDATE segments SET rank = ?2, first_seq = ?3, last_seq = ?4, event_count = ?5, "
+      "last_timestamp = ?6 WHERE id = ?1");
+  update.bind(1, row.id).bind(2, row.rank).bind(3, row.firstSeq).bind(4, row.lastSeq);
+  update.bind(5, row.count).bind(6, row.lastTimestamp);
+  update.run();
+}
+
+void JournalStore::dropSegment(std::int64_t id) {
+  statement("DELETE FROM events WHERE segment_id = ?1").bind(1, id).run();
+  statement("DELETE FROM segments WHERE id = ?1").bind(1, id).run();
+}
+
+}  // namespace veks

@@ -1,0 +1,105 @@
+// The journal's store: one SQLite connection to a journal file, its settings,
+// a cache of prepared statements, and the rows of devices and segments that
+// every part of the journal reads and writes.
+//
+// Opening checks the application id and the version again (the file's header
+// was checked before it was opened) and, for writing, brings an older journal
+// up to this version. Failures throw JournalError or SqliteError; the journal's
+// public face turns them into values (Guarded).
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "archive/archive_format.h"
+#include "journal/journal_types.h"
+#include "journal/sqlite.h"
+
+namespace veks {
+
+// A segments row: a run of a device's events numbered first_seq..last_seq.
+struct SegmentRow {
+  std::int64_t id = 0;
+  std::int64_t deviceId = 0;
+  std::int64_t rank = 0;  // order of making; a joined segment keeps the earliest
+  std::int64_t firstSeq = 0;
+  std::int64_t lastSeq = 0;
+  std::int64_t count = 0;
+  std::optional<std::string> lastTimestamp;
+};
+
+class JournalStore {
+ public:
+  // `flags` as sqlite3_open_v2 takes them.
+  JournalStore(const std::string& path, int flags);
+
+  [[nodiscard]] SqliteDb& db() { return db_; }
+  // The statement for `sql`, prepared once and reset for new bindings.
+  SqliteStatement& statement(const std::string& sql);
+  // Resets every cached statement, so that none keeps an earlier snapshot.
+  void resetStatements();
+  [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
+
+  [[nodiscard]] std::optional<std::int64_t> deviceId(const std::string& name);
+  [[nodiscard]] std::string deviceName(std::int64_t id);
+  // `base`, or the first of "base 2", "base 3", ... that names no device.
+  [[nodiscard]] std::string freeDeviceName(const std::string& base);
+  // Every device, by name (byte order).
+  [[nodiscard]] std::vector<std::pair<std::int64_t, std::string>> devicesByName();
+
+  [[nodiscard]] std::optional<SegmentRow> segment(std::int64_t id);
+  // A device's segments in the history's order: by the timestamp of their
+  // last stamped event, those without one last, ties by rank.
+  [[nodiscard]] std::vector<SegmentRow> orderedSegments(std::int64_t deviceId);
+
+  // A segment of its own for `events`, numbered from firstSeq, ranked after
+  // every other segment; returns its id.
+  std::int64_t newSegment(std::int64_t deviceId, std::int64_t firstSeq,
+                          std::span<const EventRecord> events);
+  void insertEvents(std::int64_t segment, std::int64_t firstSeq,
+                    std::span<const EventRecord> events);
+  void saveSegment(const SegmentRow& row);
+  void dropSegment(std::int64_t id);
+
+ private:
+  SqliteDb db_;
+  std::map<std::string, SqliteStatement> statements_;
+  std::set<std::string, std::less<>> indexes_;
+};
+
+// A segments row read from the columns id, device_id, rank, first_seq,
+// last_seq, event_count, last_timestamp.
+[[nodiscard]] SegmentRow ReadSegmentRow(const SqliteStatement& row);
+
+[[nodiscard]] inline std::span<const std::uint8_t> Bytes(const EventRecord& e) {
+  return {e.data(), e.size()};
+}
+// The record of a stored blob (a shorter one padded with zeros).
+[[nodiscard]] EventRecord RecordOf(std::span<const std::uint8_t> blob);
+
+// The timestamp of the newest event that has one.
+[[nodiscard]] std::optional<std::string> LastTimestamp(std::span<const EventRecord> events);
+
+// Runs `work`, turning what it throws into a JournalError value: no exception
+// leaves the journal.
+template <typename Work>
+auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
+  try {
+    return work();
+  } catch (const JournalError& error) {
+    return error;
+  } catch (const std::exception& error) {
+    return JournalError{JournalError::Kind::kStorage,
+                        std::string("Ошибка журнала: ") + error.what()};
+  }
+}
+
+}  // namespace veks
