@@ -509,7 +509,9 @@ void TForm_main::printBox(const QPlainTextEdit* box, QPrinter& printer) {
     return;
   }
   DocumentLines lines(*box->document());
-  if (PrintReport(lines, printStyle(box), printer) != PrintOutcome::kPrinted) {
+  ReportPageStyle style = printStyle(box);
+  TakePageRange(printer, style);
+  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
                       MessageIcon::kWarning);
   }

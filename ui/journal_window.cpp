@@ -550,7 +550,9 @@ void JournalWindow::printReport() {
     return;
   }
   DocumentLines lines(*ui_->ReportBox->document());
-  if (PrintReport(lines, printStyle(), printer) != PrintOutcome::kPrinted) {
+  ReportPageStyle style = printStyle();
+  TakePageRange(printer, style);
+  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
                       MessageIcon::kWarning);
   }

@@ -4,6 +4,7 @@
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QPrinter>
 #include <QTextDocument>
 #include <QTextOption>
 #include <algorithm>
@@ -48,6 +49,7 @@ class PagePrinter {
   std::optional<int> walk(ReportLines& lines, bool draw, int pages,
                           const std::function<bool(int, int)>& progress) {
     draw_ = draw;
+    drawn_ = 0;
     page_ = 1;
     row_ = 0;
     bool headerSeen = false;
@@ -59,6 +61,7 @@ class PagePrinter {
       for (const QString& piece : rowsOf(text)) {
         if (row_ == rowsPerPage_) {
           if (!endPage(pages, progress)) return std::nullopt;
+          if (draw_ && style_.lastPage > 0 && page_ > style_.lastPage) return page_ - 1;
           headerDue = headerSeen;
         }
         if (headerDue && !isHeader) putRow(style_.repeatedLine);
@@ -67,23 +70,32 @@ class PagePrinter {
       }
       headerSeen = headerSeen || isHeader;
     }
-    if (draw_) drawFoot(pages);
+    if (shown()) drawFoot(pages);
     if (progress && !progress(page_, pages)) return std::nullopt;
     return page_;
   }
 
  private:
+  // Whether the page is drawn: in the range asked for.
+  [[nodiscard]] bool shown() const {
+    return draw_ && page_ >= style_.firstPage && (style_.lastPage == 0 || page_ <= style_.lastPage);
+  }
+
   bool endPage(int pages, const std::function<bool(int, int)>& progress) {
-    if (draw_) drawFoot(pages);
+    if (shown()) {
+      drawFoot(pages);
+      ++drawn_;
+    }
     if (progress && !progress(page_, pages)) return false;
-    if (draw_ && !device_.newPage()) return false;
     ++page_;
+    // The device starts on a page of its own: a new one only after one drawn.
+    if (shown() && drawn_ > 0 && !device_.newPage()) return false;
     row_ = 0;
     return true;
   }
 
   void putRow(const QString& text) {
-    if (draw_) drawRow(text, area_.top() + row_ * lineHeight_ + metrics_.ascent());
+    if (shown()) drawRow(text, area_.top() + row_ * lineHeight_ + metrics_.ascent());
     ++row_;
   }
 
@@ -154,11 +166,18 @@ class PagePrinter {
   qreal lineHeight_;
   int rowsPerPage_;
   bool draw_ = false;
+  int drawn_ = 0;  // pages drawn
   int page_ = 1;
   int row_ = 0;
 };
 
 }  // namespace
+
+void TakePageRange(const QPrinter& printer, ReportPageStyle& style) {
+  if (printer.printRange() != QPrinter::PageRange) return;
+  style.firstPage = printer.fromPage();
+  style.lastPage = printer.toPage();
+}
 
 qsizetype DocumentLines::count() const { return document_.blockCount(); }
 

@@ -11,6 +11,7 @@
 #include <functional>
 
 class QPagedPaintDevice;
+class QPrinter;
 class QTextDocument;
 
 // Where the printed lines come from.
@@ -45,6 +46,10 @@ struct ReportPageStyle {
   // "стр. N из M".
   enum class Numbering { kPlain, kOfTotal };
   Numbering numbering = Numbering::kPlain;
+  // The pages printed, from 1, as a print dialog's range gives them; 0: from
+  // the first, to the last.
+  int firstPage = 0;
+  int lastPage = 0;
 };
 
 // The least distance of the print from the paper's edge, in millimetres,
@@ -59,6 +64,9 @@ enum class PrintOutcome { kPrinted, kCancelled, kFailed };
 // below. `progress(page, pages)` runs after each page (`pages` is 0 while
 // not counted); when it returns false, printing stops there (kCancelled).
 // kFailed when the device cannot be painted on.
+// The style's page range from what the print dialog set on `printer`.
+void TakePageRange(const QPrinter& printer, ReportPageStyle& style);
+
 PrintOutcome PrintReport(ReportLines& lines, const ReportPageStyle& style,
                          QPagedPaintDevice& device,
                          const std::function<bool(int page, int pages)>& progress = {});

@@ -525,6 +525,10 @@ class JournalWindowTest : public WindowTestBase {
     }
     QCOMPARE(starts.size(), 2);
     QVERIFY(margin >= 42.5);
+    // A page range asked for in the print dialog: that page alone.
+    services_->printPages = {2, 2};
+    in<QPushButton>(journal, "PrintButton")->click();
+    QCOMPARE(PdfText(services_->printToPdf, {QStringLiteral("-layout")}), pages[1] + '\f');
   }
 
   // The exported file is the command's export for the same filters, CSV with

@@ -97,6 +97,10 @@ class FakeServices : public UiServices {
     if (printToPdf.isEmpty()) return false;
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(printToPdf);
+    if (printPages.first > 0) {
+      printer->setPrintRange(QPrinter::PageRange);
+      printer->setFromTo(printPages.first, printPages.second);
+    }
     return true;
   }
   // Records "proposed|existing,..." and answers with the next of deviceAnswers.
@@ -119,6 +123,7 @@ class FakeServices : public UiServices {
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
   QString printToPdf;
+  std::pair<int, int> printPages;  // the page range asked for; 0: all
   int printDialogs = 0;
   int beeps = 0;
 };
