@@ -29,6 +29,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -947,13 +948,10 @@ int main(int argc, char** argv) {
   // A screen wide enough for the journal window beside the main window
   // (offscreen's own is 800 x 800).
   if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
-    QFile screen(QString::fromStdString(home.file("screen.json")));
-    if (screen.open(QIODevice::WriteOnly)) {
-      screen.write(R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
-                    "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-      screen.close();
-      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screen.fileName()));
-    }
+    const std::string screen = home.file("screen.json");
+    std::ofstream(screen) << R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
+        "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+    qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString("offscreen:configfile=" + screen));
   }
   // Test mode alone would put every test run's settings in one shared
   // ~/.qttest folder, where runs at the same time overwrite each other's.
