@@ -33,9 +33,9 @@ bool WritePdf(const QPlainTextEdit& box, const ReportPageStyle& style, QIODevice
 
 fs::path FsPath(const QString& name) { return fs::path(QFile::encodeName(name).toStdString()); }
 
-// The name with its folder's links and relative parts resolved, and the
-// links it is itself followed, so far as they lead: a file written there is
-// written at the result.
+// The name with its folder's links and relative parts resolved and, where
+// the name is itself a link, the link followed as far as it leads: a file
+// written at the name is written there.
 fs::path ResolvedName(const QString& name) {
   std::error_code error;
   fs::path path = fs::absolute(FsPath(name), error);
