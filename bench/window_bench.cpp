@@ -6,11 +6,12 @@
 #include <benchmark/benchmark.h>
 
 #include <QAction>
-#include <QFileInfo>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableView>
@@ -22,22 +23,23 @@
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
 #include "ui/doc_application.h"
-#include "ui/report_file.h"
 #include "ui/journal_history_model.h"
 #include "ui/journal_window.h"
+#include "ui/report_file.h"
 
 namespace {
 
 class SilentServices : public UiServices {
  public:
-  void message(QWidget*, const QString&) override { ++messages; }
+  void message(QWidget*, const QString&, MessageIcon = MessageIcon::kNone) override { ++messages; }
   void warning(QWidget*, const QString&, const QString&) override {}
   void errorBox(QWidget*, const QString&) override { ++messages; }
   std::optional<QString> openFileName(QWidget*, const QString&, const QString&,
                                       const QString&) override {
     return std::nullopt;
   }
-  std::optional<SaveChoice> saveFileName(QWidget*, const QString&, const QStringList&) override {
+  std::optional<SaveChoice> saveFileName(QWidget*, const QString&, const QStringList&,
+                                         const QString&) override {
     return saveAnswer;
   }
   bool printDialog(QWidget*, QPrinter*) override { return false; }
@@ -248,6 +250,10 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
+  // Test mode alone would put every test run's settings in one shared
+  // ~/.qttest folder, where runs at the same time overwrite each other's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   benchmark::Initialize(&argc, argv);

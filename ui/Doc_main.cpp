@@ -6,12 +6,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <QPrinter>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QStyle>
-#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QTimer>
@@ -24,12 +23,16 @@
 #include "archive/block_loader.h"
 #include "report/report_text.h"
 #include "ui/control_focus.h"
+#include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/journal_actions.h"
+#include "ui/journal_window.h"
 #include "ui/key_codes.h"
 #include "ui/report_box.h"
 #include "ui/report_file.h"
+#include "ui/report_printer.h"
+#include "ui/table_copy.h"
 #include "ui_Doc_main.h"
 
 namespace {
@@ -79,6 +82,9 @@ TForm_main::TForm_main(veks::ViewState& state, UiServices& services, QWidget* pa
   ui_->setupUi(this);
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   status_ = ui_->Label1->text().toStdString();
+  // Below the form's controls: where a saved report was written. The window
+  // has one size, so no size grip.
+  statusBar()->setSizeGripEnabled(false);
   ui_->Label1->adjustSize();
 
   // Icons come from the style, so the program ships no picture files.
@@ -332,23 +338,6 @@ void TForm_main::DateTimePicker2Change() {
   }
 }
 
-void TForm_main::openCalendar() {
-  // The picker opens its calendar for a press on its arrow only; the same
-  // press, made here, opens it from the keyboard.
-  QDateEdit* picker = ui_->DateTimePicker2;
-  QStyleOptionComboBox option;
-  option.initFrom(picker);
-  option.editable = true;
-  option.subControls = QStyle::SC_All;
-  const QPointF arrow =
-      picker->style()
-          ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxArrow, picker)
-          .center();
-  QMouseEvent press(QEvent::MouseButtonPress, arrow, picker->mapToGlobal(arrow), Qt::LeftButton,
-                    Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(picker, &press);
-}
-
 void TForm_main::finishDateChange() {
   QWidget* picker = ui_->DateTimePicker2;
   if (!picker->isVisible()) {
@@ -438,7 +427,7 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
   // key there, is the print action's).
   if (watched == ui_->DateTimePicker2 && key->key() == Qt::Key_Down &&
       (key->modifiers() & Qt::AltModifier) != 0) {
-    openCalendar();
+    OpenCalendarPopup(ui_->DateTimePicker2);
     return true;
   }
   if (watched != ui_->Edit1) return QMainWindow::eventFilter(watched, event);
@@ -459,26 +448,8 @@ bool TForm_main::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm_main::copyGridSelection() const {
-  const QModelIndexList selected = ui_->StringGrid1->selectionModel()->selectedIndexes();
-  if (selected.isEmpty()) return;
-  int top = INT_MAX, bottom = -1, left = INT_MAX, right = -1;
-  for (const QModelIndex& index : selected) {
-    top = std::min(top, index.row());
-    bottom = std::max(bottom, index.row());
-    left = std::min(left, index.column());
-    right = std::max(right, index.column());
-  }
-  QStringList lines;
-  for (int row = top; row <= bottom; ++row) {
-    QStringList cells;
-    for (int column = left; column <= right; ++column) {
-      const QModelIndex index = model_->index(row, column);
-      cells << (ui_->StringGrid1->selectionModel()->isSelected(index) ? index.data().toString()
-                                                                      : QString());
-    }
-    lines << cells.join(QLatin1Char('\t'));
-  }
-  QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+  const QString text = SelectionAsTsv(*ui_->StringGrid1);
+  if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
 }
 
 // ---- reports ----
@@ -512,7 +483,7 @@ void TForm_main::But5Click() {
     if (selected.isEmpty()) {
       if (services_.printDialog(this, &printer)) {
         printer.setDocName(QStringLiteral("Печать всего архива"));
-        ui_->RichEdit1->print(&printer);
+        printBox(ui_->RichEdit1, printer);
       }
       return;
     }
@@ -526,26 +497,45 @@ void TForm_main::But5Click() {
     page->appendPlainText(selected);
     if (services_.printDialog(this, &printer)) {
       printer.setDocName(QStringLiteral("Печать  выделенной части архива"));
-      page->print(&printer);
+      printBox(page, printer);
     }
   });
 }
 
+void TForm_main::printBox(const QPlainTextEdit* box, QPrinter& printer) {
+  // Printing to a file is a save too.
+  if (!printer.outputFileName().isEmpty() &&
+      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
+    return;
+  }
+  DocumentLines lines(*box->document());
+  ReportPageStyle style = printStyle(box);
+  TakePageRange(printer, style);
+  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
+    services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
+                      MessageIcon::kWarning);
+  }
+}
+
+ReportPageStyle TForm_main::printStyle(const QPlainTextEdit* box) {
+  return ReportPageStyle{box->font(), {}, ReportPageStyle::Numbering::kPlain};
+}
+
+OwnFiles TForm_main::ownFiles() const {
+  return OwnFiles{QString::fromStdString(state_.ArchiveName), JournalFilePath()};
+}
+
 void TForm_main::SaveReportClick() {
   guarded([&] {
-    const std::optional<SaveChoice> choice = services_.saveFileName(
-        this, QStringLiteral("Сохранить отчет"), {kReportPdfFilter, kReportTextFilter});
-    if (!choice) return;
-    if (IsSameFile(choice->fileName, QString::fromStdString(state_.ArchiveName))) {
-      services_.message(this, QStringLiteral("Отчет нельзя сохранить в файл архива"));
-      return;
-    }
-    const ReportFileFormat format =
-        choice->filter == kReportTextFilter ? ReportFileFormat::kText : ReportFileFormat::kPdf;
-    if (const std::optional<QString> error =
-            SaveReport(*ui_->RichEdit1, choice->fileName, format)) {
-      services_.message(this, QStringLiteral("Отчет не удается сохранить в файл %1: %2")
-                                  .arg(QDir::toNativeSeparators(choice->fileName), *error));
+    const QString archive = QString::fromStdString(state_.ArchiveName);
+    const QString stem = FileNamePart(QFileInfo(archive).completeBaseName());
+    const QString proposed =
+        stem.isEmpty() ? QStringLiteral("отчет.pdf") : QStringLiteral("отчет-%1.pdf").arg(stem);
+    const std::optional<QString> saved = AskAndSaveReport(
+        this, services_, *ui_->RichEdit1, proposed, ownFiles(), printStyle(ui_->RichEdit1));
+    if (saved) {
+      statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") +
+                               QDir::toNativeSeparators(*saved));
     }
   });
 }

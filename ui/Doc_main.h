@@ -17,6 +17,10 @@ class ControlFocus;
 class EventTableModel;
 class UiServices;
 class QLineEdit;
+class QPlainTextEdit;
+class QPrinter;
+struct OwnFiles;
+struct ReportPageStyle;
 
 class TForm_main : public QMainWindow, private veks::LoaderHost {
   Q_OBJECT
@@ -67,9 +71,14 @@ class TForm_main : public QMainWindow, private veks::LoaderHost {
   QWidget* nextControl(QWidget* field) const;
   void controlExited(QWidget* control);
   void finishDateChange();
-  void openCalendar();
   void copyGridSelection() const;
-  void setupReportBox(class QPlainTextEdit* box);
+  void setupReportBox(QPlainTextEdit* box);
+  // Prints the box's report as its pages show it; says so when the printer
+  // could not be used.
+  void printBox(const QPlainTextEdit* box, QPrinter& printer);
+  [[nodiscard]] static ReportPageStyle printStyle(const QPlainTextEdit* box);
+  // The files no save or print to a file may replace.
+  [[nodiscard]] OwnFiles ownFiles() const;
 
   // Runs a handler; an error it raises goes to the error display, and what
   // the handler did before the error stays done.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -67,8 +68,10 @@ QString ErrorDisplayText(const QString& message) {
   return message;
 }
 
-void QtUiServices::message(QWidget* parent, const QString& text) {
-  ShowBox(parent, QMessageBox::NoIcon, ApplicationTitle(), text);
+void QtUiServices::message(QWidget* parent, const QString& text, MessageIcon icon) {
+  static constexpr QMessageBox::Icon kIcons[] = {QMessageBox::NoIcon, QMessageBox::Information,
+                                                 QMessageBox::Warning, QMessageBox::Critical};
+  ShowBox(parent, kIcons[static_cast<int>(icon)], ApplicationTitle(), text);
 }
 
 void QtUiServices::warning(QWidget* parent, const QString& text, const QString& caption) {
@@ -104,21 +107,44 @@ std::optional<QString> QtUiServices::openFileName(QWidget* parent, const QString
 }
 
 std::optional<SaveChoice> QtUiServices::saveFileName(QWidget* parent, const QString& title,
-                                                     const QStringList& filters) {
+                                                     const QStringList& filters,
+                                                     const QString& proposedName) {
   const auto settings = ProgramSettings();
   const QString folderKey = QStringLiteral("dialogs/saveFolder");
-  const QString folder =
-      settings->value(folderKey, QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
-          .toString();
+  // A folder that is not there would show as a file name in the dialog.
+  QString folder = QDir::homePath();
+  for (const QString& candidate :
+       {settings->value(folderKey).toString(),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)}) {
+    if (!candidate.isEmpty() && QFileInfo(candidate).isDir()) {
+      folder = candidate;
+      break;
+    }
+  }
   QFileDialog dialog(parent, title, folder);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setNameFilters(filters);
+  if (!proposedName.isEmpty()) dialog.selectFile(proposedName);
   // The suffix follows the filter, so that the overwrite question the dialog
   // asks is about the name that will be written.
   dialog.setDefaultSuffix(SuffixOf(filters.value(0)));
   QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                   [&dialog](const QString& filter) { dialog.setDefaultSuffix(SuffixOf(filter)); });
+                   [&dialog, filters](const QString& filter) {
+                     const QString suffix = SuffixOf(filter);
+                     dialog.setDefaultSuffix(suffix);
+                     // A name that ends in another filter's suffix takes this one's.
+                     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                     if (name == nullptr) return;
+                     const QString typed = name->text();
+                     for (const QString& other : filters) {
+                       const QString ending = QLatin1Char('.') + SuffixOf(other);
+                       if (other != filter && typed.endsWith(ending, Qt::CaseInsensitive)) {
+                         name->setText(typed.chopped(ending.size()) + QLatin1Char('.') + suffix);
+                         break;
+                       }
+                     }
+                   });
   std::optional<SaveChoice> chosen;
   if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     chosen = SaveChoice{dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};

@@ -12,6 +12,9 @@ class QPrinter;
 class QSettings;
 class QWidget;
 
+// The icon of a message box: none for the window's own plain messages.
+enum class MessageIcon { kNone, kInformation, kWarning, kCritical };
+
 // A name chosen in the save dialog, and the filter it was chosen under.
 struct SaveChoice {
   QString fileName;
@@ -21,8 +24,9 @@ struct SaveChoice {
 class UiServices {
  public:
   virtual ~UiServices() = default;
-  // A plain modal message with an OK button, captioned with the application title.
-  virtual void message(QWidget* parent, const QString& text) = 0;
+  // A modal message with an OK button, captioned with the application title.
+  virtual void message(QWidget* parent, const QString& text,
+                       MessageIcon icon = MessageIcon::kNone) = 0;
   // A modal warning box with its own caption and an OK button.
   virtual void warning(QWidget* parent, const QString& text, const QString& caption) = 0;
   // The general error display: a stop icon, the application title, the text.
@@ -32,10 +36,12 @@ class UiServices {
                                               const QString& defaultSuffix,
                                               const QString& filter) = 0;
   // The save dialog with `filters` ("Name (*.ext)", the first one chosen at
-  // first); the chosen full name and filter, or nothing when cancelled. A
-  // name typed without a suffix gets the chosen filter's.
+  // first), offering `proposedName` (a name without a folder); the chosen
+  // full name and filter, or nothing when cancelled. A name typed without a
+  // suffix gets the chosen filter's.
   virtual std::optional<SaveChoice> saveFileName(QWidget* parent, const QString& title,
-                                                 const QStringList& filters) = 0;
+                                                 const QStringList& filters,
+                                                 const QString& proposedName) = 0;
   // The print dialog for `printer`; true when the operator confirmed.
   virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
   // Asks which device an archive copy belongs to, offering `proposed` and the
@@ -48,14 +54,18 @@ class UiServices {
 // Qt's own dialogs (non-native, so every platform behaves alike).
 class QtUiServices : public UiServices {
  public:
-  void message(QWidget* parent, const QString& text) override;
+  void message(QWidget* parent, const QString& text,
+               MessageIcon icon = MessageIcon::kNone) override;
   void warning(QWidget* parent, const QString& text, const QString& caption) override;
   void errorBox(QWidget* parent, const QString& text) override;
   std::optional<QString> openFileName(QWidget* parent, const QString& title,
                                       const QString& defaultSuffix, const QString& filter) override;
-  // Starts in the folder of the last save, kept in the user's settings.
+  // Starts in the folder of the last save, kept in the user's settings,
+  // while it is there, else in the documents folder or the home folder. A
+  // proposed name's suffix follows the filter chosen.
   std::optional<SaveChoice> saveFileName(QWidget* parent, const QString& title,
-                                         const QStringList& filters) override;
+                                         const QStringList& filters,
+                                         const QString& proposedName) override;
   bool printDialog(QWidget* parent, QPrinter* printer) override;
   std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
                                        const QStringList& existing) override;

@@ -7,8 +7,10 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QShortcut>
 #include <QStringList>
+#include <algorithm>
 #include <memory>
 
 #include "journal/copy_events.h"
@@ -59,6 +61,14 @@ void JournalActions::openJournal() {
   if (!journalWindow_) {
     journalWindow_ = new JournalWindow(services_, window_);
     journalWindow_->addJournalAction(add_);
+    journalWindow_->setChosenArchive([this] { return Text(state_.ArchiveName); });
+    if (!journalWindow_->placeRestored()) {
+      // Not on top of the main window: beside it. Its frame is taken to be
+      // as thick as the main window's.
+      const QRect outer = window_->frameGeometry(), inner = window_->geometry();
+      const QSize frame = journalWindow_->size() + outer.size() - inner.size();
+      journalWindow_->move(PlaceBeside(outer, frame, window_->screen()->availableGeometry()));
+    }
   }
   journalWindow_->show();
   journalWindow_->raise();
@@ -75,8 +85,10 @@ std::optional<std::string> JournalActions::askDevice(QWidget* parent, const QStr
     // journal is named so.
     const QString name = existing.contains(*given) ? *given : given->trimmed();
     if (veks::IsValidDeviceName(name.toStdString())) return name.toStdString();
-    services_.message(parent, QStringLiteral("Неверное имя устройства: имя не может быть пустым "
-                                             "или содержать управляющие символы"));
+    services_.message(parent,
+                      QStringLiteral("Неверное имя устройства: имя не может быть пустым "
+                                     "или содержать управляющие символы"),
+                      MessageIcon::kWarning);
     offered = *given;
   }
 }
@@ -89,23 +101,26 @@ void JournalActions::addArchive() {
   }
   const std::string archive = state_.ArchiveName;
   const QString file = QFileInfo(Text(archive)).fileName();
-  const auto say = [&](const std::string& text) {
-    services_.message(parent, file + QStringLiteral(": ") + Text(text));
+  const auto say = [&](const std::string& text, MessageIcon icon = MessageIcon::kWarning) {
+    services_.message(parent, file + QStringLiteral(": ") + Text(text), icon);
   };
   const std::optional<QString> path = JournalFilePath();
   if (!path) {
-    services_.message(parent, NoJournalPathText());
+    services_.message(parent, NoJournalPathText(), MessageIcon::kWarning);
     return;
   }
   const auto journalFailed = [&](const veks::JournalError& error) {
     services_.message(parent,
-                      QDir::toNativeSeparators(*path) + QStringLiteral(": ") + Text(error.message));
+                      QDir::toNativeSeparators(*path) + QStringLiteral(": ") + Text(error.message),
+                      MessageIcon::kWarning);
   };
   // The copy is read first: one that cannot be read, or holds no event, needs
   // no device name and makes no journal.
   const auto copy = veks::ReadCopyEvents(archive);
   if (const auto* error = std::get_if<veks::CopyReadError>(&copy)) return say(error->message);
-  if (std::get<std::vector<veks::EventRecord>>(copy).empty()) return say("архив пуст");
+  if (std::get<std::vector<veks::EventRecord>>(copy).empty()) {
+    return say("архив пуст", MessageIcon::kInformation);
+  }
 
   std::unique_ptr<veks::Journal> journal;
   QString proposed;
@@ -120,6 +135,7 @@ void JournalActions::addArchive() {
     auto devices = journal->devices();
     if (!devices.ok()) return journalFailed(devices.error());
     for (const veks::DeviceSummary& summary : devices.value()) existing << Text(summary.name);
+    std::sort(existing.begin(), existing.end(), ReadsBefore);
   } else {
     proposed = Text(veks::DeviceNameForFile(archive));
   }
@@ -134,5 +150,9 @@ void JournalActions::addArchive() {
   journal.reset();
   // The journal window behind the message shows the history as it is now.
   if (journalWindow_) journalWindow_->reload(device);
-  say(outcome.ok() ? veks::ImportOutcomeText(outcome.value()) : outcome.error().message);
+  if (outcome.ok()) {
+    say(veks::ImportOutcomeText(outcome.value()), MessageIcon::kInformation);
+  } else {
+    say(outcome.error().message);
+  }
 }

@@ -1,6 +1,8 @@
 #include "ui/journal_window.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -8,7 +10,11 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QStyle>
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -17,9 +23,13 @@
 
 #include "archive/event_decoder.h"
 #include "report/event_export.h"
+#include "report/report_text.h"
+#include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
+#include "ui/report_printer.h"
+#include "ui/table_copy.h"
 #include "ui_journal_window.h"
 
 namespace {
@@ -37,6 +47,21 @@ QString Text(const std::string& text) { return QString::fromStdString(text); }
 QDate IsoDate(const std::optional<std::string>& timestamp) {
   if (!timestamp) return {};
   return QDate::fromString(Text(timestamp->substr(0, 10)), Qt::ISODate);
+}
+
+// The widest text of the input column: the codes that name an input, with
+// every argument.
+int WidestInputText(const QFontMetrics& metrics) {
+  int widest = 0;
+  for (const int code : {0, 1, 2, 3, 50, 51, 52}) {
+    for (int argument = 0; argument <= 0xFF; ++argument) {
+      const veks::EventRecord record{
+          static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(argument), 0, 0, 0, 1, 1, 0};
+      widest =
+          std::max(widest, metrics.horizontalAdvance(Text(veks::TrimmedEventTexts(record)[1])));
+    }
+  }
+  return widest;
 }
 
 // Export lines go to the file a buffer at a time.
@@ -70,6 +95,36 @@ class FileStreamBuf : public std::streambuf {
 };
 
 }  // namespace
+
+bool ReadsBefore(const QString& a, const QString& b) {
+  static const QCollator collator = [] {
+    QCollator russian(QLocale(QLocale::Russian, QLocale::Russia));
+    russian.setNumericMode(true);  // "Насос 2" before "Насос 10"
+    return russian;
+  }();
+  const int order = collator.compare(a, b);
+  return order != 0 ? order < 0 : a < b;
+}
+
+QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen) {
+  const int gap = 8;
+  const int right = screen.right() + 1 - (occupied.right() + 1 + gap);
+  const int left = occupied.left() - gap - screen.left();
+  int x;
+  if (right >= frame.width()) {
+    x = occupied.right() + 1 + gap;
+  } else if (left >= frame.width()) {
+    x = occupied.left() - gap - frame.width();
+  } else if (right >= left) {
+    x = screen.right() + 1 - frame.width();  // against the edge: the least overlap
+  } else {
+    x = screen.left();
+  }
+  x = std::max(screen.left(), std::min(x, screen.right() + 1 - frame.width()));
+  const int y =
+      std::max(screen.top(), std::min(occupied.top(), screen.bottom() + 1 - frame.height()));
+  return {x, y};
+}
 
 std::optional<QString> JournalFilePath() {
   const QString chosen = ProgramSettings()->value(kJournalFileKey).toString();
@@ -118,7 +173,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   table->setModel(model_);
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Rows selected with Shift or Ctrl are copied with Ctrl+C, as in the main window.
+  table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  table->installEventFilter(this);
   table->setTabKeyNavigation(false);
   table->setWordWrap(false);
   table->setAlternatingRowColors(true);
@@ -135,14 +192,14 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   header->setSectionResizeMode(JournalHistoryModel::kEventColumn, QHeaderView::Stretch);
   // Columns sized once, for the widest text each can hold.
   const int padding = 3 * fontMetrics().averageCharWidth();
+  // A damaged record's time and date bytes give up to three digits a field.
   header->resizeSection(
       JournalHistoryModel::kStampColumn,
-      fontMetrics().horizontalAdvance(QStringLiteral("00.00.00 00:00:00")) + padding);
+      fontMetrics().horizontalAdvance(QStringLiteral("255.255.255 255:255:255")) + padding);
   header->resizeSection(JournalHistoryModel::kSegmentColumn,
                         fontMetrics().horizontalAdvance(QStringLiteral("Участок")) + padding);
-  header->resizeSection(
-      JournalHistoryModel::kInputColumn,
-      fontMetrics().horizontalAdvance(QStringLiteral("МУК 128 закрыть")) + padding);
+  header->resizeSection(JournalHistoryModel::kInputColumn,
+                        WidestInputText(fontMetrics()) + padding);
 
   SetupReportBox(ui_->ReportBox);
   ui_->Splitter->setStretchFactor(0, 3);
@@ -166,15 +223,26 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->InputBox, &QSpinBox::valueChanged, this, &JournalWindow::showHistory);
   connect(ui_->EventBox, &QComboBox::currentIndexChanged, this, &JournalWindow::showHistory);
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
-    services_.message(this, message);
+    services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
   });
 
+  // The menu's mnemonic is Alt+Ж, which a Latin keyboard layout cannot type:
+  // Alt+J and F10 open it too, its first item current. A plain Alt press
+  // and release goes to the menu bar, as the style does it.
+  for (const QKeySequence& keys : {QKeySequence(Qt::ALT | Qt::Key_J), QKeySequence(Qt::Key_F10)}) {
+    connect(new QShortcut(keys, this), &QShortcut::activated, this, [this] {
+      ui_->JournalMenuBar->setActiveAction(ui_->JournalMenu->menuAction());
+      ui_->JournalMenu->setActiveAction(ui_->JournalMenu->actions().value(0));
+    });
+  }
   connect(ui_->AOpenJournalFile, &QAction::triggered, this, &JournalWindow::openJournalFile);
   connect(ui_->ADefaultJournal, &QAction::triggered, this, &JournalWindow::useDefaultJournal);
   connect(ui_->AReload, &QAction::triggered, this, [this] { reload(); });
-  connect(ui_->AReport, &QAction::triggered, this, &JournalWindow::composeReport);
+  connect(ui_->AReport, &QAction::triggered, this, [this] { composeReport(); });
   connect(ui_->APrintReport, &QAction::triggered, this, &JournalWindow::printReport);
+  ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  connect(ui_->ASaveReport, &QAction::triggered, this, &JournalWindow::saveReport);
   connect(ui_->AExport, &QAction::triggered, this, &JournalWindow::exportEvents);
   connect(ui_->ANewest, &QAction::triggered, this, &JournalWindow::showNewest);
   connect(ui_->AOldest, &QAction::triggered, this, &JournalWindow::showOldest);
@@ -185,15 +253,33 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->NewestButton, &QPushButton::clicked, ui_->ANewest, &QAction::trigger);
   connect(ui_->OldestButton, &QPushButton::clicked, ui_->AOldest, &QAction::trigger);
 
-  // Ctrl+Home and Ctrl+End go to the newest and the oldest event from the
-  // date and number fields too, where they would only move the text cursor.
+  // The window's keys (Ctrl+E, Ctrl+Home, ...) reach its actions from the
+  // date and number fields too, which would take them as editing keys; the
+  // report box keeps Ctrl+Home and Ctrl+End for moving in the report.
   for (QWidget* field :
-       std::initializer_list<QWidget*>{ui_->FromDate, ui_->ToDate, ui_->InputBox}) {
+       std::initializer_list<QWidget*>{ui_->FromDate, ui_->ToDate, ui_->InputBox, ui_->ReportBox}) {
     field->installEventFilter(this);
+  }
+  // A typed date that is no date is said once typing has ended, out of the
+  // focus change that ended it.
+  for (DateField* date : {ui_->FromDate, ui_->ToDate}) {
+    connect(
+        date, &DateField::typedDateRefused, this,
+        [this, date](const QString& text) {
+          services_.message(this,
+                            QStringLiteral("Дата %1 не принята: такой даты нет или она вне "
+                                           "%2–%3 годов. Дата осталась прежней.")
+                                .arg(text)
+                                .arg(date->minimumDate().year())
+                                .arg(date->maximumDate().year()),
+                            MessageIcon::kWarning);
+        },
+        Qt::QueuedConnection);
   }
 
   const auto settings = ProgramSettings();
-  if (!restoreGeometry(settings->value(kGeometryKey).toByteArray())) resize(960, 640);
+  placeRestored_ = restoreGeometry(settings->value(kGeometryKey).toByteArray());
+  if (!placeRestored_) resize(960, 640);
   ui_->Splitter->restoreState(settings->value(kSplitterKey).toByteArray());
 
   reload();
@@ -207,12 +293,59 @@ JournalWindow::~JournalWindow() {
   model_->setView(nullptr);
 }
 
+void JournalWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  // However the window was left, it opens with room for kRowsShown rows:
+  // taken from the report box first (it keeps four lines), then added to
+  // the window's height.
+  QTableView* table = ui_->EventView;
+  const int rowHeight = table->verticalHeader()->defaultSectionSize();
+  const auto missing = [&] {
+    layout()->activate();
+    return kRowsShown * rowHeight - table->viewport()->height();
+  };
+  const auto takeFromReport = [&] {
+    QList<int> sizes = ui_->Splitter->sizes();
+    const int taken = std::min(missing(), std::max(0, sizes[1] - 4 * rowHeight));
+    if (taken <= 0) return;
+    sizes[0] += taken;
+    sizes[1] -= taken;
+    ui_->Splitter->setSizes(sizes);
+  };
+  takeFromReport();
+  // The splitter gives part of each growth to the box: a few rounds.
+  for (int round = 0; round < 8 && missing() > 0; ++round) {
+    const int room = screen()->availableGeometry().height() - frameGeometry().height();
+    if (room <= 0) break;
+    resize(width(), height() + std::min(missing(), room));
+    takeFromReport();
+  }
+}
+
 bool JournalWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->EventView && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+    const QString text = SelectionAsTsv(*ui_->EventView);
+    if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+    return true;
+  }
   if (event->type() == QEvent::ShortcutOverride) {
-    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* key = static_cast<QKeyEvent*>(event);
     const QKeySequence pressed(key->keyCombination());
-    // Left unaccepted, the key goes to the window's action.
-    if (pressed == ui_->ANewest->shortcut() || pressed == ui_->AOldest->shortcut()) return true;
+    if (watched == ui_->ReportBox) {
+      if (pressed == ui_->ANewest->shortcut() || pressed == ui_->AOldest->shortcut()) {
+        key->accept();  // the box's own key
+        return true;
+      }
+    } else if (std::ranges::any_of(ui_->JournalMenu->actions(), [&](const QAction* action) {
+                 return !action->shortcut().isEmpty() && action->shortcut() == pressed;
+               })) {
+      // What is typed in a date counts before the action runs.
+      if (auto* date = qobject_cast<DateField*>(watched)) date->finishTyping();
+      return true;  // left unaccepted, the key goes to the window's action
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -253,10 +386,9 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
   }
   const auto failed = [&](const veks::JournalError& error) {
     journal_.reset();
-    const QString text =
-        QDir::toNativeSeparators(*path_) + QStringLiteral(": ") + Text(error.message);
+    const QString text = journalText(Text(error.message));
     showEmpty(text);
-    services_.message(this, text);
+    services_.message(this, text, MessageIcon::kWarning);
   };
   auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
   if (!opened.ok()) return failed(opened.error());
@@ -264,6 +396,9 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
   auto devices = journal_->devices();
   if (!devices.ok()) return failed(devices.error());
   devices_ = std::move(devices.value());
+  std::stable_sort(devices_.begin(), devices_.end(), [](const auto& a, const auto& b) {
+    return ReadsBefore(Text(a.name), Text(b.name));
+  });
   if (devices_.empty()) {
     showEmpty(
         QStringLiteral("Журнал пуст: в него не добавлен ни один архив.\n"
@@ -307,9 +442,9 @@ void JournalWindow::showHistory() {
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
   auto view = journal_->view(filter());
   if (!view.ok()) {
-    const QString text = Text(view.error().message);
+    const QString text = journalText(Text(view.error().message));
     showEmpty(text);
-    services_.message(this, text);
+    services_.message(this, text, MessageIcon::kWarning);
     return;
   }
   model_->setView(std::move(view.value()));
@@ -341,8 +476,8 @@ void JournalWindow::showEmpty(const QString& text) {
 
 void JournalWindow::setFiltersEnabled(bool enabled) {
   ui_->FilterGroup->setEnabled(enabled);
-  for (QAction* action :
-       {ui_->AReport, ui_->APrintReport, ui_->AExport, ui_->ANewest, ui_->AOldest}) {
+  for (QAction* action : {ui_->AReport, ui_->APrintReport, ui_->ASaveReport, ui_->AExport,
+                          ui_->ANewest, ui_->AOldest}) {
     action->setEnabled(enabled);
   }
   for (QPushButton* button : {ui_->ReportButton, ui_->PrintButton, ui_->ExportButton,
@@ -379,8 +514,8 @@ veks::JournalReportTitle JournalWindow::reportTitle() const {
   return title;
 }
 
-void JournalWindow::composeReport() {
-  if (!journal_) return;
+bool JournalWindow::composeReport() {
+  if (!journal_) return false;
   std::optional<veks::JournalError> error;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -395,41 +530,97 @@ void JournalWindow::composeReport() {
                                          });
     if (!result.ok()) error = result.error();
   }
-  if (error) services_.message(this, Text(error->message));
+  if (error) {
+    services_.message(this, journalText(Text(error->message)),
+                      error->kind == veks::JournalError::Kind::kNoEvents ? MessageIcon::kInformation
+                                                                         : MessageIcon::kWarning);
+  }
+  return !error;
 }
 
 void JournalWindow::printReport() {
   if (!journal_) return;
-  if (ui_->ReportBox->document()->isEmpty()) composeReport();
-  if (ui_->ReportBox->document()->isEmpty()) return;
+  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
   QPrinter printer(QPrinter::HighResolution);
   if (!services_.printDialog(this, &printer)) return;
   printer.setDocName(QStringLiteral("Журнал событий"));
-  ui_->ReportBox->print(&printer);
+  // Printing to a file is a save too.
+  if (!printer.outputFileName().isEmpty() &&
+      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
+    return;
+  }
+  DocumentLines lines(*ui_->ReportBox->document());
+  ReportPageStyle style = printStyle();
+  TakePageRange(printer, style);
+  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
+    services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
+                      MessageIcon::kWarning);
+  }
 }
 
-bool JournalWindow::isJournalFile(const QString& path) const {
-  if (!path_) return false;
-  const QString journal = QFileInfo(*path_).canonicalFilePath();
-  const QString target = QFileInfo(path).canonicalFilePath();
-  if (journal.isEmpty() || target.isEmpty()) return false;
-  // SQLite keeps recent imports in the write-ahead log beside the file.
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    if (target == journal + QLatin1String(suffix)) return true;
+ReportPageStyle JournalWindow::printStyle() const {
+  return ReportPageStyle{ui_->ReportBox->font(),
+                         Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
+                         ReportPageStyle::Numbering::kOfTotal};
+}
+
+void JournalWindow::saveReport() {
+  if (!journal_) return;
+  // As for printing, an empty box gets the report of what the filters show.
+  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
+  const std::optional<QString> saved = AskAndSaveReport(
+      this, services_, *ui_->ReportBox,
+      proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles(), printStyle());
+  if (saved) {
+    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") + QDir::toNativeSeparators(*saved));
   }
-  return false;
+}
+
+QString JournalWindow::journalText(const QString& message) const {
+  return path_ ? QDir::toNativeSeparators(*path_) + QStringLiteral(": ") + message : message;
+}
+
+OwnFiles JournalWindow::ownFiles() const {
+  return OwnFiles{chosenArchive_ ? chosenArchive_() : QString(), path_};
+}
+
+QString JournalWindow::proposedName(const QString& prefix, const QString& suffix) const {
+  QString name = prefix;
+  const int index = ui_->DeviceBox->currentIndex();
+  if (index >= 0 && index < static_cast<int>(devices_.size())) {
+    const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+    const QString deviceName = FileNamePart(Text(device.name));
+    if (!deviceName.isEmpty()) name += QLatin1Char('-') + deviceName;
+    const QDate last =
+        ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(device.lastTimestamp);
+    if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
+  }
+  return name + QLatin1Char('.') + suffix;
 }
 
 void JournalWindow::exportEvents() {
   if (!journal_) return;
   const std::optional<SaveChoice> choice =
-      services_.saveFileName(this, QStringLiteral("Экспорт событий"), {kCsvFilter, kJsonlFilter});
+      services_.saveFileName(this, QStringLiteral("Экспорт событий"), {kCsvFilter, kJsonlFilter},
+                             proposedName(QStringLiteral("события"), QStringLiteral("csv")));
   if (!choice) return;
   const QString* const name = &choice->fileName;
   const QString& chosenFilter = choice->filter;
-  if (isJournalFile(*name)) {
-    services_.message(this, QStringLiteral("Экспорт не может заменить файл журнала"));
-    return;
+  switch (OwnFileAt(*name, ownFiles())) {
+    case OwnFile::kArchive:
+      services_.message(this,
+                        QStringLiteral("Экспорт не может заменить файл архива: ") +
+                            QDir::toNativeSeparators(*name),
+                        MessageIcon::kWarning);
+      return;
+    case OwnFile::kJournal:
+      services_.message(this,
+                        QStringLiteral("Экспорт не может заменить файл журнала: ") +
+                            QDir::toNativeSeparators(*name),
+                        MessageIcon::kWarning);
+      return;
+    case OwnFile::kNone:
+      break;
   }
   // The name's suffix, where it names a format, wins over the filter.
   const QString suffix = QFileInfo(*name).suffix().toLower();
@@ -440,7 +631,8 @@ void JournalWindow::exportEvents() {
   QSaveFile file(*name);
   const auto failed = [&] {
     services_.message(this,
-                      QDir::toNativeSeparators(*name) + QStringLiteral(": ") + file.errorString());
+                      QDir::toNativeSeparators(*name) + QStringLiteral(": ") + file.errorString(),
+                      MessageIcon::kWarning);
   };
   if (!file.open(QIODevice::WriteOnly)) return failed();
   // A byte-order mark tells spreadsheet programs that the CSV is UTF-8.
@@ -462,13 +654,20 @@ void JournalWindow::exportEvents() {
   }
   if (!result.ok()) {
     file.cancelWriting();
-    services_.message(this, Text(result.error().message));
+    services_.message(this,
+                      QStringLiteral("%1 не записан: %2")
+                          .arg(QDir::toNativeSeparators(*name), Text(result.error().message)),
+                      result.error().kind == veks::JournalError::Kind::kNoEvents
+                          ? MessageIcon::kInformation
+                          : MessageIcon::kWarning);
     return;
   }
   if (!out || !file.commit()) return failed();
-  services_.message(this, QStringLiteral("Записано событий: %1\n%2")
-                              .arg(result.value())
-                              .arg(QDir::toNativeSeparators(*name)));
+  services_.message(this,
+                    QStringLiteral("Записано событий: %1\n%2")
+                        .arg(result.value())
+                        .arg(QDir::toNativeSeparators(*name)),
+                    MessageIcon::kInformation);
 }
 
 void JournalWindow::openJournalFile() {
@@ -481,8 +680,10 @@ void JournalWindow::openJournalFile() {
   if (QFileInfo::exists(*chosen)) {
     auto opened = veks::Journal::Open(chosen->toStdString(), veks::Journal::Access::kRead);
     if (!opened.ok()) {
-      services_.message(this, QDir::toNativeSeparators(*chosen) + QStringLiteral(": ") +
-                                  Text(opened.error().message));
+      services_.message(
+          this,
+          QDir::toNativeSeparators(*chosen) + QStringLiteral(": ") + Text(opened.error().message),
+          MessageIcon::kWarning);
       return;
     }
   }

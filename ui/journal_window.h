@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_report.h"
+#include "ui/report_file.h"
 
 namespace Ui {
 class JournalWindow;
@@ -32,8 +34,19 @@ class JournalWindow : public QMainWindow {
   void reload(const std::optional<std::string>& device = std::nullopt);
   // Puts an action of the program (adding an archive) first in the menu.
   void addJournalAction(QAction* action);
+  // Where the archive chosen in the main window is, which no save or export
+  // of this window may replace (an empty name when none is chosen).
+  void setChosenArchive(std::function<QString()> archive) { chosenArchive_ = std::move(archive); }
 
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
+  // Whether the window took the place and size it had when last closed.
+  [[nodiscard]] bool placeRestored() const { return placeRestored_; }
+
+  // The table shows at least this many rows when the window opens.
+  static constexpr int kRowsShown = 15;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -41,8 +54,11 @@ class JournalWindow : public QMainWindow {
   void showHistory();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
-  void composeReport();
+  // Fills the report box; false when the report could not be made (said so).
+  bool composeReport();
   void printReport();
+  void saveReport();
+  [[nodiscard]] ReportPageStyle printStyle() const;
   void exportEvents();
   void openJournalFile();
   void useDefaultJournal();
@@ -50,7 +66,12 @@ class JournalWindow : public QMainWindow {
   void showOldest();
   [[nodiscard]] veks::EventFilter filter() const;
   [[nodiscard]] veks::JournalReportTitle reportTitle() const;
-  [[nodiscard]] bool isJournalFile(const QString& path) const;
+  [[nodiscard]] OwnFiles ownFiles() const;
+  // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
+  [[nodiscard]] QString journalText(const QString& message) const;
+  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown and the last day the
+  // filters show, the "по" date or the device's last day.
+  [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
   std::unique_ptr<Ui::JournalWindow> ui_;
   UiServices& services_;
@@ -60,7 +81,21 @@ class JournalWindow : public QMainWindow {
   std::unique_ptr<veks::Journal> journal_;
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
+  std::function<QString()> chosenArchive_;
+  bool placeRestored_ = false;
+  bool shownBefore_ = false;
 };
+
+// Device names in the order a person reads them (Russian collation, numbers
+// by value): "Арка" before "Ёлка", "Насос 2" before "Насос 10".
+[[nodiscard]] bool ReadsBefore(const QString& a, const QString& b);
+
+// Where a window whose frame is `frame` big goes beside the window at
+// `occupied` on `screen` (all outer, frame included): to its right, else to
+// its left, top edges level; where neither side has room, against the
+// screen's edge on the roomier side, overlapping it as little as the screen
+// allows. The frame's top left corner.
+[[nodiscard]] QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen);
 
 // The journal file the program works with: the one last opened in the
 // journal window (kept in the settings), else the default one. Nothing when

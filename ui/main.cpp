@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
   veks::ViewState state;
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
+  app.loadQtTranslations(QLocale::system());
   QtUiServices services;
   app.setErrorDisplay(
       [&](const QString& text) { services.errorBox(QApplication::activeWindow(), text); });

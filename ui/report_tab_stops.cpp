@@ -74,8 +74,8 @@ ColumnWidths Measure(const QFontMetricsF& metrics, const std::vector<std::string
 
 }  // namespace
 
-QList<QTextOption::Tab> ReportTabStops(const QFont& font) {
-  const QFontMetricsF metrics(font);
+QList<QTextOption::Tab> ReportTabStops(const QFont& font, const QPaintDevice* device) {
+  const QFontMetricsF metrics = device ? QFontMetricsF(font, device) : QFontMetricsF(font);
   const qreal blank = metrics.horizontalAdvance(QLatin1Char(' '));
   const CellTexts& texts = AllCellTexts();
   QList<QTextOption::Tab> stops;

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QTextOption>
 
+class QPaintDevice;
+
 // A report line gives a cell three, two or one TABs by its character count
 // (report/report_text.h), counting on a short text to end before the first of
 // the three stops that lead to the next column, and a longer one between the
@@ -14,5 +16,7 @@
 // short and the narrowest longer text, one a blank past the widest text, and
 // the next column's start a blank further; in the time column one a blank
 // past the widest time and the date column's start a blank further. Eight
-// stops in all, for the eight TABs of a line.
-[[nodiscard]] QList<QTextOption::Tab> ReportTabStops(const QFont& font);
+// stops in all, for the eight TABs of a line. Measured for `device` (a
+// printer, at its resolution), or for the screen when there is none.
+[[nodiscard]] QList<QTextOption::Tab> ReportTabStops(const QFont& font,
+                                                     const QPaintDevice* device = nullptr);

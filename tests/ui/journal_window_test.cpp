@@ -1,25 +1,35 @@
 #include "ui/journal_window.h"
 
 #include <QAction>
+#include <QCalendarWidget>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSet>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 
@@ -32,6 +42,7 @@
 #include "ui/doc_application.h"
 #include "ui/journal_actions.h"
 #include "ui/journal_history_model.h"
+#include "ui/report_file.h"
 
 using veks::ArchiveBuilder;
 
@@ -483,17 +494,43 @@ class JournalWindowTest : public WindowTestBase {
     }
   }
 
+  // Printing with an empty box composes the report first. Every page holds
+  // the header line of the columns at its top and its number "стр. N из M" at
+  // its foot; the times and dates stand in one column each, inside the
+  // margins.
   void printReportToPdf() {
     useJournal(boiler_);
     JournalWindow* journal = openJournal();
     services_->printToPdf = Text(dir_->file("journal.pdf"));
-    // Printing with an empty box composes the report first.
     in<QPushButton>(journal, "PrintButton")->click();
     QCOMPARE(services_->printDialogs, 1);
-    QVERIFY(in<QPlainTextEdit>(journal, "ReportBox")
-                ->toPlainText()
-                .startsWith(QStringLiteral("Журнал: устройство Котельная")));
-    QVERIFY(ReadAll(services_->printToPdf).startsWith("%PDF"));
+    const QString report = in<QPlainTextEdit>(journal, "ReportBox")->toPlainText();
+    QVERIFY(report.startsWith(QStringLiteral("Журнал: устройство Котельная")));
+    const QStringList pages = PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+                                  .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    QVERIFY2(pages.size() >= 3, qPrintable(QString::number(pages.size())));
+    qsizetype rows = 0;
+    for (int page = 0; page < pages.size(); ++page) {
+      const QStringList lines = pages[page].split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      QCOMPARE(lines.back().trimmed(),
+               QStringLiteral("стр. %1 из %2").arg(page + 1).arg(pages.size()));
+      QCOMPARE(lines[page == 0 ? 1 : 0].simplified(),
+               QStringLiteral("Событие Номер входа Время Дата"));
+      rows += lines.size() - (page == 0 ? 3 : 2);
+    }
+    QCOMPARE(rows, report.count(QLatin1Char('\n')) + 1 - 4);  // less the title and the header
+    qreal margin = 0;
+    static const QRegularExpression kStamp(QStringLiteral("^\\d+[:.]\\d+[:.]\\d+$"));
+    QSet<int> starts;  // of times and dates, in tenths of a point
+    for (const PdfWord& word : ReadPdfWords(services_->printToPdf, &margin)) {
+      if (kStamp.match(word.text).hasMatch()) starts << qRound(word.box.left() * 10);
+    }
+    QCOMPARE(starts.size(), 2);
+    QVERIFY(margin >= 42.5);
+    // A page range asked for in the print dialog: that page alone.
+    services_->printPages = {2, 2};
+    in<QPushButton>(journal, "PrintButton")->click();
+    QCOMPARE(PdfText(services_->printToPdf, {QStringLiteral("-layout")}), pages[1] + '\f');
   }
 
   // The exported file is the command's export for the same filters, CSV with
@@ -538,25 +575,84 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden).size(), 2);
   }
 
-  // An export that finds nothing, or is aimed at the journal itself, writes
-  // nothing and says why; a cancelled one does nothing.
+  // An export that finds nothing, or is aimed at the journal (its log
+  // included, there or not yet) or the archive chosen in the main window,
+  // writes nothing and says why; a cancelled one does nothing.
   void exportThatWritesNothing() {
     useJournal(boiler_);
+    chooseArchive();
     JournalWindow* journal = openJournal();
-    const veks::FileSnapshot before(boiler_);
-    services_->saveAnswers.push_back(SaveChoice{Text(boiler_), {}});
-    services_->saveAnswers.push_back(std::nullopt);
+    const veks::FileSnapshot before(boiler_), log(boiler_ + "-wal"), archive(path_);
     const QString none = Text(dir_->file("none.csv"));
+    for (const QString& name : {Text(boiler_), Text(boiler_) + "-wal", Text(path_)}) {
+      services_->saveAnswers.push_back(SaveChoice{name, {}});
+    }
+    services_->saveAnswers.push_back(std::nullopt);
     services_->saveAnswers.push_back(SaveChoice{none, {}});
-    for (int i = 0; i < 2; ++i) in<QPushButton>(journal, "ExportButton")->click();
+    for (int i = 0; i < 4; ++i) in<QPushButton>(journal, "ExportButton")->click();
     in<QSpinBox>(journal, "InputBox")->setValue(200);
     in<QPushButton>(journal, "ExportButton")->click();
     QCOMPARE(services_->messages,
-             QStringList({"Экспорт не может заменить файл журнала", "нет событий"}));
+             QStringList({"Экспорт не может заменить файл журнала: " + Text(boiler_),
+                          "Экспорт не может заменить файл журнала: " + Text(boiler_) + "-wal",
+                          "Экспорт не может заменить файл архива: " + Text(path_),
+                          none + " не записан: нет событий"}));
+    QCOMPARE(services_->icons,
+             QList<MessageIcon>({MessageIcon::kWarning, MessageIcon::kWarning,
+                                 MessageIcon::kWarning, MessageIcon::kInformation}));
+    QCOMPARE(services_->proposedNames.value(0), QStringLiteral("события-Котельная-2013-04-06.csv"));
     QVERIFY(veks::FileSnapshot(boiler_) == before);
+    QVERIFY(veks::FileSnapshot(path_) == archive);
     QVERIFY(!QFileInfo::exists(none));
+    QVERIFY(veks::FileSnapshot(boiler_ + "-wal") == log);
     QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden),
              QStringList{"archive.dat"});
+  }
+
+  // Ctrl+S in the journal window saves the report (made first when the box
+  // is empty), offering a name of the device and the last day shown, and
+  // never onto the journal's log; the status line says where it went.
+  void saveReportFromTheJournalWindow() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    const veks::FileSnapshot log(boiler_ + "-wal");
+    const QString saved = Text(dir_->file("r.txt"));
+    services_->saveAnswers = {SaveChoice{Text(boiler_) + "-wal", kReportTextFilter},
+                              SaveChoice{saved, kReportPdfFilter}};
+    for (int i = 0; i < 2; ++i) {
+      QTest::keyClick(in<QTableView>(journal, "EventView"), Qt::Key_S, Qt::ControlModifier);
+    }
+    QCOMPARE(services_->proposedNames.value(0), QStringLiteral("отчет-Котельная-2013-04-06.pdf"));
+    QCOMPARE(services_->messages,
+             QStringList{"Отчет нельзя сохранить в файл журнала: " + Text(boiler_) + "-wal"});
+    QVERIFY(veks::FileSnapshot(boiler_ + "-wal") == log);
+    QVERIFY(box->toPlainText().startsWith(QStringLiteral("Журнал: устройство Котельная")));
+    QCOMPARE(ReadAll(saved), box->toPlainText().toUtf8() + '\n');
+    QCOMPARE(journal->statusBar()->currentMessage(), QStringLiteral("Отчет сохранен: ") + saved);
+  }
+
+  // The real save dialog: it opens in a folder that is there with the
+  // proposed name, whose suffix follows the filter chosen.
+  void saveDialogProposesAName() {
+    ProgramSettings()->setValue(QStringLiteral("dialogs/saveFolder"), Text(dir_->file("gone")));
+    QtUiServices services;
+    WhenModal([this](QWidget* modal) {
+      auto* dialog = static_cast<QFileDialog*>(modal);
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      QCOMPARE(name->text(), QStringLiteral("отчет-demo-2013-12-01.pdf"));
+      QVERIFY(QFileInfo(dialog->directory().absolutePath()).isDir());
+      dialog->selectNameFilter(kReportTextFilter);
+      emit dialog->filterSelected(kReportTextFilter);
+      QCOMPARE(name->text(), QStringLiteral("отчет-demo-2013-12-01.txt"));
+      dialog->setDirectory(Text(dir_->path().string()));
+      QTest::keyClick(name, Qt::Key_Return);
+    });
+    const auto chosen = services.saveFileName(window_.get(), QStringLiteral("Сохранить отчет"),
+                                              {kReportPdfFilter, kReportTextFilter},
+                                              QStringLiteral("отчет-demo-2013-12-01.pdf"));
+    QCOMPARE(chosen.value_or(SaveChoice{}).fileName, Text(dir_->file("отчет-demo-2013-12-01.txt")));
+    QCOMPARE(chosen->filter, kReportTextFilter);
   }
 
   // Another journal file: a foreign one is refused and the journal shown
@@ -631,10 +727,177 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(visited, QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate",
                                    "InputBox", "EventBox", "EventView", "ReportBox", "ReportButton",
                                    "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
-    journal->resize(1011, 611);
+    journal->resize(1011, 711);
     journal->close();
     QTRY_VERIFY_WITH_TIMEOUT(actions()->journalWindow() == nullptr, kPatienceMs);
-    QCOMPARE(openJournal()->size(), QSize(1011, 611));
+    QCOMPARE(openJournal()->size(), QSize(1011, 711));
+  }
+
+  // A date typed into "по" (showing 15.04.2013) is taken as typed, whether a
+  // section was selected (Tab) or not, and whatever the month shown; one that
+  // is no date is refused with a message, and the date stays. Typing ends
+  // with Tab out of the field.
+  void typedDates_data() {
+    QTest::addColumn<bool>("tabbedIn");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QDate>("taken");  // none: refused
+    QTest::newRow("31.03 while April is shown") << true << "31.03.2013" << QDate(2013, 3, 31);
+    QTest::newRow("no section selected") << false << "31032013" << QDate(2013, 3, 31);
+    QTest::newRow("20 Tab 11 Tab 2013") << true << "20\t11\t2013" << QDate(2013, 11, 20);
+    QTest::newRow("short parts, two-digit year") << true << "1.3.13" << QDate(2013, 3, 1);
+    QTest::newRow("a slip corrected") << true << "30\b1.03.2013" << QDate(2013, 3, 31);
+    QTest::newRow("no such day") << true << "31.04.2013" << QDate();
+    QTest::newRow("incomplete year") << true << "31.03.201" << QDate();
+  }
+  void typedDates() {
+    QFETCH(bool, tabbedIn);
+    QFETCH(QString, keys);
+    QFETCH(QDate, taken);
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    auto* check = in<QCheckBox>(journal, "ToCheck");
+    auto* to = in<QDateEdit>(journal, "ToDate");
+    check->setChecked(true);
+    to->setDate(QDate(2013, 4, 15));
+    if (tabbedIn) {
+      check->setFocus();
+      QTest::keyClick(check, Qt::Key_Tab);
+    } else {
+      to->setFocus();
+      auto* edit = to->findChild<QLineEdit*>();
+      edit->deselect();
+      edit->end(false);
+    }
+    QCOMPARE(QApplication::focusWidget(), to);
+    QTest::keyClicks(to, keys);
+    QTest::keyClick(to, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != to);
+    QCOMPARE(to->date(), taken.isValid() ? taken : QDate(2013, 4, 15));
+    QCOMPARE(to->text(), to->date().toString(QStringLiteral("dd.MM.yyyy")));
+    if (!taken.isValid()) {
+      QTRY_COMPARE_WITH_TIMEOUT(services_->messages.size(), 1, kPatienceMs);
+      QVERIFY(services_->messages[0].startsWith(QStringLiteral("Дата %1 не принята").arg(keys)));
+      return;
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(services_->messages.isEmpty());
+    veks::EventFilter filter;
+    filter.device = "Котельная";
+    filter.toDate = taken.toString(Qt::ISODate).toStdString();
+    auto reference = std::move(veks::Journal::Open(boiler_, veks::Journal::Access::kRead).value());
+    JournalHistoryModel expected;
+    expected.setView(std::move(reference->view(filter).value()));
+    QCOMPARE(journal->historyModel()->rowCount(), expected.rowCount());
+  }
+
+  // The window's keys from every field: Ctrl+E exports from a date or the
+  // input box (a date typed counts first); Alt+Down opens a date's calendar;
+  // Alt+J, F10 and a plain Alt reach the menu; Ctrl+Home and Ctrl+End move
+  // in the report box there, in the table elsewhere; Ctrl+C copies the
+  // selected rows.
+  void keysFromEveryField() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    in<QCheckBox>(journal, "FromCheck")->setChecked(true);
+    auto* from = in<QDateEdit>(journal, "FromDate");
+    const auto press = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+      QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    };
+    for (const char* field : {"FromDate", "ToDate", "InputBox"}) {
+      journal->findChild<QWidget*>(QString::fromLatin1(field))->setFocus();
+      press(Qt::Key_E, Qt::ControlModifier);
+    }
+    QCOMPARE(services_->dialogs.size(), 3);
+    from->setFocus();
+    QTest::keyClicks(from, QStringLiteral("2.3.13"));  // complete, not taken yet
+    press(Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(from->date(), QDate(2013, 3, 2));
+    QCOMPARE(services_->dialogs.size(), 4);
+    press(Qt::Key_Down, Qt::AltModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(from->calendarWidget()->isVisible(), kPatienceMs);
+    press(Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!from->calendarWidget()->isVisible(), kPatienceMs);
+
+    auto* menu = journal->findChild<QMenu*>(QStringLiteral("JournalMenu"));
+    for (const QKeyCombination keys : {Qt::ALT | Qt::Key_J, QKeyCombination(Qt::Key_F10)}) {
+      QTest::keyClick(journal, keys.key(), keys.keyboardModifiers());
+      QCOMPARE(QApplication::activePopupWidget(), menu);
+      menu->close();
+    }
+    // A plain Alt, then Down to "Журнал по умолчанию" (after adding an archive,
+    // opening a journal file) and Enter.
+    journal->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(journal));
+    in<QSpinBox>(journal, "InputBox")->setFocus();
+    QTest::keyPress(journal, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(journal, Qt::Key_Alt);
+    press(Qt::Key_Down);
+    QCOMPARE(QApplication::activePopupWidget(), menu);
+    while (menu->activeAction()->text() != QStringLiteral("Журнал по умолчанию")) {
+      QTest::keyClick(menu, Qt::Key_Down);
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+    QCOMPARE(JournalFilePath().value_or(QString()), Text(journalPath()));
+
+    useJournal(boiler_);
+    journal->reload();
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    auto* table = in<QTableView>(journal, "EventView");
+    table->setFocus();
+    press(Qt::Key_Down);
+    press(Qt::Key_Down, Qt::ShiftModifier);
+    press(Qt::Key_C, Qt::ControlModifier);
+    QString rows;
+    for (int row = 1; row <= 2; ++row) {
+      rows += ModelRow(journal->historyModel(), row).join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), rows);
+    box->setFocus();
+    press(Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(box->textCursor().atEnd());
+    press(Qt::Key_Home, Qt::ControlModifier);
+    QVERIFY(box->textCursor().atStart());
+    QCOMPARE(table->currentIndex().row(), 2);
+  }
+
+  // It opens beside the main window (the test's screen is wide enough)
+  // with 15 rows or more in sight, however small it was left; a damaged
+  // record's time and date show whole; the devices are listed as a person
+  // reads them.
+  void look() {
+    ArchiveBuilder()
+        .fillNumbered()
+        .setRecord(5, veks::MakeRecord(52, 255, 255, 255, 254, 255, 255, 254))
+        .setWriteOffset(800)
+        .writeTo(path_);
+    for (const char* device : {"Ёлка", "demo", "Насос 10", "Арка", "Насос 2"}) {
+      Import(journalPath(), {path_}, device);
+    }
+    JournalWindow* journal = openJournal();
+    QVERIFY(!journal->frameGeometry().intersects(window_->frameGeometry()));
+    auto* devices = in<QComboBox>(journal, "DeviceBox");
+    QStringList names;
+    for (int i = 0; i < devices->count(); ++i) names << devices->itemText(i);
+    QCOMPARE(names, QStringList({"Арка", "Ёлка", "Насос 2", "Насос 10", "demo"}));
+    auto* table = in<QTableView>(journal, "EventView");
+    const QString damaged = QStringLiteral("255.255.254 255:255:254");
+    QVERIFY(
+        !table->model()->match(table->model()->index(0, 0), Qt::DisplayRole, damaged).isEmpty());
+    QVERIFY(table->columnWidth(0) >= table->fontMetrics().horizontalAdvance(damaged) +
+                                         2 * table->fontMetrics().averageCharWidth());
+    const auto rowsInSight = [&table] {
+      return table->viewport()->height() / table->verticalHeader()->defaultSectionSize();
+    };
+    QVERIFY(rowsInSight() >= JournalWindow::kRowsShown);
+    const QPoint place = journal->pos();
+    journal->resize(journal->width(), 300);
+    journal->close();
+    QTRY_VERIFY_WITH_TIMEOUT(actions()->journalWindow() == nullptr, kPatienceMs);
+    journal = openJournal();
+    table = in<QTableView>(journal, "EventView");
+    QVERIFY(rowsInSight() >= JournalWindow::kRowsShown);
+    QCOMPARE(journal->pos(), place);
   }
 
   // The device dialog of the real services: Enter takes the name as edited,
@@ -683,6 +946,14 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
   QStandardPaths::setTestModeEnabled(true);
+  // A screen wide enough for the journal window beside the main window
+  // (offscreen's own is 800 x 800).
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+    const std::string screen = home.file("screen.json");
+    std::ofstream(screen) << R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
+        "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+    qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString("offscreen:configfile=" + screen));
+  }
   // Test mode alone keeps the settings in one file for every test process of
   // the user (~/.qttest/config): a run beside another would read the journal
   // the other chose. Each run keeps its own.

@@ -18,6 +18,7 @@
 #include <QTextDocumentFragment>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <memory>
 
 #include "tests/file_snapshot.h"
@@ -382,6 +383,25 @@ class MainWindowTest : public WindowTestBase {
     QCOMPARE(caption, ApplicationTitle());
     QVERIFY2(size.width() >= kMinimumBoxWidth, qPrintable(QString::number(size.width())));
     QVERIFY(label.width() >= labelHint.width());
+  }
+
+  // Qt's own buttons speak the operator's language, Russian where the
+  // system's locale is "C" (or English) or has no translation.
+  void qtTextsInTheOperatorsLanguage() {
+    auto* app = static_cast<DocApplication*>(QApplication::instance());
+    const auto restore = qScopeGuard([app] {
+      for (QTranslator* translator : app->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+      }
+      QLocale::setDefault(QLocale::c());
+    });
+    for (const auto& [system, yes] : {std::pair{QLocale::c(), "&Да"},
+                                      {QLocale(QLocale::German), "&Ja"},
+                                      {QLocale(QLocale::Zulu), "&Да"}}) {
+      QCOMPARE(app->loadQtTranslations(system).isEmpty(), false);
+      QMessageBox box(QMessageBox::Question, {}, {}, QMessageBox::Yes);
+      QCOMPARE(box.button(QMessageBox::Yes)->text(), QString::fromUtf8(yes));
+    }
   }
 
   void errorEscapingASlotIsCaughtByTheApplication() {

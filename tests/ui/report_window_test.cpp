@@ -4,6 +4,11 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -75,7 +80,6 @@ class ReportWindowTest : public WindowTestBase {
     services_->saveAnswers = {name.isEmpty() ? std::nullopt
                                              : std::optional<SaveChoice>({file(name), filter})};
     QTest::keyClick(find<QTableView>("StringGrid1"), Qt::Key_S, Qt::ControlModifier);
-    QVERIFY(services_->saveAnswers.empty());
   }
 
  private slots:
@@ -197,6 +201,58 @@ class ReportWindowTest : public WindowTestBase {
         RunTool(QStringLiteral("pdfinfo"), {pdf}).contains(QStringLiteral("Печать всего архива")));
   }
 
+  // Printed and saved as PDF, the demo archive's whole report keeps its
+  // times and dates in one column each, the dates where the header line has
+  // "Дата", on every page; every word stays at least 15 mm (42.5 pt) from
+  // the paper's edge.
+  void printedColumnsLineUp_data() {
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("printed") << false;
+    QTest::newRow("saved as PDF") << true;
+  }
+  void printedColumnsLineUp() {
+    QFETCH(bool, saved);
+    state_.ArchiveName = VEKS_DEMO_ARCHIVE;
+    click("But3");
+    const QString pdf = file("columns.pdf");
+    if (saved) {
+      save(QStringLiteral("columns.pdf"), kReportPdfFilter);
+    } else {
+      services_->printToPdf = pdf;
+      click("But5");
+    }
+    qreal margin = 0;
+    static const QRegularExpression kStamp(QStringLiteral("^\\d+([:.])\\d+[:.]\\d+$"));
+    QSet<int> times, dates;  // where they start, in tenths of a point
+    qsizetype rows = 0;
+    for (const PdfWord& word : ReadPdfWords(pdf, &margin)) {
+      const int x = qRound(word.box.left() * 10);
+      const auto stamp = kStamp.match(word.text);
+      rows += stamp.hasMatch();
+      if (stamp.hasMatch() && stamp.captured(1) == QLatin1String(":")) {
+        times << x;
+      } else if (stamp.hasMatch() || word.text == QStringLiteral("Дата")) {
+        dates << x;
+      }
+    }
+    QVERIFY2(rows > 1800, qPrintable(QString::number(rows)));  // a time and a date a row
+    QCOMPARE(times.size(), 1);
+    QCOMPARE(dates.size(), 1);
+    QVERIFY2(margin >= 42.5, qPrintable(QString::number(margin)));
+  }
+
+  // Printing to a file is refused for the archive, as saving is.
+  void printToTheArchiveIsRefused() {
+    click("Button8");
+    click("But3");
+    const veks::FileSnapshot archive(path_);
+    services_->printToPdf = QString::fromStdString(path_);
+    click("But5");
+    QCOMPARE(services_->messages,
+             QStringList{QString::fromStdString("Отчет нельзя сохранить в файл архива: " + path_)});
+    QVERIFY(veks::FileSnapshot(path_) == archive);
+  }
+
   void printSelectionToPdf() {
     click("Button8");
     click("But1");
@@ -230,57 +286,74 @@ class ReportWindowTest : public WindowTestBase {
                 .contains(QStringLiteral("Печать  выделенной части архива")));
   }
 
-  // "Сохранить отчет…", the third item of "Файл", saves by the chosen filter:
-  // text byte for byte as veks12-report prints the report, PDF with the
-  // pages and text of the whole-report print (pdftotext ends each page with
-  // a form feed).
+  // "Сохранить отчет…", the third item of "Файл", saves in the format of the
+  // name's suffix, else of the chosen filter: text byte for byte as
+  // veks12-report prints the report, PDF with the pages and text of the
+  // whole-report print (pdftotext ends each page with a form feed). It
+  // offers a name made of the archive's and says where it saved.
   void saveReport_data() {
-    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("filter");
-    QTest::newRow("whole, text") << "But3" << kReportTextFilter;
-    QTest::newRow("empty box, text") << "" << kReportTextFilter;
-    QTest::newRow("whole, PDF") << "But3" << kReportPdfFilter;
+    QTest::addColumn<bool>("text");
+    QTest::newRow("text") << "saved" << kReportTextFilter << true;
+    QTest::newRow("PDF") << "saved" << kReportPdfFilter << false;
+    QTest::newRow("a typed .txt wins") << "x.txt" << kReportPdfFilter << true;
+    QTest::newRow("a typed .PDF wins") << "x.PDF" << kReportTextFilter << false;
   }
   void saveReport() {
-    QFETCH(QString, report);
+    QFETCH(QString, name);
     QFETCH(QString, filter);
+    QFETCH(bool, text);
     QAction* item = find<QMenu>("N1File")->actions().value(2);
     QCOMPARE(item->text(), QStringLiteral("Сохранить отчет\u2026"));
     QCOMPARE(item->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
     click("Button8");
-    if (!report.isEmpty()) click(report.toLatin1().constData());
-    save(QStringLiteral("saved"), filter);
+    click("But3");
+    save(name, filter);
     QVERIFY(services_->messages.isEmpty());
-    if (filter == kReportTextFilter) {
+    QCOMPARE(services_->proposedNames, QStringList{QStringLiteral("отчет-archive.pdf")});
+    QCOMPARE(window_->statusBar()->currentMessage(),
+             QStringLiteral("Отчет сохранен: ") + file(name));
+    QVERIFY(window_->statusBar()->geometry().top() >=
+            box()->mapTo(window_.get(), QPoint(0, box()->height())).y());
+    if (text) {
       std::ostringstream out, err;
       const std::vector<std::string> args{path_};
-      if (!report.isEmpty()) QCOMPARE(veks::RunReportCli(args, out, err), 0);
-      QCOMPARE(FileBytes(file("saved")), QByteArray::fromStdString(out.str()));
+      QCOMPARE(veks::RunReportCli(args, out, err), 0);
+      QCOMPARE(FileBytes(file(name)), QByteArray::fromStdString(out.str()));
       return;
     }
     services_->printToPdf = file("printed");
     click("But5");
-    const auto text = [](const QString& pdf) {
+    const auto layout = [](const QString& pdf) {
       return RunTool(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, "-"});
     };
-    QVERIFY(text(file("saved")).startsWith(QString::fromStdString("Архив: файл " + path_)));
-    QCOMPARE(text(file("saved")), text(file("printed")));
+    QVERIFY(layout(file(name)).startsWith(QString::fromStdString("Архив: файл " + path_)));
+    QCOMPARE(layout(file(name)), layout(file("printed")));
   }
 
-  // Saves that write nothing: cancelled; refused, the name reaching the
-  // archive by any path or link; failed, with the system's reason (/sys takes
-  // no new file even from root).
+  // Saves that write nothing: an empty box; cancelled; refused, the name
+  // reaching the archive or the journal (or the files SQLite keeps beside
+  // it, there or not yet) by any path or link; failed, with the system's
+  // reason (/sys takes no new file even from root).
   void saveWritesNothing_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("message");
-    const QString refused = QStringLiteral("Отчет нельзя сохранить в файл архива");
+    const QString archive = QStringLiteral("Отчет нельзя сохранить в файл архива: %1");
+    const QString journal = QStringLiteral("Отчет нельзя сохранить в файл журнала: %1");
     const QString failed = QStringLiteral("Отчет не удается сохранить в файл %1: ");
+    QTest::newRow("empty box") << "" << QStringLiteral("Отчет пуст");
     QTest::newRow("cancelled") << ""
                                << "";
-    QTest::newRow("the archive") << "archive.dat" << refused;
-    QTest::newRow("relative parts") << "sub/../archive.dat" << refused;
-    QTest::newRow("symbolic link") << "link" << refused;
-    QTest::newRow("hard link") << "hard" << refused;
+    QTest::newRow("the archive") << "archive.dat" << archive;
+    QTest::newRow("relative parts") << "sub/../archive.dat" << archive;
+    QTest::newRow("symbolic link") << "link" << archive;
+    QTest::newRow("hard link") << "hard" << archive;
+    QTest::newRow("the journal") << "veks12/journal.sqlite" << journal;
+    QTest::newRow("its write-ahead log") << "veks12/journal.sqlite-wal" << journal;
+    QTest::newRow("its shared memory, not there yet") << "veks12/journal.sqlite-shm" << journal;
+    QTest::newRow("a link to the log, not there yet") << "wal-link" << journal;
+    QTest::newRow("a hard link to the journal") << "journal-hard" << journal;
     QTest::newRow("folder without writing") << "/sys/r.pdf" << failed;
     QTest::newRow("missing folder") << "missing/r.pdf" << failed;
     QTest::newRow("folder is a file") << "archive.dat/r.pdf" << failed;
@@ -291,19 +364,38 @@ class ReportWindowTest : public WindowTestBase {
     QVERIFY(QDir().mkpath(file("sub")));
     QVERIFY(QFile::link(QString::fromStdString(path_), file("link")));
     std::filesystem::create_hard_link(path_, dir_->file("hard"));
+    // The journal in its default place, with its write-ahead log.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(file("")));
+    const QString journal = file("veks12/journal.sqlite");
+    QVERIFY(QDir().mkpath(file("veks12")));
+    for (const QString& part : {journal, journal + "-wal"})
+      veks::WriteBytes(part.toStdString(), {1, 2});
+    QVERIFY(QFile::link(journal + "-shm", file("wal-link")));
+    std::filesystem::create_hard_link(journal.toStdString(), dir_->file("journal-hard"));
+    const bool empty = QTest::currentDataTag() == QLatin1String("empty box");
     click("Button8");
-    click("But3");
-    const veks::FileSnapshot archive(path_);
-    const QStringList files = QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    if (!empty) click("But3");
+    const veks::FileSnapshot archive(path_), journalBytes(journal.toStdString()),
+        log((journal + "-wal").toStdString());
+    const auto entries = [&] {
+      return QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries) +
+             QDir(file("veks12")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+    };
+    const QStringList files = entries();
     save(name, kReportPdfFilter);
     QCOMPARE(services_->messages.size(), message.isEmpty() ? 0 : 1);
     const QString shown = services_->messages.value(0);
-    QVERIFY2(message.isEmpty() ||
-                 shown.startsWith(QString(message).replace(QLatin1String("%1"), file(name))),
+    QVERIFY2(message.isEmpty() || shown.startsWith(QString(message).replace(
+                                      QLatin1String("%1"), name.isEmpty() ? "" : file(name))),
              qPrintable(shown));
     QVERIFY(!shown.endsWith(QLatin1String(": ")));  // a reason follows
+    if (!message.isEmpty()) QVERIFY(services_->icons.value(0) != MessageIcon::kNone);
+    QCOMPARE(services_->dialogs.size(), empty ? 0 : 1);
     QVERIFY(veks::FileSnapshot(path_) == archive);
-    QCOMPARE(QDir(file("")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), files);
+    QVERIFY(veks::FileSnapshot(journal.toStdString()) == journalBytes);
+    QVERIFY(veks::FileSnapshot((journal + "-wal").toStdString()) == log);
+    QCOMPARE(entries(), files);
+    QVERIFY(window_->statusBar()->currentMessage().isEmpty());
   }
 
   void cancelledSelectionPrintKeepsTheSelection() {
@@ -321,6 +413,14 @@ class ReportWindowTest : public WindowTestBase {
 };
 
 int main(int argc, char** argv) {
+  // The settings of the person running the tests stay untouched.
+  const veks::TempDir home;
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
+  QStandardPaths::setTestModeEnabled(true);
+  // Test mode alone would put every test run's settings in one shared
+  // ~/.qttest folder, where runs at the same time overwrite each other's.
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   ReportWindowTest test;

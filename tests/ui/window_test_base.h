@@ -4,9 +4,14 @@
 
 #include <QDate>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QRectF>
+#include <QRegularExpression>
+#include <QSizeF>
 #include <QStringList>
 #include <QTest>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -22,13 +27,51 @@
 // machine many times slower; a passing test waits only as long as it takes.
 inline constexpr int kPatienceMs = 120'000;
 
+// What `pdftotext ARGS PDF -` prints, or "<failed>".
+inline QString PdfText(const QString& pdf, QStringList args = {}) {
+  QProcess process;
+  process.start(QStringLiteral("pdftotext"), args << pdf << QStringLiteral("-"));
+  if (!process.waitForFinished(60000) || process.exitCode() != 0) return QStringLiteral("<failed>");
+  return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The words printed in a PDF (`pdftotext -bbox`), boxes in points from the
+// page's top left corner; and how far they stay from the paper's edges.
+struct PdfWord {
+  QRectF box;
+  QString text;
+};
+inline QList<PdfWord> ReadPdfWords(const QString& pdf, qreal* leastMargin = nullptr) {
+  static const QRegularExpression kBox(
+      QStringLiteral("<(?:page width=\"([0-9.]+)\" height=\"([0-9.]+)\"|word xMin=\"([0-9.]+)\" "
+                     "yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" yMax=\"([0-9.]+)\">([^<]*)<)"));
+  QList<PdfWord> words;
+  QSizeF paper;
+  qreal least = 1e9;
+  for (auto found = kBox.globalMatch(PdfText(pdf, {QStringLiteral("-bbox")})); found.hasNext();) {
+    const auto m = found.next();
+    const auto at = [&](int i) { return m.captured(i).toDouble(); };
+    if (m.capturedLength(1) > 0) {
+      paper = QSizeF(at(1), at(2));
+      continue;
+    }
+    const QRectF box(QPointF(at(3), at(4)), QPointF(at(5), at(6)));
+    words.append({box, m.captured(7)});
+    least = std::min(
+        {least, box.left(), box.top(), paper.width() - box.right(), paper.height() - box.bottom()});
+  }
+  if (leastMargin != nullptr) *leastMargin = least;
+  return words;
+}
+
 // Records every message and dialog the window asks for and answers as the
 // test told it. Nothing waits on a person.
 
 class FakeServices : public UiServices {
  public:
-  void message(QWidget*, const QString& text) override {
+  void message(QWidget*, const QString& text, MessageIcon icon = MessageIcon::kNone) override {
     messages << text;
+    icons << icon;
     if (onMessage) onMessage(text);
   }
   void warning(QWidget*, const QString& text, const QString& caption) override {
@@ -44,9 +87,10 @@ class FakeServices : public UiServices {
     fileAnswers.pop_front();
     return answer;
   }
-  std::optional<SaveChoice> saveFileName(QWidget*, const QString& title,
-                                         const QStringList& filters) override {
+  std::optional<SaveChoice> saveFileName(QWidget*, const QString& title, const QStringList& filters,
+                                         const QString& proposedName) override {
     dialogs << title + QLatin1Char('|') + filters.join(QStringLiteral(";;"));
+    proposedNames << proposedName;
     if (saveAnswers.empty()) return std::nullopt;
     const std::optional<SaveChoice> answer = saveAnswers.front();
     saveAnswers.pop_front();
@@ -59,6 +103,10 @@ class FakeServices : public UiServices {
     if (printToPdf.isEmpty()) return false;
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(printToPdf);
+    if (printPages.first > 0) {
+      printer->setPrintRange(QPrinter::PageRange);
+      printer->setFromTo(printPages.first, printPages.second);
+    }
     return true;
   }
   // Records "proposed|existing,..." and answers with the next of deviceAnswers.
@@ -72,7 +120,8 @@ class FakeServices : public UiServices {
   }
   void beep() override { ++beeps; }
 
-  QStringList messages, warnings, errors, dialogs, deviceQuestions;
+  QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames;
+  QList<MessageIcon> icons;  // of the messages
   std::deque<std::optional<QString>> fileAnswers;
   std::deque<std::optional<SaveChoice>> saveAnswers;
   std::deque<std::optional<QString>> deviceAnswers;
@@ -80,6 +129,7 @@ class FakeServices : public UiServices {
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
   QString printToPdf;
+  std::pair<int, int> printPages;  // the page range asked for; 0: all
   int printDialogs = 0;
   int beeps = 0;
 };
