@@ -9,7 +9,7 @@ std::optional<std::string> EdgeTimestamp(JournalStore& store,
                                          const std::vector<SegmentRow>& segments, bool first) {
   // "+timestamp" keeps SQLite on the segment's own order instead of the
   // timestamp index, so that the search stops at the first stamped event.
-  SqliteStatement& edge = store.statement(
+  StatementLease edge = store.statement(
       first ? "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
               "ORDER BY seq LIMIT 1"
             : "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
@@ -52,8 +52,8 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
   return sql + tail;
 }
 
-SqliteStatement& FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
-  SqliteStatement& statement = store_.statement(sql);
+StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
+  StatementLease statement = store_.statement(sql);
   statement.bind(1, segment);
   if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
   if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
@@ -70,7 +70,7 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
       {"events_event", filter_.eventText.has_value()}};
   for (const auto& [index, applies] : candidates) {
     if (!applies || !store_.hasIndex(index)) continue;
-    SqliteStatement& count =
+    StatementLease count =
         prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
     count.bind(6, few);
     count.step();
@@ -84,7 +84,7 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
 std::int64_t FilterQuery::count(const SegmentRow& segment, const Plan& plan) {
   if (!filters()) return segment.count;
   if (plan.count) return *plan.count;
-  SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
+  StatementLease count = prepare(sql("SELECT count(*)", plan.index), segment.id);
   count.step();
   return count.integer(0);
 }
@@ -126,7 +126,7 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
     const std::vector<SegmentRow> segments = store.orderedSegments(device);
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
-      SqliteStatement& rows = query.prepare(
+      StatementLease rows = query.prepare(
           query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {

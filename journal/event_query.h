@@ -34,8 +34,8 @@ class FilterQuery {
   [[nodiscard]] std::string sql(const std::string& select, const char* via,
                                 const char* tail = "") const;
 
-  // The cached statement for `sql`, with the segment and the filter's values bound.
-  SqliteStatement& prepare(const std::string& sql, std::int64_t segment);
+  // A statement for `sql`, with the segment and the filter's values bound.
+  StatementLease prepare(const std::string& sql, std::int64_t segment);
 
   // How a segment's events that pass are found: through `index`, or in the
   // segment's own order when none. The probe that chooses an index counts the

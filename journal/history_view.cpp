@@ -62,7 +62,7 @@ std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count
     events.reserve(static_cast<std::size_t>(take));
     if (!query.filters()) {
       // Every event passes and seq runs without gaps: the place is arithmetic.
-      SqliteStatement& read = store_.statement(
+      StatementLease read = store_.statement(
           "SELECT raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT ?3");
       read.bind(1, part.segmentId).bind(2, part.lastSeq - offset).bind(3, take);
       while (read.step()) events.push_back(RecordOf(read.blob(0)));
@@ -70,7 +70,7 @@ std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count
       // Skipping rows costs their reading: read from the nearer end.
       const std::int64_t fromOldest = part.events - offset - take;
       const bool backwards = fromOldest < offset;
-      SqliteStatement& read =
+      StatementLease read =
           query.prepare(query.sql("SELECT raw", part.index,
                                   backwards ? " ORDER BY seq LIMIT ?6 OFFSET ?7"
                                             : " ORDER BY seq DESC LIMIT ?6 OFFSET ?7"),

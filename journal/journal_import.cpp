@@ -80,7 +80,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   // Equal events have equal timestamps: looking an event up by its moment
   // first finds it in an index that new events join at its end, so an
   // import writes a few pages of it rather than one for every new event.
-  SqliteStatement& find =
+  StatementLease find =
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
   const auto sample = [&](std::int64_t at) {
     find.reset();
@@ -94,7 +94,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   for (std::int64_t at = 0; at < n; at += kSampleStep) sample(at);
   if ((n - 1) % kSampleStep != 0) sample(n - 1);
 
-  SqliteStatement& shortOnes =
+  StatementLease shortOnes =
       store_.statement("SELECT id, first_seq, last_seq FROM segments WHERE event_count < ?1");
   shortOnes.bind(1, kSampleStep);
   while (shortOnes.step()) {
@@ -102,10 +102,10 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   }
 
   std::map<std::int64_t, std::vector<SegmentExcerpt>> byDevice;
-  SqliteStatement& segment = store_.statement(
+  StatementLease segment = store_.statement(
       "SELECT id, device_id, rank, first_seq, last_seq, event_count, last_timestamp "
       "FROM segments WHERE id = ?1");
-  SqliteStatement& read = store_.statement(
+  StatementLease read = store_.statement(
       "SELECT seq, raw FROM events WHERE segment_id = ?1 AND seq >= ?2 AND seq < ?3 ORDER BY seq");
   for (auto& [id, spans] : windows) {
     segment.reset();
@@ -242,7 +242,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
         .run();
     choice.deviceId = sqlite3_last_insert_rowid(store_.db().handle());
   } else {
-    SqliteStatement& any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
+    StatementLease any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
     hadHistory = any.bind(1, *choice.deviceId).step();
     any.reset();
   }

@@ -179,6 +179,32 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
   EXPECT_EQ(j->proposedDevice(other).value(), "Насос 1");
 }
 
+// A read made while another one is still on its way (from inside its visitor)
+// leaves the outer read where it was.
+TEST_F(JournalTest, ReadsInsideAReadLeaveItWhereItWas) {
+  SimulatedCopies copies(41, 8, 2500);
+  const std::vector<std::string> paths = writeCopies(copies);
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, std::string("d")).ok());
+  const auto history = Exported(*j);
+  ASSERT_GT(history.size(), 2u);
+  std::size_t events = 0;
+  for (const auto& segment : history) events += segment.size();
+
+  std::vector<std::vector<EventRecord>> seen;
+  int segment = 0;
+  std::size_t visited = 0;
+  (void)j->forEachEvent({}, EventOrder::kOldestFirst, [&](const JournalEvent& e) {
+    if (e.segment != segment) seen.emplace_back();
+    segment = e.segment;
+    seen.back().push_back(e.raw);
+    (void)j->forEachEvent({}, EventOrder::kOldestFirst, [](const JournalEvent&) { return false; });
+    (void)j->devices();
+    return ++visited <= events;  // a read sent back to its start stops here
+  });
+  EXPECT_EQ(seen, history);
+}
+
 // A journal of version 1 answers every filter when read, with the indexes it
 // has and without a byte written, and the next import brings it up to date.
 TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
