@@ -69,12 +69,16 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
-  return Guarded([&] { return DeviceSummaries(*store_); });
+  return Guarded([&] {
+    const ReadSnapshot snapshot(*store_);
+    return DeviceSummaries(*store_);
+  });
 }
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
   return Guarded([&]() -> std::int64_t {
+    const ReadSnapshot snapshot(*store_);
     const std::int64_t visited = ForEachEvent(*store_, filter, order, visit);
     if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
     return visited;

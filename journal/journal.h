@@ -4,7 +4,9 @@
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
 // version, is refused and left byte for byte as it was. Each archive imports
-// in a transaction of its own; two imports at once wait for each other.
+// in a transaction of its own; two imports at once wait for each other. Each
+// read (devices, forEachEvent, a view's layout and each of its pages) sees
+// one committed state, whatever other processes import meanwhile.
 // No exception leaves this interface: failures are JournalError values.
 //
 // The work is done by collaborators, each in a file of its own: the store

@@ -67,6 +67,22 @@ JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags
   while (indexes.step()) indexes_.emplace(indexes.text(0));
 }
 
+ReadSnapshot::ReadSnapshot(JournalStore& store) {
+  if (sqlite3_get_autocommit(store.db().handle()) == 0) return;
+  // The state is fixed by the first read after BEGIN.
+  store.db().exec("BEGIN");
+  db_ = store.db().handle();
+}
+
+ReadSnapshot::~ReadSnapshot() {
+  if (db_ == nullptr) return;
+  // A transaction that only read has nothing to commit; ending it cannot fail
+  // for a reason worth telling, and the next snapshot begins afresh.
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
 StatementLease::~StatementLease() {
   if (cached_ == nullptr) return;
   cached_->statement.reset();

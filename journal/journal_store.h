@@ -117,6 +117,21 @@ class JournalStore {
   std::set<std::string, std::less<>> indexes_;
 };
 
+// Holds one read transaction on the store's connection: every read made
+// while it lives sees the journal as one committed state, whatever other
+// processes commit meanwhile. Within a transaction already begun (an import's,
+// or an outer snapshot's) it reads that transaction's state and ends nothing.
+class ReadSnapshot {
+ public:
+  explicit ReadSnapshot(JournalStore& store);
+  ~ReadSnapshot();
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;  // set when this snapshot began the transaction
+};
+
 // A segments row read from the columns id, device_id, rank, first_seq,
 // last_seq, event_count, last_timestamp.
 [[nodiscard]] SegmentRow ReadSegmentRow(const SqliteStatement& row);

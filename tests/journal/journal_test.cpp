@@ -13,10 +13,12 @@
 
 #include "journal/copy_events.h"
 #include "journal/journal_schema.h"
+#include "journal/journal_store.h"
 #include "journal/stitch.h"
 #include "report/event_export.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
+#include "tools/device_simulator.h"
 #include "tools/spawn_quietly.h"
 
 namespace veks {
@@ -355,6 +357,86 @@ TEST_F(JournalTest, KilledImportsLeaveExactlyTheCommittedArchives) {
     ASSERT_EQ(Exported(*j), segments) << "round " << round << ", " << committed << " committed";
   }
   EXPECT_GT(committed, 0);
+}
+
+// Reads made while another process imports copies that join segments each
+// see one committed state: the history after some number of the imports.
+// Every read waits, after its first event, for the next import to commit.
+TEST_F(JournalTest, ReadsSeeOneStateWhileAnotherProcessImports) {
+  // A copy every 600 slots: neighbours overlap, copies two apart do not. The
+  // even ones come first, each a segment of its own; the odd ones join them.
+  DeviceSimulator device(51u);
+  std::vector<std::vector<EventRecord>> events;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40; ++i) {
+    device.run(600);
+    const auto [first, last] = device.copyWindow();
+    events.emplace_back(device.events().begin() + static_cast<std::ptrdiff_t>(first),
+                        device.events().begin() + static_cast<std::ptrdiff_t>(last));
+    paths.push_back(dir_.file("copy" + std::to_string(i) + ".dat"));
+    device.archive().writeTo(paths.back());
+  }
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < paths.size(); i += 2) order.push_back(i);
+  for (std::size_t i = 1; i < paths.size(); i += 2) order.push_back(i);
+  // The history after each number of imports, segments in the history's order.
+  std::vector<std::vector<std::vector<EventRecord>>> states;
+  MemoryHistory memory;
+  for (const std::size_t copy : order) {
+    memory.import(events[copy]);
+    std::vector<Segment> segments = memory.segments();
+    std::sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) {
+      return std::make_pair(LastTimestamp(a.events), a.rank) <
+             std::make_pair(LastTimestamp(b.events), b.rank);
+    });
+    states.emplace_back();
+    for (const Segment& s : segments) states.back().push_back(s.events);
+  }
+  ASSERT_TRUE(OpenJournal(journal_, Journal::Access::kImport)
+                  ->importArchive(paths[order.front()], std::string("d"))
+                  .ok());
+  std::vector<std::string> args = {"--journal", journal_, "import", "--device", "d", "--"};
+  for (std::size_t i = 1; i < order.size(); ++i) args.push_back(paths[order[i]]);
+  const pid_t child = SpawnJournalTool(args);
+  ASSERT_NE(child, -1);
+  bool running = true;
+  int status = -1;
+  // A failed check leaves no child writing into the removed folder.
+  const std::shared_ptr<void> reap(nullptr, [&](void*) {
+    if (running && kill(child, SIGKILL) == 0) waitpid(child, &status, 0);
+  });
+  const auto waitForAnotherImport = [&] {
+    const std::int64_t committed = Count(journal_, "SELECT count(*) FROM imports");
+    while (running && Count(journal_, "SELECT count(*) FROM imports") == committed) {
+      if (waitpid(child, &status, WNOHANG) == child) {
+        running = false;
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+  };
+  auto j = OpenJournal(journal_, Journal::Access::kRead);
+  for (int read = 0; read <= static_cast<int>(order.size()); ++read) {
+    const bool last = !running;
+    std::vector<std::vector<EventRecord>> segments;
+    int segment = 0;
+    const auto visited = j->forEachEvent({}, EventOrder::kOldestFirst, [&](const JournalEvent& e) {
+      if (segments.empty()) waitForAnotherImport();
+      if (e.segment != segment) segments.emplace_back();
+      segment = e.segment;
+      segments.back().push_back(e.raw);
+      return true;
+    });
+    ASSERT_TRUE(visited.ok()) << visited.error().message;
+    ASSERT_TRUE(std::find(states.begin(), states.end(), segments) != states.end())
+        << "read " << read << " matches no committed state";
+    if (last) {
+      EXPECT_EQ(segments, states.back());
+      break;
+    }
+  }
+  EXPECT_FALSE(running);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
