@@ -7,7 +7,20 @@
 namespace veks {
 
 HistoryView::HistoryView(JournalStore& store, EventFilter filter)
-    : store_(store), filter_(std::move(filter)), layout_(LayOut(store_, filter_)) {}
+    : store_(store), filter_(std::move(filter)) {
+  layOut();
+}
+
+HistoryView::Version HistoryView::version() {
+  return {store_.db().pragmaInteger("data_version"), sqlite3_total_changes64(store_.db().handle())};
+}
+
+void HistoryView::layOut() {
+  const ReadSnapshot snapshot(store_);
+  const Version version = this->version();
+  layout_ = LayOut(store_, filter_);
+  version_ = version;
+}
 
 std::vector<std::int64_t> HistoryView::gapRows() const {
   std::vector<std::int64_t> rows;
@@ -17,7 +30,22 @@ std::vector<std::int64_t> HistoryView::gapRows() const {
 }
 
 JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std::int64_t count) {
-  return Guarded([&] { return read(first, count); });
+  return Guarded([&] {
+    const ReadSnapshot snapshot(store_);
+    if (version() != version_) {
+      throw JournalError{JournalError::Kind::kChanged, kMsgJournalChanged};
+    }
+    return read(first, count);
+  });
+}
+
+std::optional<JournalError> HistoryView::reload() {
+  auto done = Guarded([&] {
+    layOut();
+    return true;
+  });
+  if (done.ok()) return std::nullopt;
+  return done.error();
 }
 
 HistoryView::Layout HistoryView::LayOut(JournalStore& store, const EventFilter& filter) {

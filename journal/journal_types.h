@@ -18,6 +18,7 @@ inline constexpr const char* kMsgNotAJournal = "Файл не является �
 inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
 inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
 inline constexpr const char* kMsgJournalNoEvents = "нет событий";
+inline constexpr const char* kMsgJournalChanged = "Журнал изменился";
 
 struct JournalError {
   enum class Kind {
@@ -28,6 +29,7 @@ struct JournalError {
     kNoEvents,       // no event passes the filters
     kArchive,        // the archive copy could not be read (its loader message)
     kStorage,        // SQLite failed (the message says how)
+    kChanged,        // the journal moved on since a view counted its rows
   };
   Kind kind;
   std::string message;

@@ -116,6 +116,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   model_ = new JournalHistoryModel(this);
   QTableView* table = ui_->EventView;
   table->setModel(model_);
+  model_->keepPlaceOf(table->selectionModel());
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   table->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -168,6 +169,10 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
     services_.message(this, message);
     reload();
+  });
+  connect(model_, &JournalHistoryModel::reloaded, this, [this] {
+    showCounts();
+    ui_->EventView->scrollTo(ui_->EventView->currentIndex());
   });
 
   connect(ui_->AOpenJournalFile, &QAction::triggered, this, &JournalWindow::openJournalFile);
@@ -313,6 +318,13 @@ void JournalWindow::showHistory() {
     return;
   }
   model_->setView(std::move(view.value()));
+  showCounts();
+  ui_->TablePages->setCurrentWidget(ui_->EventView);
+  ui_->EventView->scrollToTop();
+}
+
+void JournalWindow::showCounts() {
+  ui_->EventView->clearSpans();
   for (const int row : model_->gapRows()) {
     ui_->EventView->setSpan(row, 0, 1, JournalHistoryModel::kColumnCount);
   }
@@ -325,8 +337,6 @@ void JournalWindow::showHistory() {
                                            : QStringLiteral("Событий: %1, участков: %2"))
                                      .arg(shown.eventCount())
                                      .arg(shown.segmentCount()));
-  ui_->TablePages->setCurrentWidget(ui_->EventView);
-  ui_->EventView->scrollToTop();
 }
 
 void JournalWindow::showEmpty(const QString& text) {

@@ -39,6 +39,8 @@ class JournalWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void deviceChosen();
   void showHistory();
+  // The gap rows and the counts of the history shown.
+  void showCounts();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
   void composeReport();

@@ -207,6 +207,57 @@ TEST_F(JournalTest, ReadsInsideAReadLeaveItWhereItWas) {
   EXPECT_EQ(seen, history);
 }
 
+// A view keeps no read transaction between its pages, so another connection
+// can checkpoint the whole log; a page asked for after an import (by another
+// connection or its own) is refused rather than mixed with the new state,
+// and reloading shows that state.
+TEST_F(JournalTest, AViewPinsNoStateAndSaysWhenTheJournalMovedOn) {
+  SimulatedCopies copies(61, 6, 700);
+  const std::vector<std::string> paths = writeCopies(copies);
+  auto writer = OpenJournal(journal_, Journal::Access::kImport);
+  for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_TRUE(writer->importArchive(paths[i], std::string("d")).ok());
+  }
+  auto reader = OpenJournal(journal_, Journal::Access::kRead);
+  EventFilter filter;
+  filter.device = "d";
+  for (Journal* viewer : {reader.get(), writer.get()}) {
+    auto view = viewer->view(filter);
+    ASSERT_TRUE(view.ok());
+    HistoryView& v = *view.value();
+    ASSERT_TRUE(v.rows(0, 300).ok());
+    ASSERT_TRUE(writer->importArchive(paths[viewer == writer.get() ? 5 : 4], "d").ok());
+    sqlite3* db = nullptr;
+    sqlite3_open(journal_.c_str(), &db);
+    sqlite3_exec(db, "SELECT count(*) FROM devices", nullptr, nullptr, nullptr);  // opens the log
+    int log = -1, done = -1;
+    EXPECT_EQ(sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &log, &done),
+              SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(log, 0);
+    EXPECT_EQ(std::filesystem::file_size(journal_ + "-wal"), 0u);
+
+    const auto stale = v.rows(0, 300);
+    ASSERT_FALSE(stale.ok());
+    EXPECT_EQ(stale.error().kind, JournalError::Kind::kChanged);
+    ASSERT_FALSE(v.reload());
+    std::vector<EventRecord> newest;
+    const auto events = viewer->forEachEvent(filter, EventOrder::kNewestFirst, [&](auto& e) {
+      newest.push_back(e.raw);
+      return newest.size() < 300;
+    });
+    const auto rows = v.rows(0, 300);
+    ASSERT_TRUE(rows.ok());
+    std::vector<EventRecord> shown;
+    for (const HistoryRow& row : rows.value()) {
+      if (!row.gap) shown.push_back(row.raw);
+    }
+    shown.resize(std::min(shown.size(), newest.size()));
+    EXPECT_EQ(shown, newest);
+  }
+  EXPECT_EQ(Exported(*reader), copies.expectedSegments());
+}
+
 // A journal of version 1 answers every filter when read, with the indexes it
 // has and without a byte written, and the next import brings it up to date.
 TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {

@@ -624,6 +624,37 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(openJournal()->size(), QSize(1011, 611));
   }
 
+  // Imports made while the window is open: a page read after one shows the
+  // new state, the current row staying on its event; F5 (Обновить) shows it too.
+  void importsWhileTheWindowIsOpen() {
+    const std::string path = data_->file("open.sqlite");
+    Import(path, {copies_[0]}, "d");
+    useJournal(path);
+    JournalWindow* journal = openJournal();
+    const JournalHistoryModel* model = journal->historyModel();
+    auto* table = in<QTableView>(journal, "EventView");
+    auto* status = in<QLabel>(journal, "StatusLine");
+    const auto events = [&](std::size_t from, std::size_t to) {
+      return static_cast<int>(windows_[to].second - windows_[from].first);
+    };
+    QCOMPARE(status->text(), QStringLiteral("Событий: %1, участков: 1").arg(events(0, 0)));
+    table->setCurrentIndex(model->index(5, 0));
+    const QStringList current = ModelRow(model, 5);
+
+    Import(path, {copies_[1]}, "d");
+    (void)ModelRow(model, model->rowCount() - 1);  // a page not read yet
+    QTRY_COMPARE(status->text(), QStringLiteral("Событий: %1, участков: 1").arg(events(0, 1)));
+    QCOMPARE(model->rowCount(), events(0, 1));
+    QCOMPARE(table->currentIndex().row(), 5 + events(0, 1) - events(0, 0));
+    QCOMPARE(ModelRow(model, table->currentIndex().row()), current);
+
+    Import(path, {copies_[3]}, "d");
+    QTest::keyClick(journal, Qt::Key_F5);
+    QCOMPARE(status->text(),
+             QStringLiteral("Событий: %1, участков: 2").arg(events(0, 1) + events(3, 3)));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
   // The device dialog of the real services: Enter takes the name as edited,
   // Escape cancels.
   void deviceDialogKeys() {
@@ -652,6 +683,7 @@ class JournalWindowTest : public WindowTestBase {
         return veks::JournalError{veks::JournalError::Kind::kStorage,
                                   "Ошибка журнала: disk I/O error"};
       }
+      std::optional<veks::JournalError> reload() override { return std::nullopt; }
     };
     JournalHistoryModel model;
     model.setView(std::make_unique<FailingPages>());
