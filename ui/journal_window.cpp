@@ -16,6 +16,7 @@
 #include <streambuf>
 
 #include "archive/event_decoder.h"
+#include "journal/journal_output.h"
 #include "report/event_export.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
@@ -397,13 +398,7 @@ void JournalWindow::composeReport() {
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     ReportBoxSink sink(ui_->ReportBox);
     sink.clear();
-    veks::JournalReportWriter writer(sink, reportTitle());
-    auto result = journal_->forEachEvent(filter(), veks::EventOrder::kNewestFirst,
-                                         [&](const veks::JournalEvent& event) {
-                                           writer.write(event);
-                                           return true;
-                                         });
-    if (!result.ok()) error = result.error();
+    error = veks::WriteJournalReport(*journal_, filter(), reportTitle(), sink).error;
   }
   if (error) services_.message(this, Text(error->message));
 }
@@ -457,27 +452,22 @@ void JournalWindow::exportEvents() {
   if (!jsonl && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
   FileStreamBuf buffer(file);
   std::ostream out(&buffer);
-  veks::EventExporter exporter(out, jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv,
-                               true);
-  veks::JournalResult<std::int64_t> result = 0;
+  veks::JournalOutput written;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    result = journal_->forEachEvent(filter(), veks::EventOrder::kOldestFirst,
-                                    [&](const veks::JournalEvent& event) {
-                                      exporter.write(event.raw, event.device, event.segment);
-                                      return static_cast<bool>(out);
-                                    });
+    written = veks::WriteJournalExport(
+        *journal_, filter(), jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv, out);
     out.flush();
   }
-  if (!result.ok()) {
+  if (written.error) {
     file.cancelWriting();
-    services_.message(this, Text(result.error().message));
+    services_.message(this, Text(written.error->message));
     return;
   }
   if (!out || !file.commit()) return failed();
   services_.message(this, QStringLiteral("Записано событий: %1\n%2")
-                              .arg(result.value())
+                              .arg(written.events)
                               .arg(QDir::toNativeSeparators(*name)));
 }
 
