@@ -213,7 +213,9 @@ int Events(Journal& journal, const Request& request, std::ostream& out, std::ost
                                [&] { return static_cast<bool>(out); })
           : WriteJournalExport(journal, FilterOf(request), request.format, out);
   if (written.error) {
-    err << "veks12-journal: " << written.error->message << '\n';
+    // Lines already printed are no whole report or export: say so.
+    err << "veks12-journal: " << written.error->message
+        << (written.events > 0 ? "; вывод неполон" : "") << '\n';
     return 1;
   }
   return 0;
