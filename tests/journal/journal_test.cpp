@@ -258,50 +258,89 @@ TEST_F(JournalTest, AViewPinsNoStateAndSaysWhenTheJournalMovedOn) {
   EXPECT_EQ(Exported(*reader), copies.expectedSegments());
 }
 
-// A journal of version 1 answers every filter when read, with the indexes it
-// has and without a byte written, and the next import brings it up to date.
+// The history view as versions 1 and 2 made it: a segment's number counted
+// for every event.
+constexpr const char* kOldHistoryView = R"sql(
+DROP VIEW history;
+CREATE VIEW history AS
+  SELECT d.name AS device,
+         (SELECT count(*) FROM segments o
+           WHERE o.device_id = s.device_id
+             AND (o.last_timestamp IS NULL, coalesce(o.last_timestamp, ''), o.rank)
+               <= (s.last_timestamp IS NULL, coalesce(s.last_timestamp, ''), s.rank)) AS segment,
+         e.seq, e.timestamp, e.date, e.time, e.event, e.input, e.code, e.argument,
+         lower(hex(e.raw)) AS raw
+    FROM events e JOIN segments s ON s.id = e.segment_id JOIN devices d ON d.id = s.device_id;
+)sql";
+
+// A journal of version 1 or 2 answers every filter when read, with the
+// indexes it has and without a byte written, and the next import brings it
+// up to date: its indexes, and a history view that numbers segments as the
+// export does.
 TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
-  SimulatedCopies copies(11, 5, 900);
+  SimulatedCopies copies(11, 6, 1500);
   const std::vector<std::string> paths = writeCopies(copies);
-  std::vector<EventFilter> filters(3);
+  std::vector<EventFilter> filters(4);
   filters[0].input = 3;
   filters[1].eventText = "клапан ОТКРЫТ";
   filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
   filters[2].eventText = "Норма";
-  std::vector<std::vector<std::vector<EventRecord>>> expected;
-  {
-    auto j = OpenJournal(journal_, Journal::Access::kImport);
-    for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
-    for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
-  }
-  sqlite3* db = nullptr;
-  sqlite3_open(journal_.c_str(), &db);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "DROP INDEX events_event; DROP INDEX events_argument; "
-                         "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
-                         "CREATE INDEX events_argument ON events(segment_id, argument); "
-                         "PRAGMA user_version = 1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
-  const FileSnapshot before(journal_);
-  {
-    auto j = OpenJournal(journal_, Journal::Access::kRead);
-    for (std::size_t i = 0; i < filters.size(); ++i) {
-      ASSERT_FALSE(expected[i].empty());
-      EXPECT_EQ(Exported(*j, filters[i]), expected[i]);
-      EventFilter one = filters[i];
-      one.device = "d";
-      std::int64_t events = 0;
-      for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
-      EXPECT_EQ(j->view(one).value()->eventCount(), events);
+  for (const auto& [version, downgrade] : std::vector<std::pair<int, std::string>>{
+           {1,
+            "DROP INDEX events_event; DROP INDEX events_argument; "
+            "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
+            "CREATE INDEX events_argument ON events(segment_id, argument); "
+            "PRAGMA user_version = 1;"},
+           {2, "PRAGMA user_version = 2;"}}) {
+    const std::string journal = dir_.file("v" + std::to_string(version) + ".sqlite");
+    std::vector<std::vector<std::vector<EventRecord>>> expected;
+    {
+      auto j = OpenJournal(journal, Journal::Access::kImport);
+      for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
+      for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
     }
+    ASSERT_GT(expected.back().size(), 1u);
+    sqlite3* db = nullptr;
+    sqlite3_open(journal.c_str(), &db);
+    ASSERT_EQ(sqlite3_exec(db, (kOldHistoryView + downgrade).c_str(), nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    const FileSnapshot before(journal);
+    {
+      auto j = OpenJournal(journal, Journal::Access::kRead);
+      for (std::size_t i = 0; i < filters.size(); ++i) {
+        ASSERT_FALSE(expected[i].empty());
+        EXPECT_EQ(Exported(*j, filters[i]), expected[i]);
+        EventFilter one = filters[i];
+        one.device = "d";
+        std::int64_t events = 0;
+        for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
+        EXPECT_EQ(j->view(one).value()->eventCount(), events);
+      }
+    }
+    EXPECT_EQ(FileSnapshot(journal), before);
+    OpenJournal(journal, Journal::Access::kImport).reset();
+    EXPECT_EQ(Count(journal, "PRAGMA user_version"), kJournalSchemaVersion);
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
+    EXPECT_EQ(IntegrityCheck(journal), "ok");
+    std::vector<std::pair<int, std::string>> history, exported;
+    for (std::size_t segment = 0; segment < expected.back().size(); ++segment) {
+      for (const EventRecord& e : expected.back()[segment]) {
+        exported.emplace_back(static_cast<int>(segment + 1), RawHex(e));
+      }
+    }
+    sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* rows = nullptr;
+    sqlite3_prepare_v2(db, "SELECT segment, raw FROM history ORDER BY segment, seq", -1, &rows,
+                       nullptr);
+    while (sqlite3_step(rows) == SQLITE_ROW) {
+      history.emplace_back(sqlite3_column_int(rows, 0),
+                           reinterpret_cast<const char*>(sqlite3_column_text(rows, 1)));
+    }
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    EXPECT_EQ(history, exported) << "version " << version;
   }
-  EXPECT_EQ(FileSnapshot(journal_), before);
-  OpenJournal(journal_, Journal::Access::kImport).reset();
-  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
-  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
-  EXPECT_EQ(IntegrityCheck(journal_), "ok");
 }
 
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
