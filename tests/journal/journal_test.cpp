@@ -128,6 +128,30 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
   const auto dateOf = [&](std::size_t at) {
     return EventTimestamp(all[at]).value_or("").substr(0, 10);
   };
+  // Date ranges, which look for the segments that hold their dates first,
+  // against the whole history filtered here: a day, a range, either end alone.
+  const auto whole = Exported(*j);
+  using Range = std::pair<std::optional<std::string>, std::optional<std::string>>;
+  for (const auto& [from, to] : {Range{dateOf(all.size() / 2), dateOf(all.size() / 2)},
+                                 Range{dateOf(all.size() / 5), dateOf(all.size() / 4)},
+                                 Range{dateOf(3 * all.size() / 4), std::nullopt},
+                                 Range{std::nullopt, dateOf(all.size() / 3)}}) {
+    std::vector<std::vector<EventRecord>> expected;
+    for (const auto& segment : whole) {
+      std::vector<EventRecord> passing;
+      for (const EventRecord& e : segment) {
+        const std::string date = EventTimestamp(e).value_or("").substr(0, 10);
+        if (!date.empty() && date >= from.value_or("") && date <= to.value_or("9999")) {
+          passing.push_back(e);
+        }
+      }
+      if (!passing.empty()) expected.push_back(std::move(passing));
+    }
+    EventFilter filter;
+    filter.fromDate = from;
+    filter.toDate = to;
+    EXPECT_EQ(Exported(*j, filter), expected) << from.value_or("") << ".." << to.value_or("");
+  }
   std::vector<EventFilter> filters(5);
   filters[1].input = 7;
   filters[2].fromDate = dateOf(all.size() / 3);
