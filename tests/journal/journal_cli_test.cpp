@@ -146,21 +146,17 @@ TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(journal_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* page = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT pageno, pgsize FROM dbstat WHERE name = 'events' AND "
-                               "pagetype = 'leaf' ORDER BY path DESC LIMIT 1",
-                               -1, &page, nullptr),
-            SQLITE_OK);
+  sqlite3_prepare_v2(db,
+                     "SELECT (pageno - 1) * pgsize, pgsize FROM dbstat WHERE name = 'events' "
+                     "AND pagetype = 'leaf' ORDER BY path DESC LIMIT 1",
+                     -1, &page, nullptr);
   ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
-  const std::int64_t number = sqlite3_column_int64(page, 0), size = sqlite3_column_int64(page, 1);
+  std::fstream(journal_, std::ios::in | std::ios::out | std::ios::binary)
+      .seekp(sqlite3_column_int64(page, 0))
+      .write(std::string(static_cast<std::size_t>(sqlite3_column_int(page, 1)), '\xFF').data(),
+             sqlite3_column_int(page, 1));
   sqlite3_finalize(page);
   sqlite3_close(db);
-  {
-    std::fstream file(journal_, std::ios::in | std::ios::out | std::ios::binary);
-    file.seekp((number - 1) * size);
-    const std::string damage(static_cast<std::size_t>(size), '\xFF');
-    file.write(damage.data(), size);
-  }
   for (const auto& [args, incomplete] : std::vector<std::pair<std::vector<std::string>, bool>>{
            {{"export"}, true},
            {{"report"}, true},
