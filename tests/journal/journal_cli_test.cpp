@@ -136,11 +136,9 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
 TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
   for (const char* device : {"a", "b"}) {
     DeviceSimulator simulator(device[0]);
-    for (int copy = 0; copy < 4; ++copy) {
-      simulator.run(900);
-      simulator.archive().writeTo(archive_);
-      ASSERT_EQ(run({"import", "--device", device, archive_}).code, 0);
-    }
+    simulator.run(900);
+    simulator.archive().writeTo(archive_);
+    ASSERT_EQ(run({"import", "--device", device, archive_}).code, 0);
   }
   ASSERT_FALSE(std::filesystem::exists(journal_ + "-wal"));
   sqlite3* db = nullptr;
