@@ -9,6 +9,7 @@
 #include "cli/descriptor_output.h"
 #include "journal/journal.h"
 #include "journal/journal_output.h"
+#include "journal/stats_output.h"
 
 namespace veks {
 namespace {
@@ -20,6 +21,12 @@ constexpr std::string_view kUsage =
     "[--to DD.MM.YY] [--input N]\n"
     "       veks12-journal [--journal FILE] export [--device NAME] [--from DD.MM.YY] "
     "[--to DD.MM.YY] [--input N] [--format csv|jsonl]\n"
+    "       veks12-journal [--journal FILE] check\n"
+    "       veks12-journal [--journal FILE] backup [--] TARGET\n"
+    "       veks12-journal [--journal FILE] rename [--] DEVICE NEWNAME\n"
+    "       veks12-journal [--journal FILE] stats [--device NAME] [--from DD.MM.YY] "
+    "[--to DD.MM.YY] [--format text|csv|jsonl]\n"
+    "       veks12-journal [--journal FILE] due [--device NAME]\n"
     "       veks12-journal --help\n"
     "\n"
     "Keeps the whole event history of each device, stitched together from\n"
@@ -29,6 +36,13 @@ constexpr std::string_view kUsage =
     "  devices            list the devices: name, events, segments, first and last time\n"
     "  report             the journal report, newest event first\n"
     "  export             the events oldest first, as CSV (default) or JSON lines\n"
+    "  check              check the journal's integrity and its own rules\n"
+    "  backup             copy the journal to TARGET, a file that must not exist yet\n"
+    "  rename             give DEVICE the name NEWNAME, or join it to the device NEWNAME\n"
+    "  stats              counts per device: events, kinds, inputs, chatter, valves,\n"
+    "                     days and flood slots, as CSV (default), JSON lines or text\n"
+    "  due                per device: the last time, events per day, and by when the\n"
+    "                     next copy must be taken before the ring overwrites events\n"
     "\n"
     "  --journal FILE     the journal (default: $XDG_DATA_HOME/veks12/journal.sqlite,\n"
     "                     or ~/.local/share/veks12/journal.sqlite)\n"
@@ -36,11 +50,12 @@ constexpr std::string_view kUsage =
     "  --from DD.MM.YY    events from this date on\n"
     "  --to DD.MM.YY      events up to this date\n"
     "  --input N          events of input N (1 to 255)\n"
-    "  --format FORMAT    csv or jsonl\n"
+    "  --format FORMAT    csv or jsonl (stats: also text)\n"
     "  --help             this text\n"
-    "  --                 ends the options: every word after it is an archive\n";
+    "  --                 ends the options: every word after it is an archive\n"
+    "                     (a backup's target, or a device name of rename)\n";
 
-enum class Command { kImport, kDevices, kReport, kExport };
+enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup, kRename, kStats, kDue };
 
 struct Request {
   Command command = Command::kImport;
@@ -50,7 +65,10 @@ struct Request {
   std::optional<std::string> to;
   std::optional<int> input;
   ExportFormat format = ExportFormat::kCsv;
+  StatsFormat statsFormat = StatsFormat::kCsv;
   std::vector<std::string> archives;
+  std::string target;              // of a backup
+  std::vector<std::string> names;  // rename: DEVICE NEWNAME
 };
 
 struct UsageError {
@@ -65,22 +83,28 @@ bool Allows(Command command, const std::string& option) {
     case Command::kImport:
       return option == "--device";
     case Command::kDevices:
+    case Command::kCheck:
+    case Command::kBackup:
+    case Command::kRename:
       return false;
     case Command::kReport:
       return option == "--device" || option == "--from" || option == "--to" || option == "--input";
     case Command::kExport:
       return option == "--device" || option == "--from" || option == "--to" ||
              option == "--input" || option == "--format";
+    case Command::kStats:
+      return option == "--device" || option == "--from" || option == "--to" || option == "--format";
+    case Command::kDue:
+      return option == "--device";
   }
   return false;
 }
 
 std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> args) {
   static const std::map<std::string, Command, std::less<>> kCommands = {
-      {"import", Command::kImport},
-      {"devices", Command::kDevices},
-      {"report", Command::kReport},
-      {"export", Command::kExport}};
+      {"import", Command::kImport}, {"devices", Command::kDevices}, {"report", Command::kReport},
+      {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup},
+      {"rename", Command::kRename}, {"stats", Command::kStats},     {"due", Command::kDue}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
@@ -136,15 +160,34 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
       request.input = ParseNumberArgument(value, 1, 255);
       if (!request.input) return UsageError{"--input takes a number from 1 to 255, not " + value};
     } else if (option == "--format") {
-      if (value != "csv" && value != "jsonl") {
-        return UsageError{"--format takes csv or jsonl, not " + value};
+      const bool text = request.command == Command::kStats && value == "text";
+      if (value != "csv" && value != "jsonl" && !text) {
+        return UsageError{request.command == Command::kStats
+                              ? "--format takes text, csv or jsonl, not " + value
+                              : "--format takes csv or jsonl, not " + value};
       }
       request.format = value == "csv" ? ExportFormat::kCsv : ExportFormat::kJsonl;
+      request.statsFormat = text               ? StatsFormat::kText
+                            : value == "jsonl" ? StatsFormat::kJsonl
+                                               : StatsFormat::kCsv;
     }
   }
   if (request.command == Command::kImport) {
     if (words.empty()) return UsageError{"import needs at least one archive"};
     request.archives = std::move(words);
+  } else if (request.command == Command::kBackup) {
+    if (words.size() != 1) return UsageError{"backup needs one target file"};
+    if (words.front().empty()) return UsageError{"backup needs a file name"};
+    request.target = words.front();
+  } else if (request.command == Command::kRename) {
+    if (words.size() != 2) return UsageError{"rename takes DEVICE and NEWNAME"};
+    for (const std::string& name : words) {
+      if (!IsValidDeviceName(name)) {
+        return UsageError{"rename takes names without control characters, not \"" + name + "\""};
+      }
+    }
+    if (words[0] == words[1]) return UsageError{"rename takes two different names"};
+    request.names = std::move(words);
   } else if (!words.empty()) {
     return UsageError{"unexpected " + words.front()};
   }
@@ -175,10 +218,21 @@ class StreamSink : public ReportSink {
   std::ostream& out_;
 };
 
-int Import(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+// A failure of the journal itself, not of one archive: no archive can follow.
+bool IsJournalFailure(JournalError::Kind kind) {
+  return kind == JournalError::Kind::kUnavailable || kind == JournalError::Kind::kNotJournal ||
+         kind == JournalError::Kind::kNewerVersion;
+}
+
+int Import(Journal& journal, const std::string& path, const Request& request, std::ostream& out,
+           std::ostream& err) {
   int code = 0;
   for (const std::string& archive : request.archives) {
     auto result = journal.importArchive(archive, request.device);
+    if (!result.ok() && IsJournalFailure(result.error().kind)) {
+      err << "veks12-journal: " << path << ": " << result.error().message << '\n';
+      return 1;
+    }
     if (!result.ok()) {
       err << archive << ": " << result.error().message << '\n';
       code = 1;
@@ -221,6 +275,71 @@ int Events(Journal& journal, const Request& request, std::ostream& out, std::ost
   return 0;
 }
 
+int Check(Journal& journal, std::ostream& out, std::ostream& err) {
+  auto result = journal.check();
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  if (result.value().empty()) {
+    out << "журнал исправен\n";
+    return 0;
+  }
+  for (const std::string& problem : result.value()) out << problem << '\n';
+  return 1;
+}
+
+int Backup(Journal& journal, const std::string& target, std::ostream& out, std::ostream& err) {
+  auto result = journal.backup(target);
+  if (!result.ok()) {
+    err << "veks12-journal: " << target << ": " << result.error().message << '\n';
+    return 1;
+  }
+  out << target << ": событий " << result.value() << '\n';
+  return 0;
+}
+
+int Rename(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  auto result = journal.renameDevice(request.names[0], request.names[1]);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  out << RenameOutcomeText(result.value()) << '\n';
+  return 0;
+}
+
+int Stats(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  StatsFilter filter;
+  filter.device = request.device;
+  if (request.from) filter.fromDate = IsoDate(*request.from);
+  if (request.to) filter.toDate = IsoDate(*request.to);
+  auto result = journal.stats(filter);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  if (request.statsFormat == StatsFormat::kText) {
+    for (const std::string& line : StatsSummary(result.value(), {request.from, request.to})) {
+      out << line << '\n';
+    }
+  } else {
+    StatsWriter writer(out, request.statsFormat);
+    for (const StatRow& row : result.value()) writer.write(row);
+  }
+  return 0;
+}
+
+int Due(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  auto result = journal.due(request.device);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  for (const DueEstimate& estimate : result.value()) out << DueLine(estimate) << '\n';
+  return 0;
+}
+
 }  // namespace
 
 int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment& environment,
@@ -243,8 +362,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     return 1;
   }
 
-  const auto access =
-      request.command == Command::kImport ? Journal::Access::kImport : Journal::Access::kRead;
+  const auto access = request.command == Command::kImport   ? Journal::Access::kImport
+                      : request.command == Command::kRename ? Journal::Access::kWrite
+                                                            : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
   if (!opened.ok()) {
     err << "veks12-journal: " << *path << ": " << opened.error().message << '\n';
@@ -254,7 +374,7 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
   int code = 0;
   switch (request.command) {
     case Command::kImport:
-      code = Import(journal, request, out, err);
+      code = Import(journal, *path, request, out, err);
       break;
     case Command::kDevices:
       code = Devices(journal, out, err);
@@ -262,6 +382,21 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     case Command::kReport:
     case Command::kExport:
       code = Events(journal, request, out, err);
+      break;
+    case Command::kCheck:
+      code = Check(journal, out, err);
+      break;
+    case Command::kBackup:
+      code = Backup(journal, request.target, out, err);
+      break;
+    case Command::kRename:
+      code = Rename(journal, request, out, err);
+      break;
+    case Command::kStats:
+      code = Stats(journal, request, out, err);
+      break;
+    case Command::kDue:
+      code = Due(journal, request, out, err);
       break;
   }
   out.flush();

@@ -1,15 +1,20 @@
 // Feeds the stitching random runs of events and checks what must always hold.
 //
-// The first byte picks the game:
-//  - even: a device writes a stream of distinct events and copies are
+// The first byte picks the game (its value modulo 3):
+//  - 0: a device writes a stream of distinct events and copies are
 //    windows of it, given by the input, imported in the input's order with
 //    repeats. The history must be exactly the stream's events that the
 //    copies cover, one segment per run of overlapping copies: nothing lost,
 //    nothing doubled, whatever the order.
-//  - odd: copies are arbitrary runs over an alphabet of four events, so
+//  - 1: copies are arbitrary runs over an alphabet of four events, so
 //    events repeat everywhere. Whatever the plan, after an import the copy
 //    stands whole inside one segment (a second import holds it already), and
 //    every segment from before still stands whole inside one segment.
+//  - 2: the events an import looks up in a copy of the size the input gives
+//    (LookupPositions) must find every segment the stitching could join: a
+//    segment that the copy holds whole and that has at least kLookupStep
+//    events holds a looked-up event wherever it stands in the copy, and an
+//    overlap of any length at either end of the copy holds one.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -129,15 +134,40 @@ void RepeatingEvents(Bytes& in) {
   }
 }
 
+void LookedUpEvents(Bytes& in) {
+  const std::int64_t size = in.next(4000);
+  const std::vector<std::int64_t> at = veks::LookupPositions(size);
+  // Overlaps at the copy's start all hold its first event, those at its end
+  // its last; neighbours at most a step apart leave no run of a step's
+  // length, where a segment held whole could stand, without a lookup.
+  if (size == 0) {
+    if (!at.empty()) Fail("lookup in an empty copy");
+    return;
+  }
+  if (at.front() != 0) Fail("an overlap at the copy's start is not looked up");
+  if (at.back() != size - 1) Fail("an overlap at the copy's end is not looked up");
+  for (std::size_t i = 1; i < at.size(); ++i) {
+    if (at[i] <= at[i - 1]) Fail("lookups not ascending");
+    if (at[i] - at[i - 1] > veks::kLookupStep) Fail("a segment held whole is not looked up");
+  }
+  if (at.size() > static_cast<std::size_t>(size / veks::kLookupStep + 2)) Fail("too many lookups");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   Bytes in(data + 1, size - 1);
-  if (data[0] % 2 == 0) {
-    DistinctStream(in);
-  } else {
-    RepeatingEvents(in);
+  switch (data[0] % 3) {
+    case 0:
+      DistinctStream(in);
+      break;
+    case 1:
+      RepeatingEvents(in);
+      break;
+    default:
+      LookedUpEvents(in);
+      break;
   }
   return 0;
 }

@@ -1,9 +1,14 @@
 #include "journal/journal.h"
 
-#include <filesystem>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "journal/copy_events.h"
+#include "journal/device_rename.h"
 #include "journal/event_query.h"
+#include "journal/journal_backup.h"
+#include "journal/journal_check.h"
 #include "journal/journal_import.h"
 #include "journal/journal_store.h"
 
@@ -24,29 +29,64 @@ std::string ImportOutcomeText(const ImportOutcome& outcome) {
   return text;
 }
 
-Journal::Journal(std::unique_ptr<JournalStore> store) : store_(std::move(store)) {}
+namespace {
+
+// Opens the journal's existing file, after looking at it in ways that cannot
+// write: its header first, then, for writing, a read-only connection, so that
+// a version that stands only in the -wal is found before a connection that
+// could write opens it.
+std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access access) {
+  const JournalFileState state = InspectJournalFile(path);
+  switch (state.kind) {
+    case JournalFileKind::kJournal:
+      break;
+    case JournalFileKind::kMissing:
+      throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+    case JournalFileKind::kUnavailable:
+      throw JournalUnavailable(state.systemError);
+    case JournalFileKind::kNewer:
+      throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
+    case JournalFileKind::kNotJournal:
+      throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
+  }
+  try {
+    if (access == Journal::Access::kRead) {
+      return std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY);
+    }
+    // SQLite would quietly fall back to reading a file it may not write.
+    if (::access(path.c_str(), R_OK | W_OK) != 0) throw JournalUnavailable(errno);
+    { const JournalStore look(path, SQLITE_OPEN_READONLY); }
+    return std::make_unique<JournalStore>(path, SQLITE_OPEN_READWRITE);
+  } catch (const SqliteError& error) {
+    if (error.systemError() != 0) throw JournalUnavailable(error.systemError());
+    throw;
+  }
+}
+
+}  // namespace
+
+Journal::Journal(std::string path) : path_(std::move(path)) {}
 Journal::~Journal() = default;
 
 JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, Access access) {
   return Guarded([&]() -> std::unique_ptr<Journal> {
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-    if (!exists && access == Access::kRead) {
-      throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+    if (access == Access::kImport) RemoveStaleTemporaries(path);
+    std::unique_ptr<Journal> journal(new Journal(path));
+    // An import makes the file only once it has events to store.
+    if (access == Access::kImport && InspectJournalFile(path).kind == JournalFileKind::kMissing) {
+      return journal;
     }
-    if (!exists) CreateJournalFile(path);
-    // Nothing may write to a file that is not ours, not even SQLite's header.
-    switch (InspectJournalFile(path)) {
-      case JournalFileKind::kJournal:
-        break;
-      case JournalFileKind::kNewer:
-        throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
-      case JournalFileKind::kNotJournal:
-        throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
-    }
-    const int flags = access == Access::kRead ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
-    return std::unique_ptr<Journal>(new Journal(std::make_unique<JournalStore>(path, flags)));
+    journal->store_ = OpenStore(path, access);
+    return journal;
   });
+}
+
+JournalStore& Journal::storeToWrite() {
+  if (!store_) {
+    CreateJournalFile(path_);
+    store_ = OpenStore(path_, Access::kImport);
+  }
+  return *store_;
 }
 
 JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
@@ -56,7 +96,10 @@ JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
   const auto& events = std::get<std::vector<EventRecord>>(read);
-  return Guarded([&] { return ImportCopy(*store_, archive, events, device); });
+  return Guarded([&] {
+    if (!store_ && events.empty()) return ImportOutcome{};
+    return ImportCopy(storeToWrite(), archive, events, device);
+  });
 }
 
 JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
@@ -64,11 +107,18 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
   if (const auto* error = std::get_if<CopyReadError>(&read)) {
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
+  if (!store_) return DeviceNameForFile(archive);
   const auto& events = std::get<std::vector<EventRecord>>(read);
   return Guarded([&] { return ProposeDevice(*store_, archive, events); });
 }
 
+JournalResult<RenameOutcome> Journal::renameDevice(const std::string& device,
+                                                   const std::string& newName) {
+  return Guarded([&] { return RenameDevice(*store_, device, newName); });
+}
+
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
+  if (!store_) return std::vector<DeviceSummary>{};
   return Guarded([&] {
     const ReadSnapshot snapshot(*store_);
     return DeviceSummaries(*store_);
@@ -77,6 +127,10 @@ JournalResult<std::vector<DeviceSummary>> Journal::devices() {
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
+  if (!store_ && filter.device) {
+    return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  }
+  if (!store_) return JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
   return Guarded([&]() -> std::int64_t {
     const ReadSnapshot snapshot(*store_);
     const std::int64_t visited = ForEachEvent(*store_, filter, order, visit);
@@ -86,7 +140,35 @@ JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, Eve
 }
 
 JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& filter) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   return Guarded([&] { return std::make_unique<HistoryView>(*store_, filter); });
+}
+
+JournalResult<std::vector<std::string>> Journal::check() {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return CheckJournal(*store_); });
+}
+
+JournalResult<std::int64_t> Journal::backup(const std::string& target) {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return BackupJournal(*store_, path_, target); });
+}
+
+JournalResult<std::vector<StatRow>> Journal::stats(const StatsFilter& filter) {
+  return Guarded([&] {
+    std::vector<StatRow> rows = ComputeStats(*store_, filter);
+    if (rows.empty()) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
+    return rows;
+  });
+}
+
+JournalResult<std::vector<DueEstimate>> Journal::due(const std::optional<std::string>& device) {
+  return Guarded([&] { return ComputeDue(*store_, device); });
+}
+
+JournalResult<std::vector<SeriesPoint>> Journal::series(const StatsFilter& filter,
+                                                        SeriesPeriod period) {
+  return Guarded([&] { return ComputeSeries(*store_, filter, period); });
 }
 
 }  // namespace veks

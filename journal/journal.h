@@ -3,16 +3,20 @@
 //
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
-// version, is refused and left byte for byte as it was. Each archive imports
-// in a transaction of its own; two imports at once wait for each other. Each
-// read (devices, forEachEvent, a view's layout and each of its pages) sees
-// one committed state, whatever other processes import meanwhile.
-// No exception leaves this interface: failures are JournalError values.
+// version (even one that stands only in its -wal), is refused and left byte
+// for byte as it was, its -wal included; a file the system refuses is
+// reported with the system's reason. The file's name is a file name, never
+// read as an SQLite URI. Each archive imports in a transaction of its own;
+// two imports at once wait for each other. Each read (devices, forEachEvent,
+// a view's layout and each of its pages) sees one committed state, whatever
+// other processes import meanwhile. No exception leaves this interface:
+// failures are JournalError values.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
-// (journal_file.h) and device names (device_names.h).
+// (journal_file.h), device names (device_names.h), the check
+// (journal_check.h) and the backup (journal_backup.h).
 #pragma once
 
 #include <memory>
@@ -23,6 +27,7 @@
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
+#include "journal/journal_stats.h"
 #include "journal/journal_types.h"
 
 namespace veks {
@@ -32,8 +37,12 @@ class JournalStore;
 class Journal {
  public:
   enum class Access {
-    kRead,    // the file must exist; nothing is written to it
-    kImport,  // created, with its folders, where no file exists
+    kRead,  // the file must exist; nothing is written to it
+    // Where no file exists, the journal (with its folders) is made by the
+    // first import that stores events; until then it reads as empty. Files
+    // that interrupted makings left beside it are removed.
+    kImport,
+    kWrite,  // the file must exist; opened for writing
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
@@ -41,16 +50,21 @@ class Journal {
   Journal& operator=(const Journal&) = delete;
 
   // Imports one archive copy in a transaction of its own. With `device` the
-  // copy joins that device (created when new); without, the device whose
-  // history holds the copy, else the one device it overlaps, else a new
-  // device named after the file's stem (" 2", " 3", ... when taken).
+  // copy joins that device (created when new); without, the one device whose
+  // history holds or overlaps the copy, else a new device named after the
+  // file's stem (" 2", " 3", ... when taken). A copy that two or more
+  // devices' histories hold or overlap fails with kManyDevices, naming them.
   JournalResult<ImportOutcome> importArchive(const std::string& archive,
                                              const std::optional<std::string>& device);
 
-  // The device that importArchive(archive, no device) would choose: the one
-  // whose history holds or overlaps the copy, else a new name made from the
-  // file's stem. Nothing is written.
+  // The device that importArchive(archive, no device) would choose, or the
+  // same kManyDevices failure. Nothing is written.
   JournalResult<std::string> proposedDevice(const std::string& archive);
+
+  // Gives `device` the name `newName`, or joins it with the device of that
+  // name (see device_rename.h). kUnknownDevice when `device` names none;
+  // kBadDeviceName for a name an operator may not give or equal names.
+  JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();
@@ -66,9 +80,36 @@ class Journal {
   // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
 
+  // SQLite's integrity check and the journal's own rules (journal_check.h),
+  // in one state of the journal: one line per problem, none when it is sound.
+  // Nothing is written.
+  JournalResult<std::vector<std::string>> check();
+
+  // Copies one state of the journal to `target`, which must not exist, in a
+  // folder that does (journal_backup.h); returns the number of events copied.
+  JournalResult<std::int64_t> backup(const std::string& target);
+
+  // The statistics of the events that pass the filter, device by device
+  // (journal_stats.h). kUnknownDevice when the device filter names none,
+  // kNoEvents when no event passes.
+  JournalResult<std::vector<StatRow>> stats(const StatsFilter& filter);
+
+  // When the next copy of `device`, or of every device by name, is due.
+  // kUnknownDevice when `device` names none.
+  JournalResult<std::vector<DueEstimate>> due(const std::optional<std::string>& device);
+
+  // The filter's device's stamped events per period and kind, for a
+  // timeline; the device must be named (kUnknownDevice otherwise). Its day
+  // series summed over kinds gives the statistics' day rows.
+  JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
+
  private:
-  explicit Journal(std::unique_ptr<JournalStore> store);
-  std::unique_ptr<JournalStore> store_;
+  explicit Journal(std::string path);
+  // The journal's store, made first when an import is the first to store.
+  JournalStore& storeToWrite();
+
+  std::string path_;
+  std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

@@ -1,9 +1,12 @@
 // The journal's file: where it lives by default, telling ours from any other
-// file without opening it as a database, and making a new one.
+// file without opening it as a database, making a new one, and clearing away
+// what an interrupted making left behind.
 #pragma once
 
 #include <optional>
 #include <string>
+
+#include "journal/journal_types.h"
 
 namespace veks {
 
@@ -14,17 +17,40 @@ namespace veks {
                                                             const char* home);
 
 enum class JournalFileKind {
-  kJournal,     // ours, of this version or an older one
-  kNewer,       // ours, of a newer version
-  kNotJournal,  // anything else, an empty or unreadable file included
+  kMissing,      // no file of that name
+  kJournal,      // ours, of this version or an older one
+  kNewer,        // ours, of a newer version
+  kNotJournal,   // anything else: an empty file, a directory, another database
+  kUnavailable,  // the system refuses to show it (systemError says why)
 };
 
-// Reads the file's 100-byte header only; nothing opens it as a database.
-[[nodiscard]] JournalFileKind InspectJournalFile(const std::string& path);
+struct JournalFileState {
+  JournalFileKind kind = JournalFileKind::kMissing;
+  int systemError = 0;  // errno, for kUnavailable
+};
 
-// Creates a journal where no file exists: the schema is built in a file of its
-// own beside it and linked into place, so the name never shows a half-made
-// journal. Another process that creates it first wins; that is no failure.
+// Reads the file's 100-byte header only; nothing opens it as a database. The
+// version it tells is the main file's: a newer one that stands only in the
+// -wal beside it is found when the database is opened.
+[[nodiscard]] JournalFileState InspectJournalFile(const std::string& path);
+
+// "Журнал не удается открыть: " and the system's reason.
+[[nodiscard]] JournalError JournalUnavailable(int systemError);
+
+// Creates a journal where no file exists, with the folders that lead to it:
+// the schema is built in a file of its own beside it (TemporaryNameBeside)
+// and linked into place, so the name never shows a half-made journal. Another
+// process that creates it first wins; that is no failure. Throws
+// JournalUnavailable when the system refuses.
 void CreateJournalFile(const std::string& path);
+
+// A name for a file being made to become `path`: "PATH.new-PID-RANDOM".
+[[nodiscard]] std::string TemporaryNameBeside(const std::string& path);
+
+// Removes the files that makings of `path` left when they were interrupted:
+// TemporaryNameBeside names (and SQLite's -journal, -wal and -shm of them)
+// whose process runs no more on this machine and that were last changed more
+// than a minute ago. A name that is still being made is left alone.
+void RemoveStaleTemporaries(const std::string& path);
 
 }  // namespace veks

@@ -31,6 +31,7 @@ class Importer {
 
   ImportOutcome import(const std::string& archive, std::span<const EventRecord> copy,
                        const std::optional<std::string>& deviceName);
+  void joinSegment(std::int64_t device, std::int64_t segment);
   std::string propose(const std::string& archive, std::span<const EventRecord> copy) {
     if (copy.empty()) return store_.freeDeviceName(DeviceNameForFile(archive));
     store_.db().exec("BEGIN");
@@ -54,10 +55,18 @@ class Importer {
     StitchPlan plan;
   };
 
+  // The excerpts of the segments that can line up with the copy, by device;
+  // with `onlyDevice`, of that device's segments alone.
   std::map<std::int64_t, std::vector<SegmentExcerpt>> excerptsByDevice(
-      std::span<const EventRecord> copy);
+      std::span<const EventRecord> copy, std::optional<std::int64_t> onlyDevice);
   Choice choose(const std::string& archive, std::span<const EventRecord> copy,
                 const std::optional<std::string>& deviceName);
+  std::vector<SegmentExcerpt> deviceExcerpts(std::span<const EventRecord> copy,
+                                             std::int64_t device) {
+    auto byDevice = excerptsByDevice(copy, device);
+    auto found = byDevice.find(device);
+    return found != byDevice.end() ? std::move(found->second) : std::vector<SegmentExcerpt>{};
+  }
   std::int64_t apply(std::int64_t deviceId, std::span<const EventRecord> copy,
                      const StitchPlan& plan);
 
@@ -66,15 +75,13 @@ class Importer {
 };
 
 std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
-    std::span<const EventRecord> copy) {
+    std::span<const EventRecord> copy, std::optional<std::int64_t> onlyDevice) {
   // Where a segment can line up with the copy: every place where it holds
-  // the copy's first or last event, or one of every kSampleStep of its events,
-  // each read for the length of the copy. An overlap of either kind starts at
-  // the copy's first event or ends at its last, and a segment the copy holds
-  // whole holds a sampled event unless it is shorter than the step: those
-  // few short segments are read whole. Looking up a sample instead of every
-  // event keeps an import to a few dozen index probes.
-  constexpr std::int64_t kSampleStep = 32;
+  // one of the copy's looked-up events (LookupPositions), each read for the
+  // length of the copy. Segments shorter than the lookup step may hold none
+  // of them although the copy holds them whole: those few are read whole.
+  // Looking up a few events instead of every one keeps an import to a few
+  // dozen index probes.
   const auto n = static_cast<std::int64_t>(copy.size());
   std::map<std::int64_t, std::vector<std::pair<std::int64_t, std::int64_t>>> windows;
   // Equal events have equal timestamps: looking an event up by its moment
@@ -82,7 +89,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   // import writes a few pages of it rather than one for every new event.
   StatementLease find =
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
-  const auto sample = [&](std::int64_t at) {
+  for (const std::int64_t at : LookupPositions(n)) {
     find.reset();
     find.bind(1, Bytes(copy[static_cast<std::size_t>(at)]));
     find.bind(2, EventTimestamp(copy[static_cast<std::size_t>(at)]));
@@ -90,13 +97,11 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
       const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
       windows[find.integer(0)].emplace_back(start, start + n);
     }
-  };
-  for (std::int64_t at = 0; at < n; at += kSampleStep) sample(at);
-  if ((n - 1) % kSampleStep != 0) sample(n - 1);
+  }
 
   StatementLease shortOnes =
       store_.statement("SELECT id, first_seq, last_seq FROM segments WHERE event_count < ?1");
-  shortOnes.bind(1, kSampleStep);
+  shortOnes.bind(1, kLookupStep);
   while (shortOnes.step()) {
     windows[shortOnes.integer(0)].emplace_back(shortOnes.integer(1), shortOnes.integer(2) + 1);
   }
@@ -112,6 +117,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
     segment.bind(1, id);
     if (!segment.step()) continue;
     const SegmentRow row = ReadSegmentRow(segment);
+    if (onlyDevice && row.deviceId != *onlyDevice) continue;
     std::sort(spans.begin(), spans.end());
     SegmentExcerpt excerpt{id, row.count, {}};
     for (std::size_t i = 0; i < spans.size();) {
@@ -141,25 +147,39 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
 
 Importer::Choice Importer::choose(const std::string& archive, std::span<const EventRecord> copy,
                                   const std::optional<std::string>& name) {
-  auto byDevice = excerptsByDevice(copy);
   if (name) {
     Choice choice{store_.deviceId(*name), *name, {}};
-    const std::vector<SegmentExcerpt> none;
-    const auto held = choice.deviceId ? byDevice.find(*choice.deviceId) : byDevice.end();
-    choice.plan = PlanStitch(copy, held != byDevice.end() ? held->second : none);
+    choice.plan = PlanStitch(copy, choice.deviceId ? deviceExcerpts(copy, *choice.deviceId)
+                                                   : std::vector<SegmentExcerpt>{});
     return choice;
   }
-  // Devices by name, so that a copy held by two devices goes to the first.
+  auto byDevice = excerptsByDevice(copy, std::nullopt);
+  // Devices by name, so that the refusal names them in byte order.
   std::vector<std::pair<std::string, std::int64_t>> devices;
   for (const auto& [id, excerpts] : byDevice) devices.emplace_back(store_.deviceName(id), id);
   std::sort(devices.begin(), devices.end());
-  std::vector<Choice> overlapping;
+  std::vector<Choice> involved;
   for (const auto& [deviceNameText, id] : devices) {
     Choice choice{id, deviceNameText, PlanStitch(copy, byDevice[id])};
-    if (choice.plan.kind == StitchPlan::Kind::kAlreadyHeld) return choice;
-    if (choice.plan.kind == StitchPlan::Kind::kJoined) overlapping.push_back(std::move(choice));
+    if (choice.plan.kind == StitchPlan::Kind::kAlreadyHeld ||
+        choice.plan.kind == StitchPlan::Kind::kJoined) {
+      involved.push_back(std::move(choice));
+    }
   }
-  if (overlapping.size() == 1) return std::move(overlapping.front());
+  if (involved.size() == 1) return std::move(involved.front());
+  // Going to any one of them would leave the copy's events in two histories,
+  // and to a new device in three: the operator says which (or joins them).
+  if (involved.size() > 1) {
+    JournalError error{JournalError::Kind::kManyDevices,
+                       "Копия продолжает историю нескольких устройств: "};
+    for (const Choice& choice : involved) {
+      if (!error.devices.empty()) error.message += ", ";
+      error.message += choice.deviceName;
+      error.devices.push_back(choice.deviceName);
+    }
+    error.message += "; укажите устройство (--device)";
+    throw error;
+  }
   Choice fresh{std::nullopt, store_.freeDeviceName(DeviceNameForFile(archive)), {}};
   fresh.plan = PlanStitch(copy, {});
   return fresh;
@@ -264,7 +284,41 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
   return outcome;
 }
 
+void Importer::joinSegment(std::int64_t device, std::int64_t segment) {
+  std::vector<EventRecord> events;
+  StatementLease read =
+      store_.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq");
+  read.bind(1, segment);
+  while (read.step()) events.push_back(RecordOf(read.blob(0)));
+  read.reset();
+  const StitchPlan plan = PlanStitch(events, deviceExcerpts(events, device));
+  switch (plan.kind) {
+    case StitchPlan::Kind::kEmptyCopy:
+      return;
+    case StitchPlan::Kind::kNewSegment:
+      // The segment moves as it is, its rank with it.
+      store_.statement("UPDATE segments SET device_id = ?2 WHERE id = ?1")
+          .bind(1, segment)
+          .bind(2, device)
+          .run();
+      return;
+    case StitchPlan::Kind::kAlreadyHeld:
+      store_.dropSegment(segment);
+      return;
+    case StitchPlan::Kind::kJoined:
+      // The segment ranks after every segment it joins (the caller saw to
+      // that), so the plan's earliest rank is the earliest of all the parts.
+      store_.dropSegment(segment);
+      apply(device, events, plan);
+      return;
+  }
+}
+
 }  // namespace
+
+void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment) {
+  Importer(store).joinSegment(device, segment);
+}
 
 ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
                          std::span<const EventRecord> copy,

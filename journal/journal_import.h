@@ -18,14 +18,24 @@ namespace veks {
 
 // Imports the copy's events (oldest first) of `archive` in a transaction of
 // its own. With `device` the copy joins that device (created when new);
-// without, the device whose history holds the copy, else the one device it
-// overlaps, else a new device named after the file's stem.
+// without, the one device whose history holds or overlaps the copy, else a
+// new device named after the file's stem; when two or more devices hold or
+// overlap it, throws JournalError kManyDevices and writes nothing.
 ImportOutcome ImportCopy(JournalStore& store, const std::string& archive,
                          std::span<const EventRecord> copy,
                          const std::optional<std::string>& device);
 
-// The device that ImportCopy without a device would choose. Nothing is written.
+// The device that ImportCopy without a device would choose (or its
+// kManyDevices failure). Nothing is written.
 std::string ProposeDevice(JournalStore& store, const std::string& archive,
                           std::span<const EventRecord> copy);
+
+// Takes `segment`, a segment of another device, into `device`'s history by
+// the import rules, as if it were a copy: it moves over as a segment of its
+// own (keeping its rank), disappears into the segment that holds it, or is
+// joined with the segments it overlaps (the joined segment taking the
+// earliest rank of the others). The segment must rank after every segment of
+// `device`. Runs inside the caller's transaction.
+void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment);
 
 }  // namespace veks

@@ -38,17 +38,22 @@ std::optional<std::string> LastTimestamp(std::span<const EventRecord> events) {
 }
 
 JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags) {
+  // Until the file is known to be ours, closing must not checkpoint: a newer
+  // program's commits may stand only in the -wal, and they stay there.
+  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   // Another process may be writing (or making the file) just now: even the
   // first reads below wait for it.
   sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
   // The header was checked before the file was opened; the version is asked
-  // again here because a newer program may have changed it since.
+  // again here because a newer program may have changed it since, or
+  // changed it in the -wal only.
   if (db_.pragmaInteger("application_id") != kJournalApplicationId) {
     throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
   }
   if (db_.pragmaInteger("user_version") > kJournalSchemaVersion) {
     throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
   }
+  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   db_.exec("PRAGMA foreign_keys = ON");
   db_.exec("PRAGMA temp_store = MEMORY");
   if ((flags & SQLITE_OPEN_READWRITE) != 0) {

@@ -8,31 +8,39 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "archive/archive_format.h"
 
 namespace veks {
 
 inline constexpr const char* kMsgJournalMissing = "Журнал не найден";
+inline constexpr const char* kMsgJournalUnavailable = "Журнал не удается открыть";
 inline constexpr const char* kMsgNotAJournal = "Файл не является журналом событий";
 inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
 inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
 inline constexpr const char* kMsgJournalNoEvents = "нет событий";
+inline constexpr const char* kMsgBadDeviceName = "Недопустимое имя устройства";
 inline constexpr const char* kMsgJournalChanged = "Журнал изменился";
 
 struct JournalError {
   enum class Kind {
     kMissing,        // the journal file does not exist (reading only)
+    kUnavailable,    // the system refuses the journal's file (the message says why)
     kNotJournal,     // not a journal of this program
     kNewerVersion,   // written by a newer version of the program
     kUnknownDevice,  // a device filter names no device
     kNoEvents,       // no event passes the filters
     kArchive,        // the archive copy could not be read (its loader message)
     kStorage,        // SQLite failed (the message says how)
+    kBackupTarget,   // a backup's target cannot be written (the message says why)
+    kManyDevices,    // a copy without a device continues the histories of `devices`
+    kBadDeviceName,  // a name an operator may not give, or a device renamed to itself
     kChanged,        // the journal moved on since a view counted its rows
   };
   Kind kind;
   std::string message;
+  std::vector<std::string> devices = {};  // kManyDevices: by name (byte order)
 };
 
 template <typename T>
@@ -67,6 +75,20 @@ struct ImportOutcome {
 // "; новый участок, возможен пропуск событий" or "; участки объединены";
 // "DEVICE: уже в журнале"; or "архив пуст".
 [[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
+
+// What a rename did: DEVICE took the name NEWNAME, or joined the device of
+// that name.
+struct RenameOutcome {
+  std::string device;
+  std::string newName;
+  bool joined = false;
+  std::int64_t newEvents = 0;   // events the joined device did not hold
+  bool joinedSegments = false;  // two or more of the segments were made one
+};
+
+// "DEVICE: переименовано в NEWNAME", or "DEVICE: объединено с NEWNAME; новых
+// событий: N" followed by "; участки объединены" when segments were made one.
+[[nodiscard]] std::string RenameOutcomeText(const RenameOutcome& outcome);
 
 struct DeviceSummary {
   std::string name;

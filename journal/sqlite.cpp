@@ -4,10 +4,19 @@ namespace veks {
 namespace {
 
 [[noreturn]] void Fail(sqlite3* db, int code) {
-  throw SqliteError(code, db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code));
+  if (db == nullptr) throw SqliteError(code, sqlite3_errstr(code));
+  // SQLite keeps the system's errno only for these; for others it is stale.
+  const int primary = code & 0xFF;
+  const bool fromSystem = primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR;
+  throw SqliteError(code, sqlite3_errmsg(db), fromSystem ? sqlite3_system_errno(db) : 0);
 }
 
 }  // namespace
+
+std::string SqliteFileName(const std::string& path) {
+  if (path.empty() || path.front() == '/') return path;
+  return "./" + path;
+}
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) : db_(db) {
   sqlite3_stmt* stmt = nullptr;
@@ -92,7 +101,8 @@ bool SqliteStatement::isNull(int column) const {
 
 SqliteDb::SqliteDb(const std::string& path, int flags) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_EXRESCODE, nullptr);
+  const int rc = sqlite3_open_v2(SqliteFileName(path).c_str(), &db,
+                                 (flags & ~SQLITE_OPEN_URI) | SQLITE_OPEN_EXRESCODE, nullptr);
   db_.reset(db);
   if (rc != SQLITE_OK) Fail(db, rc);
 }

@@ -17,12 +17,21 @@ namespace veks {
 
 class SqliteError : public std::runtime_error {
  public:
-  SqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  SqliteError(int code, const std::string& message, int systemError = 0)
+      : std::runtime_error(message), code_(code), systemError_(systemError) {}
   [[nodiscard]] int code() const { return code_; }
+  // The errno of the system call that failed beneath, 0 when none did.
+  [[nodiscard]] int systemError() const { return systemError_; }
 
  private:
   int code_;
+  int systemError_;
 };
+
+// The name under which SQLite opens the file `path`: a relative name gets
+// "./" before it, so that neither "file:..." (a URI to a build that reads
+// URIs by default) nor ":memory:" means anything but a file of that name.
+[[nodiscard]] std::string SqliteFileName(const std::string& path);
 
 class SqliteStatement {
  public:
@@ -57,7 +66,7 @@ class SqliteStatement {
 
 class SqliteDb {
  public:
-  // `flags` as sqlite3_open_v2 takes them.
+  // `flags` as sqlite3_open_v2 takes them; `path` is always a file name.
   SqliteDb(const std::string& path, int flags);
 
   void exec(std::string_view sql);

@@ -153,6 +153,15 @@ SegmentExcerpt ExcerptFor(std::int64_t id, std::span<const EventRecord> segment,
   return ExcerptOf(id, segment, CopyKeys(copy));
 }
 
+std::vector<std::int64_t> LookupPositions(std::int64_t copySize) {
+  std::vector<std::int64_t> positions;
+  if (copySize <= 0) return positions;
+  positions.reserve(static_cast<std::size_t>(copySize / kLookupStep + 2));
+  for (std::int64_t at = 0; at < copySize; at += kLookupStep) positions.push_back(at);
+  if (positions.back() != copySize - 1) positions.push_back(copySize - 1);
+  return positions;
+}
+
 StitchPlan PlanStitch(std::span<const EventRecord> copy, std::span<const SegmentExcerpt> segments) {
   StitchPlan plan;
   if (copy.empty()) return plan;

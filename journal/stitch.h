@@ -84,6 +84,20 @@ struct StitchPlan {
   }
 };
 
+// Which of a copy's events an import looks up in the journal: one in every
+// kLookupStep, from the first, and the last. Found events anchor the excerpts
+// that stitching sees, so the positions must satisfy: for a copy of n > 0
+// events, 0 and n - 1 are among them (an overlap of either kind holds the
+// copy's first or last event), and two neighbours stand at most kLookupStep
+// apart (a segment that the copy holds whole and that has at least
+// kLookupStep events holds a looked-up event). Segments shorter than the
+// step are the import's to read whole.
+inline constexpr std::int64_t kLookupStep = 32;
+
+// The positions to look up in a copy of `copySize` events, ascending, each
+// once; none for an empty copy.
+[[nodiscard]] std::vector<std::int64_t> LookupPositions(std::int64_t copySize);
+
 // Decides how `copy` joins the segments of one device. `segments` come in the
 // order in which they were made; that order breaks ties.
 [[nodiscard]] StitchPlan PlanStitch(std::span<const EventRecord> copy,

@@ -15,6 +15,14 @@ int DaysInMonth(int month, int year) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+void AppendNumber(std::string& line, int value) {
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  line.append(digits, end);
+}
+
+}  // namespace
+
 void AppendCsvField(std::string& line, std::string_view field) {
   const bool plain = std::none_of(field.begin(), field.end(), [](char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
@@ -29,12 +37,6 @@ void AppendCsvField(std::string& line, std::string_view field) {
     line += c;
   }
   line += '"';
-}
-
-void AppendNumber(std::string& line, int value) {
-  char digits[12];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  line.append(digits, end);
 }
 
 void AppendJsonString(std::string& line, std::string_view text) {
@@ -55,8 +57,6 @@ void AppendJsonString(std::string& line, std::string_view text) {
   }
   line += '"';
 }
-
-}  // namespace
 
 std::optional<std::string> EventTimestamp(const EventRecord& e) {
   if (e[kCodeByte] == kInvalidCode) return std::nullopt;

@@ -22,6 +22,14 @@ namespace veks {
 // trailing blanks: event, input, time, date.
 [[nodiscard]] std::array<std::string, 4> TrimmedEventTexts(const EventRecord& event);
 
+// Appends a CSV field as RFC 4180 writes it: quoted only when it holds a
+// comma, a double quote, CR or LF, a double quote inside doubled.
+void AppendCsvField(std::string& line, std::string_view field);
+
+// Appends a JSON string: quotes, backslashes and control characters escaped,
+// UTF-8 as is.
+void AppendJsonString(std::string& line, std::string_view text);
+
 // The eight bytes as 16 lowercase hexadecimal digits.
 [[nodiscard]] std::string RawHex(const EventRecord& event);
 

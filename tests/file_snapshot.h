@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,9 @@ struct FileSnapshot {
   explicit FileSnapshot(const std::string& path)
       : modified(std::filesystem::last_write_time(path)) {
     std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    bytes.resize(std::filesystem::file_size(path));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
   }
   bool operator==(const FileSnapshot&) const = default;
 

@@ -12,6 +12,32 @@
 
 namespace veks {
 
+// Event n of a device that writes one event a second from 01.01.13
+// 00:00:00 (months of 28 days): every event distinct and stamped.
+inline EventRecord SecondEvent(std::int64_t n) {
+  constexpr std::int64_t kDay = 86400, kMonth = 28 * kDay;
+  return MakeRecord(7, 0, static_cast<std::uint8_t>(n / 3600 % 24),
+                    static_cast<std::uint8_t>(n / 60 % 60), static_cast<std::uint8_t>(n % 60),
+                    static_cast<std::uint8_t>(1 + n / kDay % 28),
+                    static_cast<std::uint8_t>(1 + n / kMonth % 12),
+                    static_cast<std::uint8_t>(13 + n / (12 * kMonth)));
+}
+
+// Events [first, last) of that device, oldest first.
+inline std::vector<EventRecord> SecondEvents(std::int64_t first, std::int64_t last) {
+  std::vector<EventRecord> events;
+  for (std::int64_t n = first; n < last; ++n) events.push_back(SecondEvent(n));
+  return events;
+}
+
+// An archive whose ring holds `events` (fewer than a ring's worth), oldest first.
+inline ArchiveBuilder ArchiveOf(const std::vector<EventRecord>& events) {
+  ArchiveBuilder archive;
+  for (std::size_t i = 0; i < events.size(); ++i) archive.setRecord(static_cast<int>(i), events[i]);
+  archive.setWriteOffset(static_cast<std::int32_t>(events.size()) * kRecordSize);
+  return archive;
+}
+
 struct CopyWindow {
   std::size_t first = 0;
   std::size_t last = 0;  // one past the newest event
@@ -19,7 +45,9 @@ struct CopyWindow {
 
 // Copies taken from one device at random moments, some more than a ring apart.
 struct SimulatedCopies {
-  SimulatedCopies(std::uint32_t seed, int count, int maxSlotsBetween) : device(seed), random(seed) {
+  SimulatedCopies(std::uint32_t seed, int count, int maxSlotsBetween,
+                  DeviceSimulator::Options options = {})
+      : device(seed, options), random(seed) {
     for (int i = 0; i < count; ++i) {
       device.run(1 + static_cast<int>(random() % static_cast<unsigned>(maxSlotsBetween)));
       const auto [first, last] = device.copyWindow();

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "journal/journal.h"
+#include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
 #include "tools/device_simulator.h"
 
@@ -111,14 +114,52 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
             "\"argument\":9,\"raw\":\"ff09030201040506\"}\n");
 }
 
+TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
+  ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
+  CliRun r = run({"stats"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string device = "\"Цех, 2\",";
+  EXPECT_EQ(r.out, "device,measure,key,value\r\n" + device + "events,,5\r\n" + device +
+                       "segments,,1\r\n" + device + "kind,**НЕКОРР ЗАП.**,1\r\n" + device +
+                       "kind,Отключение реле,1\r\n" + device + "kind,Питание  вкл,1\r\n" + device +
+                       "kind,клапан ОТКРЫТ,1\r\n" + device + "kind,нет сиг.клап.откр,1\r\n" +
+                       device + "input,МУК 2 вх 1,2\r\n" + device + "input_on,МУК 2 вх 1,1\r\n" +
+                       device + "input_off,МУК 2 вх 1,1\r\n" + device + "valve_opened,МУК 2,1\r\n" +
+                       device + "day,2013-11-28,2\r\n" + device + "day,2013-11-29,2\r\n");
+  r = run({"stats", "--format", "jsonl", "--from", "29.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
+            "{\"device\":\"Цех, 2\",\"measure\":\"events\",\"key\":\"\",\"value\":2}\n");
+  EXPECT_EQ(r.out.substr(r.out.rfind('{')),
+            "{\"device\":\"Цех, 2\",\"measure\":\"day\",\"key\":\"2013-11-29\",\"value\":2}\n");
+  r = run({"stats", "--format", "text", "--to", "28.11.13"});
+  EXPECT_EQ(r.out.substr(0, r.out.find("Частые")),
+            "Статистика: устройство Цех, 2  по 28.11.13\n\nСобытий: 2, участков: 1\n"
+            "Дней с событиями: 1 (28.11.13 - 28.11.13), больше всего за день: 2 (28.11.13)\n\n");
+  // |W| 4 in S 26 hours: 3.692 a day, T + 268 days 16 hours.
+  EXPECT_EQ(run({"due"}).out, "Цех, 2\t2013-11-29T10:00:00\t3.692\t2014-08-25T02:00\n");
+}
+
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
-  EXPECT_EQ(run({"devices"}).err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}, {"rename", "a", "b"}}) {
+    const CliRun r = run(args);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "veks12-journal: " + journal_ + ": Журнал не найден\n");
+  }
+  // An import whose archives all fail makes no journal.
+  EXPECT_EQ(run({"import", dir_.file("none.dat")}).code, 1);
   EXPECT_FALSE(std::filesystem::exists(journal_));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("b.sqlite")));
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"report", "--device", "нет"}, "Нет такого устройства в журнале"},
+           {{"rename", "нет", "Котельная"}, "Нет такого устройства в журнале"},
            {{"export", "--to", "31.02.13"}, "нет событий"},
-           {{"report", "--input", "200"}, "нет событий"}}) {
+           {{"report", "--input", "200"}, "нет событий"},
+           {{"stats", "--device", "нет"}, "Нет такого устройства в журнале"},
+           {{"stats", "--from", "01.01.14"}, "нет событий"},
+           {{"due", "--device", "нет"}, "Нет такого устройства в журнале"}}) {
     const CliRun r = run(args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -168,6 +209,88 @@ TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
   }
 }
 
+TEST_F(JournalCliTest, CheckAndBackupSayWhatTheyFound) {
+  ASSERT_EQ(run({"import", archive_}).code, 0);
+  CliRun r = run({"check"});
+  EXPECT_EQ(std::tie(r.code, r.out, r.err),
+            std::make_tuple(0, std::string("журнал исправен\n"), std::string()));
+  const std::string target = dir_.file("-копия.sqlite");
+  r = run({"backup", "--", target});
+  EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(0, target + ": событий 5\n"));
+  r = run({"backup", "--", target});
+  EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(1, std::string()));
+  EXPECT_EQ(r.err, "veks12-journal: " + target + ": Копия не записана: файл уже существует\n");
+  const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
+  EXPECT_EQ(run({"--journal", target, "export"}, named).out, run({"export"}).out);
+
+  sqlite3* db = nullptr;
+  sqlite3_open(target.c_str(), &db);
+  sqlite3_exec(db, "UPDATE segments SET event_count = 9", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  r = run({"--journal", target, "check"}, named);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "устройство Котельная, участок 1: записано событий 9, а их 5\n");
+}
+
+// The journal's name is a file name: "file:..." is no SQLite URI.
+TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
+  const auto home = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  const JournalCliEnvironment named{nullptr, "/"};
+  const CliRun imported =
+      run({"--journal", "file:x.sqlite?mode=memory", "import", archive_}, named);
+  const CliRun listed = run({"--journal", "file:x.sqlite?mode=memory", "devices"}, named);
+  std::filesystem::current_path(home);
+  EXPECT_EQ(imported.code, 0) << imported.err;
+  EXPECT_EQ(listed.out, "Котельная\t5\t1\t2013-11-28T08:00:00\t2013-11-29T10:00:00\n");
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("file:x.sqlite?mode=memory")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("x.sqlite")));
+}
+
+// Without --device a copy that continues two devices' histories goes to
+// neither; rename joins them, by the import rules, into one history.
+TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
+  const auto copy = [&](const std::string& name, std::int64_t first, std::int64_t last) {
+    const std::string path = dir_.file(name + ".dat");
+    ArchiveOf(SecondEvents(first, last)).writeTo(path);
+    return path;
+  };
+  const std::string c1 = copy("c1", 1000, 1990), c2 = copy("c2", 2600, 3590),
+                    c3 = copy("c3", 1800, 2790), c4 = copy("c4", 100, 200);
+  CliRun r = run({"import", c1, c2, c3});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, c1 + ": c1: новых событий: 990\n" + c2 + ": c2: новых событий: 990\n");
+  EXPECT_EQ(r.err, c3 + ": Копия продолжает историю нескольких устройств: c1, c2; укажите "
+                        "устройство (--device)\n");
+  // The window hears of the devices before it asks for one.
+  {
+    auto journal = Journal::Open(journal_, Journal::Access::kRead);
+    const auto proposed = journal.value()->proposedDevice(c3);
+    ASSERT_FALSE(proposed.ok());
+    EXPECT_EQ(proposed.error().kind, JournalError::Kind::kManyDevices);
+    EXPECT_EQ(proposed.error().devices, (std::vector<std::string>{"c1", "c2"}));
+  }
+  // A copy that two devices hold is refused as well.
+  ASSERT_EQ(run({"import", "--device", "c2", c1}).code, 0);
+  EXPECT_EQ(run({"import", c1}).err, c1 + ": Копия продолжает историю нескольких устройств: c1, "
+                                          "c2; укажите устройство (--device)\n");
+  ASSERT_EQ(run({"import", "--device", "Б", c3, c4}).code, 0);
+  EXPECT_EQ(run({"devices"}).out,
+            "c1\t990\t1\t2013-01-01T00:16:40\t2013-01-01T00:33:09\n"
+            "c2\t1980\t2\t2013-01-01T00:16:40\t2013-01-01T00:59:49\n"
+            "Б\t1090\t2\t2013-01-01T00:01:40\t2013-01-01T00:46:29\n");
+  for (const auto& [args, out] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"rename", "c1", "c2"}, "c1: объединено с c2; новых событий: 0; участки объединены\n"},
+           {{"rename", "c2", "Б"}, "c2: объединено с Б; новых событий: 1600; участки объединены\n"},
+           {{"rename", "--", "Б", "-Б"}, "Б: переименовано в -Б\n"}}) {
+    r = run(args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, out);
+  }
+  EXPECT_EQ(run({"devices"}).out, "-Б\t2690\t2\t2013-01-01T00:01:40\t2013-01-01T00:59:49\n");
+  EXPECT_EQ(run({"import", c3}).out, c3 + ": -Б: уже в журнале\n");
+}
+
 class JournalCliUsageTest : public JournalCliTest,
                             public testing::WithParamInterface<std::vector<std::string>> {};
 
@@ -193,7 +316,15 @@ INSTANTIATE_TEST_SUITE_P(
                     Args{"--journal", "", "devices"}, Args{"report", "--device", ""},
                     Args{"report", "--device", "a\tb"}, Args{"export", "--format", "xml"},
                     Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
-                    Args{"report", "--input"}));
+                    Args{"report", "--input"}, Args{"check", "extra"}, Args{"backup"},
+                    Args{"backup", "a", "b"}, Args{"backup", "--device", "x", "t"},
+                    Args{"backup", "-t"}, Args{"check", "--format", "csv"}, Args{"rename", "a"},
+                    Args{"rename", "a", "b", "c"}, Args{"rename", "a", "a"},
+                    Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
+                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"},
+                    Args{"stats", "--input", "3"}, Args{"stats", "--format", "xml"},
+                    Args{"export", "--format", "text"}, Args{"due", "--from", "01.01.13"},
+                    Args{"due", "--format", "csv"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

@@ -6,9 +6,12 @@
 #include <sqlite3.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "journal/copy_events.h"
@@ -75,6 +78,21 @@ std::string IntegrityCheck(const std::string& journal) {
   return Text(journal, "PRAGMA integrity_check");
 }
 
+void ExecSql(const std::string& journal, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(journal.c_str(), &db);
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+  sqlite3_close(db);
+}
+
+// What the journal's own check finds wrong: nothing in a sound journal.
+std::vector<std::string> Problems(const std::string& journal) {
+  auto opened = Journal::Open(journal, Journal::Access::kRead);
+  if (!opened.ok()) return {opened.error().message};
+  auto checked = opened.value()->check();
+  return checked.ok() ? checked.value() : std::vector<std::string>{checked.error().message};
+}
+
 pid_t SpawnJournalTool(std::vector<std::string> args) {
   return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
 }
@@ -92,10 +110,18 @@ class JournalTest : public testing::Test {
     }
     return paths;
   }
+
+  // A journal that holds one small copy.
+  void makeJournal(const std::string& path) {
+    const std::string archive = dir_.file("small.dat");
+    ArchiveBuilder().fillNumbered().setWriteOffset(80).writeTo(archive);
+    ASSERT_TRUE(OpenJournal(path, Journal::Access::kImport)->importArchive(archive, "d").ok());
+  }
 };
 
 // The stored history equals the stream's events that the copies cover, split
-// where copies do not overlap, whatever the order; repeated imports change
+// where copies do not overlap, whatever the order, and also when the copies
+// went to two devices that rename then joins; repeated imports change
 // nothing, and the archives are never touched.
 TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
   for (std::uint32_t seed = 1; seed <= 6; ++seed) {
@@ -109,9 +135,17 @@ TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
     }
     const std::string journal = dir_.file("j" + std::to_string(seed) + ".sqlite");
     auto j = OpenJournal(journal, Journal::Access::kImport);
-    for (const std::size_t copy : copies.importOrder()) {
-      ASSERT_TRUE(j->importArchive(paths[copy], std::string("котёл")).ok());
+    const auto order = copies.importOrder();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const bool other = seed % 2 == 0 && i % 3 == 1;
+      ASSERT_TRUE(j->importArchive(paths[order[i]], other ? "печь" : "котёл").ok());
     }
+    const std::int64_t imports = Count(journal, "SELECT count(*) FROM imports");
+    if (seed % 2 == 0) {
+      ASSERT_TRUE(j->renameDevice("печь", "котёл").ok());
+    }
+    EXPECT_EQ(Count(journal, "SELECT count(*) FROM imports"), imports);
+    EXPECT_EQ(Problems(journal), std::vector<std::string>{});
     const auto history = Exported(*j);
     EXPECT_EQ(history, copies.expectedSegments()) << "seed " << seed;
     for (const std::string& path : paths) {
@@ -231,21 +265,14 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
     for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
     for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
   }
-  sqlite3* db = nullptr;
-  sqlite3_open(journal_.c_str(), &db);
   // A history view that is not the real one shows whether the update makes it anew.
   const std::string oldView =
       "DROP VIEW history; CREATE VIEW history AS SELECT 1 AS segment, '' AS raw, 1 AS seq; ";
-  ASSERT_EQ(
-      sqlite3_exec(db,
-                   (oldView + "DROP INDEX events_event; DROP INDEX events_argument; "
-                              "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
-                              "CREATE INDEX events_argument ON events(segment_id, argument); "
-                              "PRAGMA user_version = 1;")
-                       .c_str(),
-                   nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  ExecSql(journal_, oldView +
+                        "DROP INDEX events_event; DROP INDEX events_argument; "
+                        "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
+                        "CREATE INDEX events_argument ON events(segment_id, argument); "
+                        "PRAGMA user_version = 1;");
   const FileSnapshot before(journal_);
   {
     auto j = OpenJournal(journal_, Journal::Access::kRead);
@@ -274,11 +301,7 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
       "SELECT group_concat(segment || raw || ',', '') FROM "
       "(SELECT segment, raw FROM history ORDER BY segment, seq)";
   EXPECT_EQ(Text(journal_, history), exported);
-  sqlite3_open(journal_.c_str(), &db);
-  ASSERT_EQ(
-      sqlite3_exec(db, (oldView + "PRAGMA user_version = 2;").c_str(), nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  ExecSql(journal_, oldView + "PRAGMA user_version = 2;");
   OpenJournal(journal_, Journal::Access::kImport).reset();
   EXPECT_EQ(Text(journal_, history), exported);
 }
@@ -293,13 +316,23 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   const std::string empty = dir_.file("empty.dat");
   ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
   const std::string missing = dir_.file("missing.dat");
+  // Interrupted transfers: their size is checked before the write offset.
+  const std::string cut = dir_.file("cut.dat");
+  copies.archives.front().writeTo(cut, 100);
+  const std::string cutDamaged = dir_.file("cut-damaged.dat");
+  ArchiveBuilder(copies.archives.front()).setWriteOffset(12).writeTo(cutDamaged, kFileBytes - 1);
+  const std::string nothing = dir_.file("nothing.dat");
+  WriteBytes(nothing, {});
 
   const FileSnapshot journalBefore(journal_);
   for (const auto& [archive, message] : std::vector<std::pair<std::string, std::string>>{
            {damaged, "Архив поврежден: неверный указатель записи"},
            {missing, "Архив не удается открыть"},
            {dir_.path().string(), "Архив не удается открыть"},
-           {"", "Не задано имя файла архива"}}) {
+           {"", "Не задано имя файла архива"},
+           {cut, "Архив неполон: 100 байт из 7940"},
+           {cutDamaged, "Архив неполон: 7939 байт из 7940"},
+           {nothing, "Архив неполон: 0 байт из 7940"}}) {
     const auto result = j->importArchive(archive, std::nullopt);
     ASSERT_FALSE(result.ok()) << archive;
     EXPECT_EQ(result.error().message, message);
@@ -309,6 +342,12 @@ TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
   EXPECT_EQ(none.value().kind, ImportOutcome::Kind::kEmptyCopy);
   EXPECT_EQ(FileSnapshot(journal_), journalBefore);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports"), 1);
+  // Bytes past an archive's end are not read.
+  const std::string longer = dir_.file("longer.dat");
+  copies.archives.front().writeTo(longer, kFileBytes + 60);
+  const auto held = j->importArchive(longer, std::nullopt);
+  ASSERT_TRUE(held.ok());
+  EXPECT_EQ(held.value().kind, ImportOutcome::Kind::kAlreadyHeld);
   EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
@@ -328,34 +367,165 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
     sqlite3_close(db);
   }
   const std::string newer = dir_.file("newer.sqlite");
-  OpenJournal(newer, Journal::Access::kImport).reset();
+  makeJournal(newer);
   std::vector<char> bytes = FileSnapshot(newer).bytes;
   bytes[63] = kJournalSchemaVersion + 1;  // the user version, big-endian at offset 60
   WriteBytes(newer, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  // A newer program's version that stands only in the -wal: the main file's
+  // header still reads as ours.
+  const std::string newerInWal = dir_.file("newer-wal.sqlite");
+  makeJournal(newerInWal);
+  {
+    sqlite3* db = nullptr;
+    sqlite3_open(newerInWal.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA wal_autocheckpoint = 0; PRAGMA user_version = 99;", nullptr, nullptr,
+                 nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_close(db);
+  }
+  ASSERT_EQ(InspectJournalFile(newerInWal).kind, JournalFileKind::kJournal);
 
   for (const auto& [path, message] :
        std::vector<std::pair<std::string, std::string>>{{garbage, kMsgNotAJournal},
                                                         {empty, kMsgNotAJournal},
                                                         {foreign, kMsgNotAJournal},
                                                         {dir_.path().string(), kMsgNotAJournal},
-                                                        {newer, kMsgNewerJournal}}) {
-    const bool isFile = std::filesystem::is_regular_file(path);
-    const std::optional<FileSnapshot> before =
-        isFile ? std::optional<FileSnapshot>(FileSnapshot(path)) : std::nullopt;
+                                                        {newer, kMsgNewerJournal},
+                                                        {newerInWal, kMsgNewerJournal}}) {
+    const auto snapshot = [](const std::string& file) {
+      return std::filesystem::is_regular_file(file) ? std::optional<FileSnapshot>(file)
+                                                    : std::nullopt;
+    };
+    const auto before = snapshot(path), walBefore = snapshot(path + "-wal");
     for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
       const auto opened = Journal::Open(path, access);
       ASSERT_FALSE(opened.ok()) << path;
       EXPECT_EQ(opened.error().message, message) << path;
     }
-    if (isFile) {
-      EXPECT_EQ(FileSnapshot(path), *before) << path;
+    EXPECT_EQ(snapshot(path), before) << path;
+    EXPECT_EQ(snapshot(path + "-wal"), walBefore) << path;
+  }
+  // What the system refuses is told with the system's reason.
+  const std::string plain = dir_.file("plain");
+  WriteBytes(plain, {1});
+  std::vector<std::pair<std::string, int>> refused = {
+      {plain + "/j.sqlite", ENOTDIR}, {dir_.file(std::string(300, 'n')), ENAMETOOLONG}};
+  const std::string unreadable = dir_.file("unreadable.sqlite");
+  makeJournal(unreadable);
+  std::filesystem::permissions(unreadable, std::filesystem::perms::none);
+  if (geteuid() != 0) refused.emplace_back(unreadable, EACCES);  // no permission stops root
+  for (const auto& [path, error] : refused) {
+    for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
+      const auto opened = Journal::Open(path, access);
+      ASSERT_FALSE(opened.ok()) << path;
+      EXPECT_EQ(opened.error().message,
+                std::string("Журнал не удается открыть: ") + std::strerror(error));
     }
-    EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << path;
   }
   const auto missing = Journal::Open(dir_.file("none.sqlite"), Journal::Access::kRead);
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error().kind, JournalError::Kind::kMissing);
   EXPECT_FALSE(std::filesystem::exists(dir_.file("none.sqlite")));
+}
+
+// Copies that precede and continue a held segment by 1 to 40 events, at
+// every place of the overlap relative to the events an import looks up, join
+// it exactly as the stitching in memory does.
+TEST_F(JournalTest, OverlapOfAnyLengthAtAnyAlignmentIsFound) {
+  constexpr std::int64_t kHeld = 2 * kLookupStep;  // too long to be read whole
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  const std::string path = dir_.file("copy.dat");
+  std::int64_t base = 0;
+  for (std::int64_t overlap = 1; overlap <= 40; ++overlap) {
+    for (std::int64_t added = 1; added <= kLookupStep; ++added) {
+      base += kHeld + 4 * kLookupStep;
+      const std::string device = std::to_string(overlap) + "/" + std::to_string(added);
+      MemoryHistory expected;
+      for (const auto& copy :
+           {SecondEvents(base, base + kHeld), SecondEvents(base - added, base + overlap),
+            SecondEvents(base + kHeld - overlap, base + kHeld + added)}) {
+        expected.import(copy);
+        ArchiveOf(copy).writeTo(path);
+        ASSERT_TRUE(j->importArchive(path, device).ok()) << device;
+      }
+      ASSERT_EQ(expected.segments().size(), 1u);
+      EventFilter filter;
+      filter.device = device;
+      ASSERT_EQ(Exported(*j, filter),
+                std::vector<std::vector<EventRecord>>{expected.segments().front().events})
+          << device;
+    }
+  }
+  EXPECT_EQ(Problems(journal_), std::vector<std::string>{});
+}
+
+// A joined segment keeps the earliest rank of its parts, and a renamed
+// device's segments follow those of the device it joins: seen where ranks
+// alone order segments, those without timestamps. A step "d:abc" imports
+// events a, b, c into device d; "d>e" renames d to e.
+TEST_F(JournalTest, JoinedSegmentsKeepTheEarliestRank) {
+  const std::vector<std::array<std::string, 3>> cases = {
+      // steps, device, its segments in order
+      {"a:abc a:mno a:efg a:cde", "a", "abcdefg mno"},
+      {"a:abc a:xyz a:efg a:abcdef", "a", "abcdefg xyz"},
+      {"a:bc a:xyz a:ef a:abcdefg", "a", "abcdefg xyz"},
+      {"a:abc b:mno a:xyz a>b", "b", "mno abc xyz"},
+      {"a:abc a:xyz b:mno b:cde a>b", "b", "mno abcde xyz"},
+      {"a:abc a:xyz b:mno b:cde b>a", "a", "abcde xyz mno"}};
+  const std::string path = dir_.file("copy.dat");
+  int made = 0;
+  for (const auto& [steps, device, segments] : cases) {
+    const std::string journal = dir_.file(std::to_string(++made) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    std::istringstream words(steps);
+    for (std::string step; words >> step;) {
+      if (step[1] == '>') {
+        ASSERT_TRUE(j->renameDevice(step.substr(0, 1), step.substr(2)).ok()) << steps;
+        continue;
+      }
+      std::vector<EventRecord> events;  // without timestamps
+      for (const char c : step.substr(2)) events.push_back({0xFF, static_cast<std::uint8_t>(c)});
+      ArchiveOf(events).writeTo(path);
+      ASSERT_TRUE(j->importArchive(path, step.substr(0, 1)).ok()) << steps;
+    }
+    EventFilter filter;
+    filter.device = device;
+    std::string got;
+    for (const auto& segment : Exported(*j, filter)) {
+      if (!got.empty()) got += ' ';
+      for (const EventRecord& e : segment) got += static_cast<char>(e[kArgumentByte]);
+    }
+    EXPECT_EQ(got, segments) << steps;
+    EXPECT_EQ(Problems(journal), std::vector<std::string>{}) << steps;
+  }
+}
+
+// The last second of the --to day and the first of the --from day are in.
+TEST_F(JournalTest, DateFiltersTakeWholeDays) {
+  constexpr std::int64_t kDay = 86400;
+  // 01.01 23:59:59, 02.01 00:00:00, 02.01 23:59:59, 03.01 00:00:00, no timestamp
+  const std::vector<EventRecord> events = {SecondEvent(kDay - 1), SecondEvent(kDay),
+                                           SecondEvent(2 * kDay - 1), SecondEvent(2 * kDay),
+                                           EventRecord{0xFF, 1, 0, 0, 0, 2, 1, 13}};
+  ArchiveOf(events).writeTo(dir_.file("days.dat"));
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  ASSERT_TRUE(j->importArchive(dir_.file("days.dat"), std::string("d")).ok());
+  for (const auto& [from, to, passing] :  // "" for no bound
+       std::vector<std::tuple<std::string, std::string, std::vector<std::size_t>>>{
+           {"", "2013-01-02", {0, 1, 2}},
+           {"2013-01-02", "", {1, 2, 3}},
+           {"2013-01-02", "2013-01-02", {1, 2}},
+           {"2013-01-03", "2013-01-03", {3}}}) {
+    EventFilter filter;
+    filter.device = "d";
+    if (!from.empty()) filter.fromDate = from;
+    if (!to.empty()) filter.toDate = to;
+    std::vector<EventRecord> expected;
+    for (const std::size_t i : passing) expected.push_back(events[i]);
+    EXPECT_EQ(Exported(*j, filter), std::vector<std::vector<EventRecord>>{expected})
+        << from << ".." << to;
+    EXPECT_EQ(j->view(filter).value()->eventCount(), static_cast<std::int64_t>(expected.size()));
+  }
 }
 
 // An import killed at any moment leaves a sound journal that holds exactly
@@ -473,6 +643,178 @@ TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   EXPECT_EQ(Exported(*j, filter), first.expectedSegments());
   filter.device = "second";
   EXPECT_EQ(Exported(*j, filter), second.expectedSegments());
+}
+
+// A sound journal checks clean; each kind of damage done behind the journal's
+// back is found, placed by device and segment, and nothing is written.
+TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
+  SimulatedCopies copies(41, 8, 1500);
+  const std::string sound = dir_.file("sound.sqlite");
+  {
+    auto j = OpenJournal(sound, Journal::Access::kImport);
+    for (const std::string& path : writeCopies(copies))
+      ASSERT_TRUE(j->importArchive(path, "a").ok());
+    ASSERT_TRUE(j->importArchive(dir_.file("copy0.dat"), "b").ok());
+    ASSERT_EQ(j->check().value(), std::vector<std::string>{});
+  }
+  ASSERT_GT(copies.expectedSegments().size(), 1u);
+  // The oldest segment of device a, and its first event.
+  const std::string a = "(SELECT id FROM devices WHERE name = 'a')";
+  const std::string first = "(SELECT id FROM segments WHERE device_id = " + a +
+                            " ORDER BY last_timestamp IS NULL, last_timestamp, rank LIMIT 1)";
+  const auto event = [&](const std::string& change) {
+    return "UPDATE events SET " + change + " WHERE segment_id = " + first +
+           " AND seq = (SELECT first_seq FROM segments WHERE id = " + first + ")";
+  };
+  const std::string inFirst = "устройство a, участок 1";
+  const std::vector<std::pair<std::string, std::string>> damages = {
+      {"DELETE FROM events WHERE segment_id = " + first +
+           " AND seq = (SELECT first_seq + 1 FROM segments WHERE id = " + first + ")",
+       inFirst + ": в номерах событий"},
+      {"UPDATE segments SET last_seq = last_seq + 1 WHERE id = " + first, inFirst + ": события"},
+      {"UPDATE segments SET event_count = event_count + 1 WHERE id = " + first,
+       inFirst + ": записано событий"},
+      {"UPDATE segments SET last_timestamp = '2000-01-01T00:00:00' WHERE id = " + first,
+       inFirst + ": метка последнего"},
+      {event("date = '01.01.01'"), inFirst + ", событие"},
+      {event("time = time || ' '"), inFirst + ", событие"},
+      {event("event = 'Норма'"), inFirst + ", событие"},
+      {event("input = ''"), inFirst + ", событие"},
+      {event("timestamp = NULL"), inFirst + ", событие"},
+      {event("code = code + 1"), inFirst + ", событие"},
+      {event("argument = argument + 1"), inFirst + ", событие"},
+      {event("raw = x'00'"), inFirst + ", событие"},
+      {"UPDATE segments SET rank = 1 WHERE device_id = " + a, "устройство a: ранг 1"},
+      {"DELETE FROM segments WHERE id = " + first, "отсутствует"},
+      {"DELETE FROM devices WHERE name = 'b'", "нет в журнале"},
+      {"INSERT INTO devices (name) VALUES ('c')", "устройство c: нет ни одного участка"},
+      {"INSERT INTO segments (device_id, rank, first_seq, last_seq, event_count) VALUES (" + a +
+           ", 99, 1, 1, 1)",
+       ": нет событий"},
+      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, 'event)', "
+       "'time)') WHERE name = 'events_event'",
+       "база SQLite: "},
+  };
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    const auto& [sql, found] = damages[i];
+    const std::string broken = dir_.file("broken" + std::to_string(i) + ".sqlite");
+    std::filesystem::copy_file(sound, broken);
+    ExecSql(broken, sql);
+    const FileSnapshot before(broken);
+    const auto problems = OpenJournal(broken, Journal::Access::kRead)->check();
+    ASSERT_TRUE(problems.ok()) << sql;
+    EXPECT_TRUE(
+        std::any_of(problems.value().begin(), problems.value().end(),
+                    [&](const std::string& line) { return line.find(found) != std::string::npos; }))
+        << sql << "\n"
+        << testing::PrintToString(problems.value());
+    EXPECT_EQ(FileSnapshot(broken), before) << sql;
+  }
+}
+
+// Backups taken while another process imports are each one committed state
+// of the journal; a backup never replaces a file.
+TEST_F(JournalTest, BackupIsOneCommittedStateAndNeverReplacesAFile) {
+  SimulatedCopies copies(51, 40, 300);
+  const std::vector<std::string> paths = writeCopies(copies);
+  ASSERT_TRUE(OpenJournal(journal_, Journal::Access::kImport)->importArchive(paths[0], "d").ok());
+  std::vector<std::string> args = {"--journal", journal_, "import", "--device", "d", "--"};
+  args.insert(args.end(), paths.begin() + 1, paths.end());
+  const pid_t importer = SpawnJournalTool(args);
+  ASSERT_NE(importer, -1);
+  auto j = OpenJournal(journal_, Journal::Access::kRead);
+  std::int64_t committed = 0;
+  int status = -1;
+  // One more backup after the import has ended: the last holds every copy.
+  for (bool ended = false; !ended;) {
+    ended = waitpid(importer, &status, WNOHANG) == importer;
+    const std::string target =
+        dir_.file("backup" + std::to_string(committed) + "-" + std::to_string(ended) + ".sqlite");
+    if (std::filesystem::exists(target)) continue;
+    const auto events = j->backup(target);
+    ASSERT_TRUE(events.ok()) << events.error().message;
+    EXPECT_FALSE(std::filesystem::exists(target + "-wal"));
+    committed = Count(target, "SELECT count(*) FROM imports");
+    MemoryHistory expected;
+    std::vector<std::vector<EventRecord>> segments;
+    std::int64_t total = 0;
+    for (std::int64_t i = 0; i < committed; ++i) expected.import(copies.events(std::size_t(i)));
+    for (const Segment& s : expected.segments()) {
+      segments.push_back(s.events);
+      total += static_cast<std::int64_t>(s.events.size());
+    }
+    auto copy = OpenJournal(target, Journal::Access::kRead);
+    ASSERT_EQ(Exported(*copy), segments) << committed << " committed";
+    EXPECT_EQ(events.value(), total);
+    EXPECT_EQ(copy->check().value(), std::vector<std::string>{});
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(committed, static_cast<std::int64_t>(paths.size()));
+
+  const std::string taken = dir_.file("taken.sqlite");
+  WriteBytes(taken, {1, 2, 3});
+  for (const auto& [target, message] : std::vector<std::pair<std::string, std::string>>{
+           {taken, "Копия не записана: файл уже существует"},
+           {journal_, "Копия не записана: это файл самого журнала"},
+           {journal_ + "-wal", "Копия не записана: это файл самого журнала"},
+           {dir_.file("none/b.sqlite"),
+            std::string("Копия не записана: ") + std::strerror(ENOENT)}}) {
+    const auto refused = j->backup(target);
+    ASSERT_FALSE(refused.ok()) << target;
+    EXPECT_EQ(refused.error().message, message);
+  }
+  EXPECT_EQ(FileSnapshot(taken).bytes, (std::vector<char>{1, 2, 3}));
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
+  }
+}
+
+// Archives that fail or hold nothing make no journal and no folder; the
+// first that stores events does, after clearing what interrupted makings of
+// the journal left beside it (only theirs, and only those of processes that
+// are gone and that have rested for a minute).
+TEST_F(JournalTest, AnImportMakesTheJournalOnlyWhenItStoresEvents) {
+  const std::string journal = dir_.file("made/here/j.sqlite");
+  const std::string empty = dir_.file("empty.dat");
+  ArchiveBuilder().fillNumbered().setWriteOffset(255).writeTo(empty);
+  {
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    EXPECT_FALSE(j->importArchive(dir_.file("none.dat"), std::nullopt).ok());
+    EXPECT_EQ(j->importArchive(empty, "d").value().kind, ImportOutcome::Kind::kEmptyCopy);
+    EXPECT_EQ(j->devices().value().size(), 0u);
+    EXPECT_EQ(j->proposedDevice(empty).value(), "empty");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("made")));
+
+  const pid_t gone = SpawnJournalTool({"--help"});
+  ASSERT_NE(gone, -1);
+  waitpid(gone, nullptr, 0);
+  const std::string dead = std::to_string(gone), alive = std::to_string(getpid());
+  struct Leftover {
+    std::string name;
+    bool rested;
+    bool removed;
+  };
+  const std::vector<Leftover> leftovers = {{"j.sqlite.new-" + dead + "-1", true, true},
+                                           {"j.sqlite.new-" + dead + "-2-wal", true, true},
+                                           {"j.sqlite.new-" + dead + "-3", false, false},
+                                           {"j.sqlite.new-" + alive + "-4", true, false},
+                                           {"k.sqlite.new-" + dead + "-5", true, false},
+                                           {"j.sqlite.new-" + dead + "-x", true, false}};
+  std::filesystem::create_directories(dir_.file("made/here"));
+  for (const Leftover& l : leftovers) {
+    const auto path = dir_.path() / "made/here" / l.name;
+    WriteBytes(path, {0});
+    if (l.rested) {
+      std::filesystem::last_write_time(
+          path, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+  }
+  makeJournal(journal);
+  EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
+  for (const Leftover& l : leftovers) {
+    EXPECT_EQ(std::filesystem::exists(dir_.path() / "made/here" / l.name), !l.removed) << l.name;
+  }
 }
 
 }  // namespace
