@@ -1,8 +1,10 @@
 // Speed of the event journal. Run:
 //   build/release/bench/journal_bench --benchmark_repetitions=10
 //   --benchmark_report_aggregates_only=true
-// The million-event journal is built once (about a minute) and shared.
+// The million-event journals are built once (about a minute, and two for the
+// one in 1,001 segments) and shared.
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -56,6 +58,25 @@ JournalFixture& MillionEvents() {
   return fixture;
 }
 
+// The same million events in 1,001 segments (about two minutes to build),
+// closed and opened again as the one above.
+JournalFixture& MillionEventsInSegments() {
+  static TempDir dir;
+  static JournalFixture& fixture = []() -> JournalFixture& {
+    static JournalFixture made(dir.file("segments.sqlite"), dir.file("copy.dat"), 1'000'000, 900,
+                               1001);
+    made.open.reset();
+    made.open = std::move(Journal::Open(made.journal, Journal::Access::kImport).value());
+    return made;
+  }();
+  return fixture;
+}
+
+// The million-event journal of the benchmark's argument: 0 one segment, 1 1,001 segments.
+const std::string& MillionJournal(std::int64_t segmented) {
+  return segmented != 0 ? MillionEventsInSegments().journal : MillionEvents().journal;
+}
+
 // One copy that brings 50 new events to a device that holds 100,000.
 void BM_ImportFiftyIntoHundredThousand(benchmark::State& state) {
   TempDir dir;
@@ -90,26 +111,51 @@ void BM_ImportThousandCopiesCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportThousandCopiesCommand)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// `veks12-journal export` of 1,000,000 events as CSV, to /dev/null.
+// `veks12-journal export` of 1,000,000 events as CSV, to /dev/null; the
+// argument: in one segment (0) or in 1,001 (1).
 void BM_ExportMillionCsvCommand(benchmark::State& state) {
-  const std::string journal = MillionEvents().journal;
+  const std::string journal = MillionJournal(state.range(0));
   for (auto _ : state) {
     if (!RunTool({"--journal", journal, "export"})) state.SkipWithError("export failed");
   }
 }
-BENCHMARK(BM_ExportMillionCsvCommand)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ExportMillionCsvCommand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // `veks12-journal report --from D --to D` of one day out of 1,000,000 events,
-// as a process of its own.
+// as a process of its own; the argument: in one segment (0) or in 1,001 (1).
 void BM_ReportOneDayCommand(benchmark::State& state) {
-  const std::string journal = MillionEvents().journal;
+  const std::string journal = MillionJournal(state.range(0));
   for (auto _ : state) {
     if (!RunTool({"--journal", journal, "report", "--from", "15.06.14", "--to", "15.06.14"})) {
       state.SkipWithError("report failed");
     }
   }
 }
-BENCHMARK(BM_ReportOneDayCommand)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportOneDayCommand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Every row of the journal's `history` view, as the sqlite3 shell reads it
+// (each column's text), of the million events in 1,001 segments.
+void BM_HistoryViewMillionInSegments(benchmark::State& state) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(MillionJournal(1).c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    sqlite3_stmt* all = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM history", -1, &all, nullptr);
+    rows = 0;
+    while (sqlite3_step(all) == SQLITE_ROW) {
+      for (int column = 0; column < sqlite3_column_count(all); ++column) {
+        benchmark::DoNotOptimize(sqlite3_column_text(all, column));
+      }
+      ++rows;
+    }
+    sqlite3_finalize(all);
+  }
+  sqlite3_close(db);
+  if (rows < 1'000'000) state.SkipWithError("the view lacks events");
+  state.counters["rows"] = static_cast<double>(rows);
+}
+BENCHMARK(BM_HistoryViewMillionInSegments)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The same export in this process, to show that its memory stays flat: the
 // growth of the peak over the memory before it, for the whole history and for
@@ -136,9 +182,10 @@ void BM_ExportMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportMemory)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// The report of one day out of 1,000,000 events, in the journal's own process.
+// The report of one day out of 1,000,000 events, in the journal's own
+// process; the argument: in one segment (0) or in 1,001 (1).
 void BM_ReportOneDay(benchmark::State& state) {
-  auto opened = Journal::Open(MillionEvents().journal, Journal::Access::kRead);
+  auto opened = Journal::Open(MillionJournal(state.range(0)), Journal::Access::kRead);
   NullSink sink;
   EventFilter filter;
   filter.fromDate = "2014-06-15";
@@ -156,7 +203,7 @@ void BM_ReportOneDay(benchmark::State& state) {
   }
   state.counters["events"] = static_cast<double>(events);
 }
-BENCHMARK(BM_ReportOneDay)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReportOneDay)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Runs the journal tool with its output thrown away; its processor time in
 // milliseconds, or -1 when it failed. On a machine shared with other work

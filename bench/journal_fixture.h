@@ -1,8 +1,12 @@
 // A journal filled with the history of one simulated device, for the
 // benchmarks: copies taken every `step` slots, so each import overlaps the
-// one before and adds about `step` events.
+// one before and adds about `step` events. With `segments` above 1, the
+// device writes more than its ring holds before the first copy of each
+// further segment, so the history falls into that many segments of about
+// equal size (a device copied too rarely).
 #pragma once
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -21,12 +25,19 @@ struct JournalFixture {
   }
 
   JournalFixture(const std::string& journalPath, const std::string& archivePath, std::size_t events,
-                 int step = 900)
+                 int step = 900, int segments = 1)
       : device(1u, BusyDevice()), journal(journalPath), archive(archivePath) {
     auto opened = Journal::Open(journal, Journal::Access::kImport);
     if (!opened.ok()) throw std::runtime_error(opened.error().message);
     open = std::move(opened.value());
-    while (device.events().size() < events) add(step);
+    std::int64_t held = 0;
+    for (int segment = 0; segment < segments; ++segment) {
+      const auto until = static_cast<std::int64_t>(events * (segment + 1) / segments);
+      if (segment > 0) held += add(kSlotCount + 100).newEvents;
+      while (held < until) {
+        held += add(static_cast<int>(std::min<std::int64_t>(step, until - held))).newEvents;
+      }
+    }
   }
 
   // Lets the device write `count` more slots and imports the copy taken then.

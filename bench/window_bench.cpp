@@ -4,6 +4,7 @@
 // The journal window's benchmarks (--benchmark_filter=Journal) share a journal
 // of a million events, built once (about 20 seconds).
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -16,10 +17,14 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTest>
+#include <QThread>
+#include <filesystem>
+#include <random>
 
 #include "bench/journal_fixture.h"
 #include "report/event_export.h"
 #include "tools/archive_builder.h"
+#include "tools/spawn_quietly.h"
 #include "ui/Doc_main.h"
 #include "ui/dialog_services.h"
 #include "ui/doc_application.h"
@@ -239,6 +244,53 @@ void BM_JournalJumpToOldest(benchmark::State& state) {
   if (screen.services.messages != 0) state.SkipWithError("a message was shown");
 }
 BENCHMARK(BM_JournalJumpToOldest)->Unit(benchmark::kMillisecond);
+
+// The journal's write-ahead log while the journal window stays open and
+// `veks12-journal import` adds 500 copies (about 100 events each) to the
+// device it shows, the table paging now and then: the log stays bounded
+// when the window keeps no read transaction between pages, so checkpoints
+// pass. Counters: the largest log seen and the journal's size at the end.
+void BM_JournalWindowLogDuringImports(benchmark::State& state) {
+  veks::TempDir dir;
+  veks::JournalFixture fixture(dir.file("j.sqlite"), dir.file("copy.dat"), 20'000);
+  fixture.open.reset();
+  std::vector<std::string> args = {"--journal", fixture.journal, "import", "--device", "bench"};
+  for (int i = 0; i < 500; ++i) {
+    fixture.device.run(100);
+    args.push_back(dir.file("copy" + std::to_string(i) + ".dat"));
+    fixture.device.archive().writeTo(args.back());
+  }
+  SetJournalFilePath(QString::fromStdString(fixture.journal));
+  SilentServices services;
+  JournalWindow window(services);
+  if (!ShowPainted(&window)) state.SkipWithError("journal window not shown");
+  auto* table = window.findChild<QTableView*>(QStringLiteral("EventView"));
+  const std::string log = fixture.journal + "-wal";
+  std::mt19937 random(1);
+  double peak = 0;
+  for (auto _ : state) {
+    const pid_t child = veks::SpawnQuietly(VEKS_JOURNAL_TOOL, args);
+    if (child == -1) {
+      state.SkipWithError("the journal tool did not start");
+      break;
+    }
+    int status = -1;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+      const int rows = window.historyModel()->rowCount();
+      if (rows > 0) table->scrollTo(window.historyModel()->index(int(random() % rows), 0));
+      window.repaint();
+      QApplication::processEvents();
+      std::error_code error;
+      peak = std::max(peak, double(std::filesystem::file_size(log, error)) / (1 << 20));
+      QThread::msleep(20);
+    }
+    if (status != 0) state.SkipWithError("import failed");
+  }
+  state.counters["log_peak_MiB"] = peak;
+  state.counters["journal_MiB"] = double(std::filesystem::file_size(fixture.journal)) / (1 << 20);
+  if (services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalWindowLogDuringImports)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

@@ -8,9 +8,8 @@
 #include "cli/cli_args.h"
 #include "cli/descriptor_output.h"
 #include "journal/journal.h"
-#include "journal/journal_report.h"
+#include "journal/journal_output.h"
 #include "journal/stats_output.h"
-#include "report/event_export.h"
 
 namespace veks {
 namespace {
@@ -260,25 +259,17 @@ int Devices(Journal& journal, std::ostream& out, std::ostream& err) {
 }
 
 int Events(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
-  JournalResult<std::int64_t> result = 0;
-  if (request.command == Command::kReport) {
-    StreamSink sink(out);
-    JournalReportWriter report(sink, {request.from, request.to, request.input, std::nullopt});
-    result = journal.forEachEvent(FilterOf(request), EventOrder::kNewestFirst,
-                                  [&](const JournalEvent& event) {
-                                    report.write(event);
-                                    return static_cast<bool>(out);
-                                  });
-  } else {
-    EventExporter exporter(out, request.format, true);
-    result = journal.forEachEvent(FilterOf(request), EventOrder::kOldestFirst,
-                                  [&](const JournalEvent& event) {
-                                    exporter.write(event.raw, event.device, event.segment);
-                                    return static_cast<bool>(out);
-                                  });
-  }
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
+  StreamSink sink(out);
+  const JournalOutput written =
+      request.command == Command::kReport
+          ? WriteJournalReport(journal, FilterOf(request),
+                               {request.from, request.to, request.input, std::nullopt}, sink,
+                               [&] { return static_cast<bool>(out); })
+          : WriteJournalExport(journal, FilterOf(request), request.format, out);
+  if (written.error) {
+    // Lines already printed are no whole report or export: say so.
+    err << "veks12-journal: " << written.error->message
+        << (written.events > 0 ? "; вывод неполон" : "") << '\n';
     return 1;
   }
   return 0;

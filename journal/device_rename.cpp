@@ -14,7 +14,7 @@ struct DeviceTotals {
 };
 
 DeviceTotals Totals(JournalStore& store, std::int64_t device) {
-  SqliteStatement& sum = store.statement(
+  StatementLease sum = store.statement(
       "SELECT coalesce(sum(event_count), 0), count(*) FROM segments WHERE device_id = ?1");
   sum.bind(1, device).step();
   const DeviceTotals totals{sum.integer(0), sum.integer(1)};
@@ -57,12 +57,12 @@ RenameOutcome RenameDevice(JournalStore& store, const std::string& device,
   // The device's segments keep their order and rank after every other
   // segment: ranks are numbered across the journal, so after the greatest.
   std::vector<std::int64_t> segments;
-  SqliteStatement& list =
+  StatementLease list =
       store.statement("SELECT id FROM segments WHERE device_id = ?1 ORDER BY rank");
   list.bind(1, *from);
   while (list.step()) segments.push_back(list.integer(0));
   list.reset();
-  SqliteStatement& greatest = store.statement("SELECT coalesce(max(rank), 0) FROM segments");
+  StatementLease greatest = store.statement("SELECT coalesce(max(rank), 0) FROM segments");
   greatest.step();
   const std::int64_t after = greatest.integer(0);
   greatest.reset();

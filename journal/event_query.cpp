@@ -9,7 +9,7 @@ std::optional<std::string> EdgeTimestamp(JournalStore& store,
                                          const std::vector<SegmentRow>& segments, bool first) {
   // "+timestamp" keeps SQLite on the segment's own order instead of the
   // timestamp index, so that the search stops at the first stamped event.
-  SqliteStatement& edge = store.statement(
+  StatementLease edge = store.statement(
       first ? "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
               "ORDER BY seq LIMIT 1"
             : "SELECT timestamp FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
@@ -52,8 +52,8 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
   return sql + tail;
 }
 
-SqliteStatement& FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
-  SqliteStatement& statement = store_.statement(sql);
+StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
+  StatementLease statement = store_.statement(sql);
   statement.bind(1, segment);
   if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
   if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
@@ -62,7 +62,40 @@ SqliteStatement& FilterQuery::prepare(const std::string& sql, std::int64_t segme
   return statement;
 }
 
+bool FilterQuery::mayHoldDates(std::int64_t segment) {
+  if (!filter_.fromDate && !filter_.toDate) return true;
+  if (!datedSought_) {
+    datedSought_ = true;
+    // Every event stands in the moment index by its timestamp (its segment
+    // comes with it), so the range's events are one run of it. Reading more
+    // of them than some dozens per segment would cost more than asking each
+    // segment through its own timestamp index: then every segment is asked.
+    if (!store_.hasIndex("events_moment")) return true;
+    StatementLease segments = store_.statement("SELECT count(*) FROM segments");
+    segments.step();
+    const std::int64_t limit = 64 * segments.integer(0) + 1024;
+    std::string sql =
+        "SELECT segment_id, count(*) FROM (SELECT segment_id FROM events "
+        "INDEXED BY events_moment WHERE 1";
+    if (filter_.fromDate) sql += " AND timestamp >= ?2";
+    if (filter_.toDate) sql += " AND timestamp <= ?3";
+    StatementLease found = store_.statement(sql + " LIMIT ?1) GROUP BY segment_id");
+    found.bind(1, limit);
+    if (filter_.fromDate) found.bind(2, std::string_view(fromBound_));
+    if (filter_.toDate) found.bind(3, std::string_view(toBound_));
+    std::set<std::int64_t> dated;
+    std::int64_t events = 0;
+    while (found.step()) {
+      dated.insert(found.integer(0));
+      events += found.integer(1);
+    }
+    if (events < limit) dated_ = std::move(dated);
+  }
+  return !dated_ || dated_->contains(segment);
+}
+
 FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
+  if (!mayHoldDates(segment.id)) return {nullptr, 0};
   const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
   const std::pair<const char*, bool> candidates[] = {
       {"events_timestamp", filter_.fromDate || filter_.toDate},
@@ -70,7 +103,7 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
       {"events_event", filter_.eventText.has_value()}};
   for (const auto& [index, applies] : candidates) {
     if (!applies || !store_.hasIndex(index)) continue;
-    SqliteStatement& count =
+    StatementLease count =
         prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
     count.bind(6, few);
     count.step();
@@ -84,7 +117,7 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
 std::int64_t FilterQuery::count(const SegmentRow& segment, const Plan& plan) {
   if (!filters()) return segment.count;
   if (plan.count) return *plan.count;
-  SqliteStatement& count = prepare(sql("SELECT count(*)", plan.index), segment.id);
+  StatementLease count = prepare(sql("SELECT count(*)", plan.index), segment.id);
   count.step();
   return count.integer(0);
 }
@@ -126,8 +159,10 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
     const std::vector<SegmentRow> segments = store.orderedSegments(device);
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
-      SqliteStatement& rows = query.prepare(
-          query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
+      const FilterQuery::Plan plan = query.plan(segments[at]);
+      if (plan.count == 0) continue;
+      StatementLease rows =
+          query.prepare(query.sql("SELECT raw", plan.index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
         event.raw = RecordOf(rows.blob(0));

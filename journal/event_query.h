@@ -4,11 +4,14 @@
 // A filter's shape (which of its fields are given) makes the SQL; its values
 // are always bound. For each segment the query decides whether one of the
 // filter's indexes finds the passing events cheaper than reading the segment
-// in its own order (FilterQuery::plan).
+// in its own order (FilterQuery::plan). A date range first finds, in one pass
+// over the moment index, the few segments that hold any of its events, so
+// that a short range costs no more in a thousand segments than in one.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,12 +37,12 @@ class FilterQuery {
   [[nodiscard]] std::string sql(const std::string& select, const char* via,
                                 const char* tail = "") const;
 
-  // The cached statement for `sql`, with the segment and the filter's values bound.
-  SqliteStatement& prepare(const std::string& sql, std::int64_t segment);
+  // A statement for `sql`, with the segment and the filter's values bound.
+  StatementLease prepare(const std::string& sql, std::int64_t segment);
 
   // How a segment's events that pass are found: through `index`, or in the
   // segment's own order when none. The probe that chooses an index counts the
-  // rows it leaves, so `count` comes with it.
+  // rows it leaves, so `count` comes with it; a count of 0 needs no reading.
   struct Plan {
     const char* index = nullptr;
     std::optional<std::int64_t> count;
@@ -50,10 +53,18 @@ class FilterQuery {
   std::int64_t count(const SegmentRow& segment, const Plan& plan);
 
  private:
+  // Whether the segment may hold an event of the filter's date range.
+  bool mayHoldDates(std::int64_t segment);
+
   JournalStore& store_;
   const EventFilter& filter_;
   std::string fromBound_;
   std::string toBound_;
+  // The segments that hold an event of the date range, once looked for
+  // (datedSought_); none when the range holds too many events for one pass
+  // to pay, or the journal has no moment index.
+  bool datedSought_ = false;
+  std::optional<std::set<std::int64_t>> dated_;
 };
 
 // The devices a filter names: its device (kUnknownDevice when there is no

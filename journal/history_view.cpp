@@ -7,7 +7,20 @@
 namespace veks {
 
 HistoryView::HistoryView(JournalStore& store, EventFilter filter)
-    : store_(store), filter_(std::move(filter)), layout_(LayOut(store_, filter_)) {}
+    : store_(store), filter_(std::move(filter)) {
+  layOut();
+}
+
+HistoryView::Version HistoryView::version() {
+  return {store_.db().pragmaInteger("data_version"), sqlite3_total_changes64(store_.db().handle())};
+}
+
+void HistoryView::layOut() {
+  const ReadSnapshot snapshot(store_);
+  const Version version = this->version();
+  layout_ = LayOut(store_, filter_);
+  version_ = version;
+}
 
 std::vector<std::int64_t> HistoryView::gapRows() const {
   std::vector<std::int64_t> rows;
@@ -17,7 +30,22 @@ std::vector<std::int64_t> HistoryView::gapRows() const {
 }
 
 JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std::int64_t count) {
-  return Guarded([&] { return read(first, count); });
+  return Guarded([&] {
+    const ReadSnapshot snapshot(store_);
+    if (version() != version_) {
+      throw JournalError{JournalError::Kind::kChanged, kMsgJournalChanged};
+    }
+    return read(first, count);
+  });
+}
+
+std::optional<JournalError> HistoryView::reload() {
+  auto done = Guarded([&] {
+    layOut();
+    return true;
+  });
+  if (done.ok()) return std::nullopt;
+  return done.error();
 }
 
 HistoryView::Layout HistoryView::LayOut(JournalStore& store, const EventFilter& filter) {
@@ -62,7 +90,7 @@ std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count
     events.reserve(static_cast<std::size_t>(take));
     if (!query.filters()) {
       // Every event passes and seq runs without gaps: the place is arithmetic.
-      SqliteStatement& read = store_.statement(
+      StatementLease read = store_.statement(
           "SELECT raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT ?3");
       read.bind(1, part.segmentId).bind(2, part.lastSeq - offset).bind(3, take);
       while (read.step()) events.push_back(RecordOf(read.blob(0)));
@@ -70,7 +98,7 @@ std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count
       // Skipping rows costs their reading: read from the nearer end.
       const std::int64_t fromOldest = part.events - offset - take;
       const bool backwards = fromOldest < offset;
-      SqliteStatement& read =
+      StatementLease read =
           query.prepare(query.sql("SELECT raw", part.index,
                                   backwards ? " ORDER BY seq LIMIT ?6 OFFSET ?7"
                                             : " ORDER BY seq DESC LIMIT ?6 OFFSET ?7"),

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "journal/journal_store.h"
@@ -21,15 +23,22 @@ class HistoryPages {
   [[nodiscard]] virtual std::int64_t segmentCount() const = 0;
   // The rows that stand between two segments, in order.
   [[nodiscard]] virtual std::vector<std::int64_t> gapRows() const = 0;
-  // Rows [first, first + count), fewer at the end.
+  // Rows [first, first + count), fewer at the end. kChanged when the journal
+  // is no longer the state whose rows were counted: nothing of the new state
+  // is mixed into them; reload() counts them again.
   virtual JournalResult<std::vector<HistoryRow>> rows(std::int64_t first, std::int64_t count) = 0;
+  // Counts the rows again, in the journal's present state. On failure the
+  // history is left as it was.
+  virtual std::optional<JournalError> reload() = 0;
 };
 
 // The history of the filter's device (which must be named) that passes the
 // filter. It counts its rows when made and reads any page of them in about
 // the time the page takes, however long the history: a million events are no
-// slower to page through than a thousand. It reads the journal as it was when
-// made; make a new one to see later imports. The store must outlive it.
+// slower to page through than a thousand. Each page is read in a read
+// transaction of its own, so the view never keeps the journal on an old
+// state between pages (checkpoints pass while it is open); a page read after
+// another import committed is refused as kChanged. The store must outlive it.
 class HistoryView : public HistoryPages {
  public:
   // Throws as the store does; kUnknownDevice when the filter names no device.
@@ -42,6 +51,7 @@ class HistoryView : public HistoryPages {
   }
   [[nodiscard]] std::vector<std::int64_t> gapRows() const override;
   JournalResult<std::vector<HistoryRow>> rows(std::int64_t first, std::int64_t count) override;
+  std::optional<JournalError> reload() override;
 
   // Where each segment's events stand among the rows.
   struct Part {
@@ -61,12 +71,19 @@ class HistoryView : public HistoryPages {
   [[nodiscard]] const Layout& layout() const { return layout_; }
 
  private:
+  // Which committed state the connection reads: another connection's
+  // commits change the first, this connection's own the second.
+  using Version = std::pair<std::int64_t, std::int64_t>;
+  [[nodiscard]] Version version();
+  // Lays the rows out and notes the state they were counted in.
+  void layOut();
   static Layout LayOut(JournalStore& store, const EventFilter& filter);
   std::vector<HistoryRow> read(std::int64_t first, std::int64_t count);
 
   JournalStore& store_;
   EventFilter filter_;
   Layout layout_;
+  Version version_;
 };
 
 }  // namespace veks

@@ -119,7 +119,10 @@ JournalResult<RenameOutcome> Journal::renameDevice(const std::string& device,
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {
   if (!store_) return std::vector<DeviceSummary>{};
-  return Guarded([&] { return DeviceSummaries(*store_); });
+  return Guarded([&] {
+    const ReadSnapshot snapshot(*store_);
+    return DeviceSummaries(*store_);
+  });
 }
 
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
@@ -129,6 +132,7 @@ JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, Eve
   }
   if (!store_) return JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
   return Guarded([&]() -> std::int64_t {
+    const ReadSnapshot snapshot(*store_);
     const std::int64_t visited = ForEachEvent(*store_, filter, order, visit);
     if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
     return visited;

@@ -7,8 +7,10 @@
 // for byte as it was, its -wal included; a file the system refuses is
 // reported with the system's reason. The file's name is a file name, never
 // read as an SQLite URI. Each archive imports in a transaction of its own;
-// two imports at once wait for each other. No exception leaves this
-// interface: failures are JournalError values.
+// two imports at once wait for each other. Each read (devices, forEachEvent,
+// a view's layout and each of its pages) sees one committed state, whatever
+// other processes import meanwhile. No exception leaves this interface:
+// failures are JournalError values.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query

@@ -87,7 +87,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   // Equal events have equal timestamps: looking an event up by its moment
   // first finds it in an index that new events join at its end, so an
   // import writes a few pages of it rather than one for every new event.
-  SqliteStatement& find =
+  StatementLease find =
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
   for (const std::int64_t at : LookupPositions(n)) {
     find.reset();
@@ -99,7 +99,7 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
     }
   }
 
-  SqliteStatement& shortOnes =
+  StatementLease shortOnes =
       store_.statement("SELECT id, first_seq, last_seq FROM segments WHERE event_count < ?1");
   shortOnes.bind(1, kLookupStep);
   while (shortOnes.step()) {
@@ -107,10 +107,10 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   }
 
   std::map<std::int64_t, std::vector<SegmentExcerpt>> byDevice;
-  SqliteStatement& segment = store_.statement(
+  StatementLease segment = store_.statement(
       "SELECT id, device_id, rank, first_seq, last_seq, event_count, last_timestamp "
       "FROM segments WHERE id = ?1");
-  SqliteStatement& read = store_.statement(
+  StatementLease read = store_.statement(
       "SELECT seq, raw FROM events WHERE segment_id = ?1 AND seq >= ?2 AND seq < ?3 ORDER BY seq");
   for (auto& [id, spans] : windows) {
     segment.reset();
@@ -262,7 +262,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
         .run();
     choice.deviceId = sqlite3_last_insert_rowid(store_.db().handle());
   } else {
-    SqliteStatement& any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
+    StatementLease any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
     hadHistory = any.bind(1, *choice.deviceId).step();
     any.reset();
   }
@@ -286,7 +286,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
 
 void Importer::joinSegment(std::int64_t device, std::int64_t segment) {
   std::vector<EventRecord> events;
-  SqliteStatement& read =
+  StatementLease read =
       store_.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq");
   read.bind(1, segment);
   while (read.step()) events.push_back(RecordOf(read.blob(0)));

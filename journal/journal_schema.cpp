@@ -69,11 +69,27 @@ CREATE INDEX events_argument ON events(segment_id, argument, seq, code);
 CREATE INDEX events_event ON events(segment_id, event);
 )sql";
 
+// Version 3: the history view numbers each device's segments once, a window
+// function over the segments, instead of counting them again for every event.
+constexpr const char* kSchemaV3 = R"sql(
+DROP VIEW history;
+CREATE VIEW history AS
+  SELECT d.name AS device, s.segment, e.seq, e.timestamp, e.date, e.time, e.event, e.input,
+         e.code, e.argument, lower(hex(e.raw)) AS raw
+    FROM (SELECT id, device_id,
+                 row_number() OVER (PARTITION BY device_id
+                                    ORDER BY last_timestamp IS NULL, last_timestamp, rank)
+                   AS segment
+            FROM segments) s
+    JOIN events e ON e.segment_id = s.id
+    JOIN devices d ON d.id = s.device_id;
+)sql";
+
 }  // namespace
 
 void MigrateJournal(SqliteDb& db) {
   // Each step takes the journal from version i to i + 1.
-  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2};
+  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2, kSchemaV3};
   static_assert(std::size(kSteps) == kJournalSchemaVersion);
   SqliteTransaction transaction(db);
   for (std::int64_t version = db.pragmaInteger("user_version"); version < kJournalSchemaVersion;

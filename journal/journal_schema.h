@@ -12,7 +12,7 @@ namespace veks {
 
 // "VKJL": tells a journal from any other SQLite database (offset 68 of the file).
 inline constexpr std::int64_t kJournalApplicationId = 0x564B4A4C;
-inline constexpr std::int64_t kJournalSchemaVersion = 2;
+inline constexpr std::int64_t kJournalSchemaVersion = 3;
 
 // Brings an open journal of an older version up to this one.
 void MigrateJournal(SqliteDb& db);

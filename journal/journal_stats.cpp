@@ -19,22 +19,6 @@ constexpr std::int64_t kSecondsPerDay = 86'400;
 // Events the ring holds: a copy reaches back this many events before it.
 constexpr std::int64_t kRingSlots = kSlotCount;
 
-// One read transaction around every query of a computation: SQLite takes the
-// snapshot at the first read and keeps it until the end.
-class ReadSnapshot {
- public:
-  explicit ReadSnapshot(JournalStore& store) : store_(store) { store_.db().exec("BEGIN"); }
-  ~ReadSnapshot() {
-    store_.resetStatements();
-    sqlite3_exec(store_.db().handle(), "COMMIT", nullptr, nullptr, nullptr);
-  }
-  ReadSnapshot(const ReadSnapshot&) = delete;
-  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
-
- private:
-  JournalStore& store_;
-};
-
 // Seconds since 1970-01-01T00:00:00 of "YYYY-MM-DDThh:mm:ss" on the device's
 // clock, which has no zone: plain calendar arithmetic.
 std::int64_t SecondsOf(std::string_view stamp) {
@@ -99,7 +83,7 @@ class DeviceCounter {
     device_ = device;
     std::tie(events_, segments_) = totals();
     if (dated_) {
-      SqliteStatement& all = store_.statement(
+      StatementLease all = store_.statement(
           "SELECT coalesce(sum(event_count), 0) FROM segments WHERE device_id = ?1");
       all.bind(1, device_).step();
       fewInRange_ = events_ <= std::max<std::int64_t>(1000, all.integer(0) / 8);
@@ -124,7 +108,7 @@ class DeviceCounter {
   // The selected device's stamped events per period (the first `length`
   // characters of the timestamp) and kind.
   std::vector<SeriesPoint> series(std::int64_t length) {
-    SqliteStatement& series =
+    StatementLease series =
         prepare("SELECT substr(timestamp, 1, ?4), event, count(*)" + from("timestamp IS NOT NULL") +
                 " GROUP BY 1, 2 ORDER BY 1, 2");
     series.bind(4, length);
@@ -153,15 +137,15 @@ class DeviceCounter {
     return sql;
   }
 
-  SqliteStatement& prepare(const std::string& sql) {
-    SqliteStatement& statement = store_.statement(sql);
+  StatementLease prepare(const std::string& sql) {
+    StatementLease statement = store_.statement(sql);
     statement.bind(1, device_);
     if (dated_) statement.bind(2, std::string_view(from_)).bind(3, std::string_view(to_));
     return statement;
   }
 
   std::pair<std::int64_t, std::int64_t> totals() {
-    SqliteStatement& totals =
+    StatementLease totals =
         dated_ ? prepare("SELECT coalesce(sum(n), 0), count(*) FROM (SELECT count(*) AS n" +
                          from({}, true) + " GROUP BY segment_id)")
                : prepare(
@@ -175,7 +159,7 @@ class DeviceCounter {
   void kinds(const Add& add) {
     // Counted per segment first, in the event index's own order, so that only
     // the few per-segment counts are sorted.
-    SqliteStatement& kinds =
+    StatementLease kinds =
         prepare("SELECT event, sum(n) FROM (SELECT event, count(*) AS n" + from() +
                 " GROUP BY segment_id, event) GROUP BY event ORDER BY event");
     while (kinds.step()) add(StatMeasure::kKind, std::string(kinds.text(0)), kinds.integer(1));
@@ -188,7 +172,7 @@ class DeviceCounter {
       std::int64_t chatter = 0;
     };
     std::map<int, Input> byArgument;
-    SqliteStatement& codes = prepare(
+    StatementLease codes = prepare(
         "SELECT argument, sum(c0), sum(c1), sum(c2), sum(c3) FROM (SELECT argument, "
         "sum(code = 0) AS c0, sum(code = 1) AS c1, sum(code = 2) AS c2, sum(code = 3) AS c3" +
         from("code <= 3") + " GROUP BY segment_id, argument) GROUP BY argument");
@@ -198,7 +182,7 @@ class DeviceCounter {
     }
     // x_(i-2) of each event among its input's events in its segment, in the
     // segment's order: partitions that the argument index yields in order.
-    SqliteStatement& chatter = prepare(
+    StatementLease chatter = prepare(
         "SELECT argument, count(*) FROM (SELECT argument, timestamp AS t, "
         "lag(timestamp, 2) OVER (PARTITION BY segment_id, argument ORDER BY seq) AS p" +
         from("code <= 3") +
@@ -233,7 +217,7 @@ class DeviceCounter {
   void days(const Add& add) {
     // One count per 10-minute slot; a day is the sum of its slots, which come
     // in order, so the day's total is complete when its last slot has passed.
-    SqliteStatement& slots =
+    StatementLease slots =
         prepare("SELECT substr(timestamp, 1, 15), count(*)" + from("timestamp IS NOT NULL", true) +
                 " GROUP BY 1 ORDER BY 1");
     std::vector<std::pair<std::string, std::int64_t>> floods;
@@ -339,7 +323,7 @@ std::vector<DueEstimate> ComputeDue(JournalStore& store, const std::optional<std
     // Segments are in the history's order by the timestamp of their last
     // stamped event: the newest such timestamp is T, and the first stamped
     // event is the first one of the earliest segment that has one.
-    SqliteStatement& edges = store.statement(
+    StatementLease edges = store.statement(
         "SELECT (SELECT max(last_timestamp) FROM segments WHERE device_id = ?1), "
         "(SELECT (SELECT timestamp FROM events WHERE segment_id = s.id AND +timestamp IS NOT NULL "
         "ORDER BY seq LIMIT 1) FROM segments s WHERE device_id = ?1 AND last_timestamp IS NOT NULL "
@@ -352,7 +336,7 @@ std::vector<DueEstimate> ComputeDue(JournalStore& store, const std::optional<std
     }
     const std::string last(edges.text(0));
     const std::string first(edges.text(1));
-    SqliteStatement& window = store.statement(
+    StatementLease window = store.statement(
         "SELECT count(*) FROM events WHERE segment_id IN "
         "(SELECT id FROM segments WHERE device_id = ?1) AND timestamp >= ?2 AND timestamp <= ?3");
     const std::string start = StampOf(SecondsOf(last) - kDueWindowSeconds);

@@ -72,26 +72,57 @@ JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags
   while (indexes.step()) indexes_.emplace(indexes.text(0));
 }
 
-SqliteStatement& JournalStore::statement(const std::string& sql) {
-  auto found = statements_.find(sql);
-  if (found == statements_.end()) found = statements_.emplace(sql, db_.prepare(sql)).first;
-  found->second.reset();
-  return found->second;
+ReadSnapshot::ReadSnapshot(JournalStore& store) {
+  if (sqlite3_get_autocommit(store.db().handle()) == 0) return;
+  // The state is fixed by the first read after BEGIN.
+  store.db().exec("BEGIN");
+  db_ = store.db().handle();
+}
+
+ReadSnapshot::~ReadSnapshot() {
+  if (db_ == nullptr) return;
+  // A transaction that only read has nothing to commit; ending it cannot fail
+  // for a reason worth telling, and the next snapshot begins afresh.
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+StatementLease::~StatementLease() {
+  if (cached_ == nullptr) return;
+  cached_->statement.reset();
+  cached_->lent = false;
+}
+
+StatementLease JournalStore::statement(const std::string& sql) {
+  auto& cached = statements_[sql];
+  for (const auto& one : cached) {
+    if (!one->lent) {
+      one->statement.reset();
+      return StatementLease(*one);
+    }
+  }
+  cached.push_back(std::make_unique<CachedStatement>(CachedStatement{db_.prepare(sql)}));
+  return StatementLease(*cached.back());
 }
 
 void JournalStore::resetStatements() {
-  for (auto& [sql, statement] : statements_) statement.reset();
+  for (auto& [sql, cached] : statements_) {
+    for (const auto& one : cached) {
+      if (!one->lent) one->statement.reset();
+    }
+  }
 }
 
 std::optional<std::int64_t> JournalStore::deviceId(const std::string& name) {
-  SqliteStatement& find = statement("SELECT id FROM devices WHERE name = ?1");
+  StatementLease find = statement("SELECT id FROM devices WHERE name = ?1");
   find.bind(1, std::string_view(name));
   if (!find.step()) return std::nullopt;
   return find.integer(0);
 }
 
 std::string JournalStore::deviceName(std::int64_t id) {
-  SqliteStatement& find = statement("SELECT name FROM devices WHERE id = ?1");
+  StatementLease find = statement("SELECT name FROM devices WHERE id = ?1");
   find.bind(1, id);
   return find.step() ? std::string(find.text(0)) : std::string();
 }
@@ -106,13 +137,13 @@ std::string JournalStore::freeDeviceName(const std::string& base) {
 
 std::vector<std::pair<std::int64_t, std::string>> JournalStore::devicesByName() {
   std::vector<std::pair<std::int64_t, std::string>> all;
-  SqliteStatement& list = statement("SELECT id, name FROM devices ORDER BY name");
+  StatementLease list = statement("SELECT id, name FROM devices ORDER BY name");
   while (list.step()) all.emplace_back(list.integer(0), std::string(list.text(1)));
   return all;
 }
 
 std::optional<SegmentRow> JournalStore::segment(std::int64_t id) {
-  SqliteStatement& find = statement(
+  StatementLease find = statement(
       "SELECT id, device_id, rank, first_seq, last_seq, event_count, last_timestamp "
       "FROM segments WHERE id = ?1");
   find.bind(1, id);
@@ -121,7 +152,7 @@ std::optional<SegmentRow> JournalStore::segment(std::int64_t id) {
 }
 
 std::vector<SegmentRow> JournalStore::orderedSegments(std::int64_t device) {
-  SqliteStatement& list = statement(
+  StatementLease list = statement(
       "SELECT id, rank, first_seq, last_seq, event_count, last_timestamp FROM segments "
       "WHERE device_id = ?1 ORDER BY last_timestamp IS NULL, last_timestamp, rank");
   list.bind(1, device);
@@ -137,7 +168,7 @@ std::vector<SegmentRow> JournalStore::orderedSegments(std::int64_t device) {
 
 void JournalStore::insertEvents(std::int64_t segment, std::int64_t firstSeq,
                                 std::span<const EventRecord> events) {
-  SqliteStatement& insert = statement(
+  StatementLease insert = statement(
       "INSERT INTO events (segment_id, seq, raw, code, argument, timestamp, date, time, event, "
       "input) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
   std::int64_t seq = firstSeq;
@@ -154,11 +185,11 @@ void JournalStore::insertEvents(std::int64_t segment, std::int64_t firstSeq,
 
 std::int64_t JournalStore::newSegment(std::int64_t device, std::int64_t firstSeq,
                                       std::span<const EventRecord> events) {
-  SqliteStatement& rank = statement("SELECT coalesce(max(rank), 0) + 1 FROM segments");
+  StatementLease rank = statement("SELECT coalesce(max(rank), 0) + 1 FROM segments");
   rank.step();
   const std::int64_t nextRank = rank.integer(0);
   rank.reset();
-  SqliteStatement& insert = statement(
+  StatementLease insert = statement(
       "INSERT INTO segments (device_id, rank, first_seq, last_seq, event_count, last_timestamp) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   insert.bind(1, device).bind(2, nextRank).bind(3, firstSeq);
@@ -171,7 +202,7 @@ std::int64_t JournalStore::newSegment(std::int64_t device, std::int64_t firstSeq
 }
 
 void JournalStore::saveSegment(const SegmentRow& row) {
-  SqliteStatement& update = statement(
+  StatementLease update = statement(
       "UPDATE segments SET rank = ?2, first_seq = ?3, last_seq = ?4, event_count = ?5, "
       "last_timestamp = ?6 WHERE id = ?1");
   update.bind(1, row.id).bind(2, row.rank).bind(3, row.firstSeq).bind(4, row.lastSeq);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <exception>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <span>
@@ -36,15 +37,56 @@ struct SegmentRow {
   std::optional<std::string> lastTimestamp;
 };
 
+struct CachedStatement {
+  SqliteStatement statement;
+  bool lent = false;
+};
+
+// A statement of the store's cache, lent to one user at a time: while it is
+// lent, asking for the same SQL prepares another, so a query made while an
+// outer one is still stepping never resets the outer one. Giving it back
+// resets it, so that no statement keeps the connection on an earlier state.
+class StatementLease {
+ public:
+  explicit StatementLease(CachedStatement& cached) : cached_(&cached) { cached.lent = true; }
+  StatementLease(StatementLease&& other) noexcept
+      : cached_(std::exchange(other.cached_, nullptr)) {}
+  StatementLease& operator=(StatementLease&&) = delete;
+  ~StatementLease();
+
+  template <typename... Args>
+  SqliteStatement& bind(Args&&... args) {
+    return cached_->statement.bind(std::forward<Args>(args)...);
+  }
+  SqliteStatement& bindNull(int index) { return cached_->statement.bindNull(index); }
+  bool step() { return cached_->statement.step(); }
+  void run() { cached_->statement.run(); }
+  void reset() { cached_->statement.reset(); }
+  [[nodiscard]] std::int64_t integer(int column) const { return statement().integer(column); }
+  [[nodiscard]] std::string_view text(int column) const { return statement().text(column); }
+  [[nodiscard]] std::span<const std::uint8_t> blob(int column) const {
+    return statement().blob(column);
+  }
+  [[nodiscard]] bool isNull(int column) const { return statement().isNull(column); }
+  [[nodiscard]] const SqliteStatement& statement() const { return cached_->statement; }
+  // A lease given back at the end of its expression cannot be kept by reference.
+  operator const SqliteStatement&() const& { return statement(); }  // NOLINT: reads a row
+  operator const SqliteStatement&() const&& = delete;
+
+ private:
+  CachedStatement* cached_;
+};
+
 class JournalStore {
  public:
   // `flags` as sqlite3_open_v2 takes them.
   JournalStore(const std::string& path, int flags);
 
   [[nodiscard]] SqliteDb& db() { return db_; }
-  // The statement for `sql`, prepared once and reset for new bindings.
-  SqliteStatement& statement(const std::string& sql);
-  // Resets every cached statement, so that none keeps an earlier snapshot.
+  // A statement for `sql`, reset for new bindings: the cached one, or a new
+  // one while the cached ones are lent.
+  [[nodiscard]] StatementLease statement(const std::string& sql);
+  // Resets every statement not lent, so that none keeps an earlier snapshot.
   void resetStatements();
   [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
 
@@ -71,8 +113,23 @@ class JournalStore {
 
  private:
   SqliteDb db_;
-  std::map<std::string, SqliteStatement> statements_;
+  std::map<std::string, std::vector<std::unique_ptr<CachedStatement>>, std::less<>> statements_;
   std::set<std::string, std::less<>> indexes_;
+};
+
+// Holds one read transaction on the store's connection: every read made
+// while it lives sees the journal as one committed state, whatever other
+// processes commit meanwhile. Within a transaction already begun (an import's,
+// or an outer snapshot's) it reads that transaction's state and ends nothing.
+class ReadSnapshot {
+ public:
+  explicit ReadSnapshot(JournalStore& store);
+  ~ReadSnapshot();
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;  // set when this snapshot began the transaction
 };
 
 // A segments row read from the columns id, device_id, rank, first_seq,

@@ -21,6 +21,7 @@ inline constexpr const char* kMsgNewerJournal = "Журнал записан б�
 inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
 inline constexpr const char* kMsgJournalNoEvents = "нет событий";
 inline constexpr const char* kMsgBadDeviceName = "Недопустимое имя устройства";
+inline constexpr const char* kMsgJournalChanged = "Журнал изменился";
 
 struct JournalError {
   enum class Kind {
@@ -35,6 +36,7 @@ struct JournalError {
     kBackupTarget,   // a backup's target cannot be written (the message says why)
     kManyDevices,    // a copy without a device continues the histories of `devices`
     kBadDeviceName,  // a name an operator may not give, or a device renamed to itself
+    kChanged,        // the journal moved on since a view counted its rows
   };
   Kind kind;
   std::string message;

@@ -1,5 +1,6 @@
 #include "ui/journal_history_model.h"
 
+#include <QItemSelectionModel>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
@@ -15,10 +16,13 @@ QString Text(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
 JournalHistoryModel::JournalHistoryModel(QObject* parent)
-    : QAbstractTableModel(parent), reportFailure_(new QTimer(this)) {
-  reportFailure_->setSingleShot(true);
-  reportFailure_->setInterval(0);
+    : QAbstractTableModel(parent), reportFailure_(new QTimer(this)), reload_(new QTimer(this)) {
+  for (QTimer* timer : {reportFailure_, reload_}) {
+    timer->setSingleShot(true);
+    timer->setInterval(0);
+  }
   connect(reportFailure_, &QTimer::timeout, this, [this] { emit readFailed(failure_); });
+  connect(reload_, &QTimer::timeout, this, &JournalHistoryModel::reloadView);
 }
 
 JournalHistoryModel::~JournalHistoryModel() = default;
@@ -28,8 +32,34 @@ void JournalHistoryModel::setView(std::unique_ptr<veks::HistoryPages> view) {
   view_ = std::move(view);
   pages_.clear();
   failed_ = false;
+  changed_ = false;
   reportFailure_->stop();
+  reload_->stop();
   endResetModel();
+}
+
+void JournalHistoryModel::reloadView() {
+  if (!view_) return;
+  const std::int64_t before = view_->rowCount();
+  const int current = place_ != nullptr ? place_->currentIndex().row() : -1;
+  const std::optional<veks::JournalError> error = view_->reload();
+  beginResetModel();
+  pages_.clear();
+  changed_ = false;
+  endResetModel();
+  if (error) {
+    failed_ = true;
+    failure_ = Text(error->message);
+    emit readFailed(failure_);
+    return;
+  }
+  if (current >= 0 && rowCount() > 0) {
+    const std::int64_t kept = current + view_->rowCount() - before;
+    const int row = static_cast<int>(std::clamp<std::int64_t>(kept, 0, rowCount() - 1));
+    place_->setCurrentIndex(index(row, 0),
+                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
+  emit reloaded();
 }
 
 std::vector<int> JournalHistoryModel::gapRows() const {
@@ -59,9 +89,14 @@ const JournalHistoryModel::Row* JournalHistoryModel::row(int index) const {
     pages_.splice(pages_.begin(), pages_, cached);
     return offset < cached->second.size() ? &cached->second[offset] : nullptr;
   }
-  if (failed_) return nullptr;
+  if (failed_ || changed_) return nullptr;
   auto read = view_->rows(number * kPageRows, kPageRows);
   ++pagesRead_;
+  if (!read.ok() && read.error().kind == veks::JournalError::Kind::kChanged) {
+    changed_ = true;
+    reload_->start();
+    return nullptr;
+  }
   if (!read.ok()) {
     failed_ = true;
     failure_ = Text(read.error().message);

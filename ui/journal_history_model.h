@@ -2,6 +2,8 @@
 // with a row "--- возможен пропуск событий ---" where one segment ends and an
 // older one begins. However long the history, it reads only the pages of rows
 // the view asks for and keeps a few of them; it never loads the whole history.
+// When the journal has moved on since the rows were counted (another import),
+// it counts them again in the new state rather than show rows of two states.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+class QItemSelectionModel;
 class QTimer;
 
 namespace veks {
@@ -32,6 +35,10 @@ class JournalHistoryModel : public QAbstractTableModel {
   // the next setView.
   void setView(std::unique_ptr<veks::HistoryPages> view);
   [[nodiscard]] const veks::HistoryPages* view() const { return view_.get(); }
+  // The selection whose current row keeps its place when the rows are
+  // counted again: the same distance from the oldest row, where imports
+  // seldom add, so the operator stays on the event he was reading.
+  void keepPlaceOf(QItemSelectionModel* selection) { place_ = selection; }
 
   // The rows that stand between two segments.
   [[nodiscard]] std::vector<int> gapRows() const;
@@ -48,6 +55,9 @@ class JournalHistoryModel : public QAbstractTableModel {
   // A page could not be read (the journal's message). Emitted once per view,
   // from the event loop: the table shows the rows as empty meanwhile.
   void readFailed(const QString& message);
+  // The rows were counted again in the journal's new state (the model was
+  // reset; the current row, when there was one, stands at its place).
+  void reloaded();
 
  private:
   struct Row {
@@ -56,6 +66,7 @@ class JournalHistoryModel : public QAbstractTableModel {
   };
   using Page = std::vector<Row>;
   const Row* row(int index) const;
+  void reloadView();
 
   std::unique_ptr<veks::HistoryPages> view_;
   // Recently read pages, the most recent first.
@@ -66,4 +77,8 @@ class JournalHistoryModel : public QAbstractTableModel {
   // Reports a failed read from the event loop: a message box from inside a
   // paint would nest an event loop there.
   QTimer* reportFailure_ = nullptr;
+  // Counts the rows again from the event loop, for the same reason.
+  QTimer* reload_ = nullptr;
+  mutable bool changed_ = false;
+  QItemSelectionModel* place_ = nullptr;
 };

@@ -22,6 +22,7 @@
 #include <streambuf>
 
 #include "archive/event_decoder.h"
+#include "journal/journal_output.h"
 #include "report/event_export.h"
 #include "report/report_text.h"
 #include "ui/date_field.h"
@@ -171,6 +172,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   model_ = new JournalHistoryModel(this);
   QTableView* table = ui_->EventView;
   table->setModel(model_);
+  model_->keepPlaceOf(table->selectionModel());
   table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table->setSelectionBehavior(QAbstractItemView::SelectRows);
   // Rows selected with Shift or Ctrl are copied with Ctrl+C, as in the main window.
@@ -225,6 +227,10 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
+  });
+  connect(model_, &JournalHistoryModel::reloaded, this, [this] {
+    showCounts();
+    ui_->EventView->scrollTo(ui_->EventView->currentIndex());
   });
 
   // The menu's mnemonic is Alt+Ж, which a Latin keyboard layout cannot type:
@@ -448,6 +454,13 @@ void JournalWindow::showHistory() {
     return;
   }
   model_->setView(std::move(view.value()));
+  showCounts();
+  ui_->TablePages->setCurrentWidget(ui_->EventView);
+  ui_->EventView->scrollToTop();
+}
+
+void JournalWindow::showCounts() {
+  ui_->EventView->clearSpans();
   for (const int row : model_->gapRows()) {
     ui_->EventView->setSpan(row, 0, 1, JournalHistoryModel::kColumnCount);
   }
@@ -460,8 +473,6 @@ void JournalWindow::showHistory() {
                                            : QStringLiteral("Событий: %1, участков: %2"))
                                      .arg(shown.eventCount())
                                      .arg(shown.segmentCount()));
-  ui_->TablePages->setCurrentWidget(ui_->EventView);
-  ui_->EventView->scrollToTop();
 }
 
 void JournalWindow::showEmpty(const QString& text) {
@@ -522,13 +533,7 @@ bool JournalWindow::composeReport() {
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     ReportBoxSink sink(ui_->ReportBox);
     sink.clear();
-    veks::JournalReportWriter writer(sink, reportTitle());
-    auto result = journal_->forEachEvent(filter(), veks::EventOrder::kNewestFirst,
-                                         [&](const veks::JournalEvent& event) {
-                                           writer.write(event);
-                                           return true;
-                                         });
-    if (!result.ok()) error = result.error();
+    error = veks::WriteJournalReport(*journal_, filter(), reportTitle(), sink).error;
   }
   if (error) {
     services_.message(this, journalText(Text(error->message)),
@@ -639,25 +644,20 @@ void JournalWindow::exportEvents() {
   if (!jsonl && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
   FileStreamBuf buffer(file);
   std::ostream out(&buffer);
-  veks::EventExporter exporter(out, jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv,
-                               true);
-  veks::JournalResult<std::int64_t> result = 0;
+  veks::JournalOutput written;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    result = journal_->forEachEvent(filter(), veks::EventOrder::kOldestFirst,
-                                    [&](const veks::JournalEvent& event) {
-                                      exporter.write(event.raw, event.device, event.segment);
-                                      return static_cast<bool>(out);
-                                    });
+    written = veks::WriteJournalExport(
+        *journal_, filter(), jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv, out);
     out.flush();
   }
-  if (!result.ok()) {
+  if (written.error) {
     file.cancelWriting();
     services_.message(this,
                       QStringLiteral("%1 не записан: %2")
-                          .arg(QDir::toNativeSeparators(*name), Text(result.error().message)),
-                      result.error().kind == veks::JournalError::Kind::kNoEvents
+                          .arg(QDir::toNativeSeparators(*name), Text(written.error->message)),
+                      written.error->kind == veks::JournalError::Kind::kNoEvents
                           ? MessageIcon::kInformation
                           : MessageIcon::kWarning);
     return;
@@ -665,7 +665,7 @@ void JournalWindow::exportEvents() {
   if (!out || !file.commit()) return failed();
   services_.message(this,
                     QStringLiteral("Записано событий: %1\n%2")
-                        .arg(result.value())
+                        .arg(written.events)
                         .arg(QDir::toNativeSeparators(*name)),
                     MessageIcon::kInformation);
 }

@@ -52,6 +52,8 @@ class JournalWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
   void deviceChosen();
   void showHistory();
+  // The gap rows and the counts of the history shown.
+  void showCounts();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
   // Fills the report box; false when the report could not be made (said so).

@@ -4,12 +4,14 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <tuple>
 
 #include "journal/journal.h"
 #include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
+#include "tools/device_simulator.h"
 
 namespace veks {
 namespace {
@@ -166,6 +168,45 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   const CliRun noHome = run({"devices"}, {nullptr, "relative/home"});
   EXPECT_EQ(noHome.code, 1);
   EXPECT_NE(noHome.err.find("--journal"), std::string::npos);
+}
+
+// A read that fails after its first lines says that what it printed is
+// incomplete; one that fails before printing anything says only why. The
+// journal's last page of events is damaged: device "b"'s newest events, which
+// export reaches last and b's report first.
+TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
+  for (const char* device : {"a", "b"}) {
+    DeviceSimulator simulator(device[0]);
+    simulator.run(900);
+    simulator.archive().writeTo(archive_);
+    ASSERT_EQ(run({"import", "--device", device, archive_}).code, 0);
+  }
+  ASSERT_FALSE(std::filesystem::exists(journal_ + "-wal"));
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(journal_.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* page = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT (pageno - 1) * pgsize, pgsize FROM dbstat WHERE name = 'events' "
+                     "AND pagetype = 'leaf' ORDER BY path DESC LIMIT 1",
+                     -1, &page, nullptr);
+  ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
+  std::fstream(journal_, std::ios::in | std::ios::out | std::ios::binary)
+      .seekp(sqlite3_column_int64(page, 0))
+      .write(std::string(static_cast<std::size_t>(sqlite3_column_int(page, 1)), '\xFF').data(),
+             sqlite3_column_int(page, 1));
+  sqlite3_finalize(page);
+  sqlite3_close(db);
+  for (const auto& [args, incomplete] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"export"}, true},
+           {{"report"}, true},
+           {{"export", "--device", "b"}, true},
+           {{"report", "--device", "b"}, false}}) {
+    const CliRun r = run(args);
+    EXPECT_EQ(r.code, 1) << args.front();
+    EXPECT_EQ(r.out.empty(), !incomplete) << args.front();
+    EXPECT_EQ(r.err.rfind("veks12-journal: Ошибка журнала: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.ends_with("; вывод неполон\n"), incomplete) << r.err;
+  }
 }
 
 TEST_F(JournalCliTest, CheckAndBackupSayWhatTheyFound) {

@@ -19,10 +19,12 @@
 
 #include "journal/copy_events.h"
 #include "journal/journal_schema.h"
+#include "journal/journal_store.h"
 #include "journal/stitch.h"
 #include "report/event_export.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
+#include "tools/device_simulator.h"
 #include "tools/spawn_quietly.h"
 
 namespace veks {
@@ -35,10 +37,13 @@ std::unique_ptr<Journal> OpenJournal(const std::string& path, Journal::Access ac
 }
 
 // The journal's history, oldest first: one list of events per segment.
-std::vector<std::vector<EventRecord>> Exported(Journal& journal, const EventFilter& filter = {}) {
+// `atSegment` is told each segment's number as the read reaches it.
+std::vector<std::vector<EventRecord>> Exported(Journal& journal, const EventFilter& filter = {},
+                                               const std::function<void(int)>& atSegment = {}) {
   std::vector<std::vector<EventRecord>> segments;
   int segment = 0;
   (void)journal.forEachEvent(filter, EventOrder::kOldestFirst, [&](const JournalEvent& e) {
+    if (e.segment != segment && atSegment) atSegment(e.segment);
     if (e.segment != segment) segments.emplace_back();
     segment = e.segment;
     segments.back().push_back(e.raw);
@@ -58,17 +63,22 @@ std::int64_t Count(const std::string& journal, const char* sql) {
   return value;
 }
 
-std::string IntegrityCheck(const std::string& journal) {
+// The first column of the first row `sql` gives, as text.
+std::string Text(const std::string& journal, const char* sql) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(journal.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr);
+  sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
   std::string result = sqlite3_step(stmt) == SQLITE_ROW
                            ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))
                            : "no answer";
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return result;
+}
+
+std::string IntegrityCheck(const std::string& journal) {
+  return Text(journal, "PRAGMA integrity_check");
 }
 
 void ExecSql(const std::string& journal, const std::string& sql) {
@@ -163,6 +173,26 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
   const auto dateOf = [&](std::size_t at) {
     return EventTimestamp(all[at]).value_or("").substr(0, 10);
   };
+  // Date ranges, which look for the segments that hold their dates first,
+  // against the whole history filtered here: a day, a range, either end alone.
+  const auto whole = Exported(*j);
+  using Range = std::pair<std::optional<std::string>, std::optional<std::string>>;
+  for (const auto& [from, to] : {Range{dateOf(all.size() / 2), dateOf(all.size() / 2)},
+                                 Range{dateOf(all.size() / 5), dateOf(all.size() / 4)},
+                                 Range{dateOf(3 * all.size() / 4), std::nullopt},
+                                 Range{std::nullopt, dateOf(all.size() / 3)}}) {
+    std::vector<std::vector<EventRecord>> expected;
+    for (const auto& segment : whole) {
+      expected.emplace_back();
+      std::copy_if(segment.begin(), segment.end(), std::back_inserter(expected.back()),
+                   [&](auto& e) {
+                     const std::string date = EventTimestamp(e).value_or("").substr(0, 10);
+                     return !date.empty() && date >= from.value_or("") && date <= to.value_or("9");
+                   });
+      if (expected.back().empty()) expected.pop_back();
+    }
+    EXPECT_EQ(Exported(*j, {std::nullopt, from, to, std::nullopt, std::nullopt}), expected);
+  }
   std::vector<EventFilter> filters(5);
   filters[1].input = 7;
   filters[2].fromDate = dateOf(all.size() / 3);
@@ -176,6 +206,10 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
     std::vector<HistoryRow> expected;
     std::set<int> segments;
     (void)j->forEachEvent(filter, EventOrder::kNewestFirst, [&](const JournalEvent& e) {
+      // A read of the same statement inside this one leaves this one where it was.
+      if (expected.empty()) {
+        (void)j->forEachEvent(filter, EventOrder::kNewestFirst, [](auto&) { return false; });
+      }
       if (!expected.empty() && expected.back().segment != e.segment) {
         expected.push_back({true, e.segment, {}});
       }
@@ -217,11 +251,13 @@ TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
 }
 
 // A journal of version 1 answers every filter when read, with the indexes it
-// has and without a byte written, and the next import brings it up to date.
+// has and without a byte written, and the next import brings it up to date;
+// so does one of version 2. The history view then numbers segments as the
+// export does.
 TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
-  SimulatedCopies copies(11, 5, 900);
+  SimulatedCopies copies(11, 6, 1500);
   const std::vector<std::string> paths = writeCopies(copies);
-  std::vector<EventFilter> filters(3);
+  std::vector<EventFilter> filters(4);
   filters[0].input = 3;
   filters[1].eventText = "клапан ОТКРЫТ";
   filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
@@ -232,16 +268,14 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
     for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
     for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
   }
-  sqlite3* db = nullptr;
-  sqlite3_open(journal_.c_str(), &db);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "DROP INDEX events_event; DROP INDEX events_argument; "
-                         "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
-                         "CREATE INDEX events_argument ON events(segment_id, argument); "
-                         "PRAGMA user_version = 1;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  // A history view that is not the real one shows whether the update makes it anew.
+  const std::string oldView =
+      "DROP VIEW history; CREATE VIEW history AS SELECT 1 AS segment, '' AS raw, 1 AS seq; ";
+  ExecSql(journal_, oldView +
+                        "DROP INDEX events_event; DROP INDEX events_argument; "
+                        "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
+                        "CREATE INDEX events_argument ON events(segment_id, argument); "
+                        "PRAGMA user_version = 1;");
   const FileSnapshot before(journal_);
   {
     auto j = OpenJournal(journal_, Journal::Access::kRead);
@@ -260,6 +294,19 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
   EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
   EXPECT_EQ(IntegrityCheck(journal_), "ok");
+  std::string exported;
+  for (std::size_t segment = 0; segment < expected.back().size(); ++segment) {
+    for (const EventRecord& e : expected.back()[segment]) {
+      exported += std::to_string(segment + 1) + RawHex(e) + ",";
+    }
+  }
+  const char* const history =
+      "SELECT group_concat(segment || raw || ',', '') FROM "
+      "(SELECT segment, raw FROM history ORDER BY segment, seq)";
+  EXPECT_EQ(Text(journal_, history), exported);
+  ExecSql(journal_, oldView + "PRAGMA user_version = 2;");
+  OpenJournal(journal_, Journal::Access::kImport).reset();
+  EXPECT_EQ(Text(journal_, history), exported);
 }
 
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
@@ -548,6 +595,68 @@ TEST_F(JournalTest, KilledImportsLeaveExactlyTheCommittedArchives) {
     auto j = OpenJournal(journal_, Journal::Access::kRead);
     ASSERT_EQ(Exported(*j), segments) << "round " << round << ", " << committed << " committed";
   }
+}
+
+// Reads made while another process imports copies that join segments each
+// see one committed state: the history after some number of the imports.
+TEST_F(JournalTest, ReadsSeeOneStateWhileAnotherProcessImports) {
+  // A copy every 600 slots: neighbours overlap, copies two apart do not. The
+  // even ones come first, each a segment of its own; the odd ones join them.
+  DeviceSimulator device(51u);
+  std::vector<std::vector<EventRecord>> copies;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40; ++i) {
+    device.run(600);
+    const auto [first, last] = device.copyWindow();
+    copies.emplace_back(device.events().begin() + static_cast<std::ptrdiff_t>(first),
+                        device.events().begin() + static_cast<std::ptrdiff_t>(last));
+    paths.push_back(dir_.file(std::to_string(i) + ".dat"));
+    device.archive().writeTo(paths.back());
+  }
+  // The segments after each number of imports, in the history's order.
+  std::vector<std::vector<std::vector<EventRecord>>> states;
+  MemoryHistory memory;
+  std::vector<std::string> args = {"--journal", journal_, "import", "--device", "d", "--"};
+  for (std::size_t i = 0; i < 2 * paths.size(); i += 2) {
+    const std::size_t copy = i < paths.size() ? i : i - paths.size() + 1;
+    memory.import(copies[copy]);
+    states.emplace_back();
+    for (const Segment& s : memory.segments()) states.back().push_back(s.events);
+    std::sort(states.back().begin(), states.back().end(),
+              [](auto& a, auto& b) { return LastTimestamp(a) < LastTimestamp(b); });
+    if (i > 0) args.push_back(paths[copy]);
+  }
+  ASSERT_TRUE(OpenJournal(journal_, Journal::Access::kImport)->importArchive(paths[0], "d").ok());
+  const pid_t child = SpawnJournalTool(args);
+  ASSERT_NE(child, -1);
+  bool running = true;
+  int status = -1;
+  // A failed check leaves no child writing into the removed folder.
+  const std::shared_ptr<void> reap(nullptr, [&](void*) {
+    if (running && kill(child, SIGKILL) == 0) waitpid(child, &status, 0);
+  });
+  // Each read waits, within its first segment, for the next import to commit:
+  // an odd copy joins the second segment to the first.
+  const auto nextImport = [&] {
+    const char* const imports = "SELECT count(*) FROM imports";
+    for (const auto committed = Count(journal_, imports);
+         running && Count(journal_, imports) == committed;) {
+      if (waitpid(child, &status, WNOHANG) == child) running = false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  auto j = OpenJournal(journal_, Journal::Access::kRead);
+  for (bool last = false; !last;) {
+    last = !running;
+    const auto segments = Exported(*j, {}, [&](int segment) {
+      if (segment == 1) nextImport();
+    });
+    ASSERT_TRUE(std::find(states.begin(), states.end(), segments) != states.end());
+    if (last) {
+      EXPECT_EQ(segments, states.back());
+    }
+  }
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(JournalTest, TwoImportsAtOnceBothLand) {

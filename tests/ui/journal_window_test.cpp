@@ -1,5 +1,7 @@
 #include "ui/journal_window.h"
 
+#include <sqlite3.h>
+
 #include <QAction>
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -900,6 +902,40 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(journal->pos(), place);
   }
 
+  // An import made while the window is open: checkpoints pass, and a page
+  // read after it shows the new state, the current row staying on its event.
+  void importsWhileTheWindowIsOpen() {
+    const std::string path = data_->file("open.sqlite");
+    Import(path, {copies_[0]}, "d");
+    useJournal(path);
+    JournalWindow* journal = openJournal();
+    const JournalHistoryModel* model = journal->historyModel();
+    auto* table = in<QTableView>(journal, "EventView");
+    auto* status = in<QLabel>(journal, "StatusLine");
+    const auto before = static_cast<int>(windows_[0].second - windows_[0].first);
+    const auto after = static_cast<int>(windows_[1].second - windows_[0].first);
+    QCOMPARE(status->text(), QStringLiteral("Событий: %1, участков: 1").arg(before));
+    table->setCurrentIndex(model->index(5, 0));
+    const QStringList current = ModelRow(model, 5);
+
+    Import(path, {copies_[1]}, "d");
+    // The window keeps no read transaction: another connection checkpoints the whole log.
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "SELECT count(*) FROM devices", nullptr, nullptr, nullptr);
+    int log = -1, done = -1;
+    QCOMPARE(sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &log, &done),
+             SQLITE_OK);
+    sqlite3_close(db);
+    QCOMPARE(log, 0);
+    (void)ModelRow(model, model->rowCount() - 1);  // a page not read yet
+    QTRY_COMPARE(status->text(), QStringLiteral("Событий: %1, участков: 1").arg(after));
+    QCOMPARE(model->rowCount(), after);
+    QCOMPARE(table->currentIndex().row(), 5 + after - before);
+    QCOMPARE(ModelRow(model, table->currentIndex().row()), current);
+    QVERIFY(services_->messages.isEmpty());
+  }
+
   // The device dialog of the real services: Enter takes the name as edited,
   // Escape cancels.
   void deviceDialogKeys() {
@@ -928,6 +964,7 @@ class JournalWindowTest : public WindowTestBase {
         return veks::JournalError{veks::JournalError::Kind::kStorage,
                                   "Ошибка журнала: disk I/O error"};
       }
+      std::optional<veks::JournalError> reload() override { return std::nullopt; }
     };
     JournalHistoryModel model;
     model.setView(std::make_unique<FailingPages>());

@@ -1,0 +1,37 @@
+// The journal's events written out the one way the command line and the
+// window both write them: the journal report into a report sink, the export
+// into a stream. Each reads the journal in one state (Journal::forEachEvent).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+
+#include "journal/journal.h"
+#include "journal/journal_report.h"
+#include "report/event_export.h"
+
+namespace veks {
+
+// What writing came to: how many events were written, and the failure that
+// ended it, if any. A failure after some events leaves the output incomplete;
+// one before any (kUnknownDevice, kNoEvents, ...) leaves nothing written.
+struct JournalOutput {
+  std::int64_t events = 0;
+  std::optional<JournalError> error;
+};
+
+// The journal report of the events that pass `filter`, newest first
+// (JournalReportWriter). `keepGoing`, when given, is asked after each event:
+// false stops the report there, which is no failure.
+JournalOutput WriteJournalReport(Journal& journal, const EventFilter& filter,
+                                 const JournalReportTitle& title, ReportSink& sink,
+                                 const std::function<bool()>& keepGoing = {});
+
+// The export of the events that pass `filter`, oldest first, with the device
+// and segment columns; it stops when `out` fails, which the caller tells.
+JournalOutput WriteJournalExport(Journal& journal, const EventFilter& filter, ExportFormat format,
+                                 std::ostream& out);
+
+}  // namespace veks
