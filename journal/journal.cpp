@@ -65,13 +65,20 @@ std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access
 
 }  // namespace
 
-Journal::Journal(std::string path) : path_(std::move(path)) {}
-Journal::~Journal() = default;
+Journal::Journal(std::string path, Access access) : path_(std::move(path)), access_(access) {}
+
+Journal::~Journal() {
+  // SQLite folds the -wal into the file when the last connection closes, but
+  // only when that connection may write; this one only read.
+  const bool fold = store_ && access_ == Access::kRead;
+  store_.reset();
+  if (fold) FoldJournalWal(path_);
+}
 
 JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, Access access) {
   return Guarded([&]() -> std::unique_ptr<Journal> {
     if (access == Access::kImport) RemoveStaleTemporaries(path);
-    std::unique_ptr<Journal> journal(new Journal(path));
+    std::unique_ptr<Journal> journal(new Journal(path, access));
     // An import makes the file only once it has events to store.
     if (access == Access::kImport && InspectJournalFile(path).kind == JournalFileKind::kMissing) {
       return journal;

@@ -8,7 +8,9 @@
 // reported with the system's reason. The file's name is a file name, never
 // read as an SQLite URI. Each archive imports in a transaction of its own;
 // two imports at once wait for each other. No exception leaves this
-// interface: failures are JournalError values.
+// interface: failures are JournalError values. When the last user of a
+// journal closes it, the file alone holds the whole journal: no -wal is left
+// beside it.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
@@ -35,7 +37,9 @@ class JournalStore;
 class Journal {
  public:
   enum class Access {
-    kRead,  // the file must exist; nothing is written to it
+    // The file must exist; nothing is written to it but that, when this is
+    // the journal's last user, closing folds the -wal into the file.
+    kRead,
     // Where no file exists, the journal (with its folders) is made by the
     // first import that stores events; until then it reads as empty. Files
     // that interrupted makings left beside it are removed.
@@ -102,11 +106,12 @@ class Journal {
   JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
 
  private:
-  explicit Journal(std::string path);
+  Journal(std::string path, Access access);
   // The journal's store, made first when an import is the first to store.
   JournalStore& storeToWrite();
 
   std::string path_;
+  Access access_;
   std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
 #include "journal/journal_schema.h"
 #include "report/event_export.h"
@@ -70,6 +71,28 @@ JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags
   // A journal of an older version opened for reading keeps its indexes.
   SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
   while (indexes.step()) indexes_.emplace(indexes.text(0));
+}
+
+void FoldJournalWal(const std::string& path) noexcept {
+  try {
+    std::error_code ec;
+    if (!std::filesystem::exists(path + "-wal", ec) &&
+        !std::filesystem::exists(path + "-shm", ec)) {
+      return;
+    }
+    SqliteDb db(path, SQLITE_OPEN_READWRITE);
+    // Closing checkpoints only once the journal is known to be ours and of
+    // no newer version, even in its -wal. Opening it waits for nobody: a
+    // journal in use is left to those who use it.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (db.pragmaInteger("application_id") == kJournalApplicationId &&
+        db.pragmaInteger("user_version") <= kJournalSchemaVersion &&
+        sqlite3_db_readonly(db.handle(), "main") == 0) {
+      sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    }
+  } catch (const std::exception&) {
+    // The journal stays as it is, its -wal included: nothing is lost.
+  }
 }
 
 SqliteStatement& JournalStore::statement(const std::string& sql) {

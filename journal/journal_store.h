@@ -75,6 +75,15 @@ class JournalStore {
   std::set<std::string, std::less<>> indexes_;
 };
 
+// Makes the journal's file whole: opens it for a moment so that closing
+// folds the -wal into the file and removes the -wal and -shm, as SQLite does
+// when the last connection to a journal closes and that connection may
+// write. Another connection still open keeps them as they are, and so does a
+// file that is no journal of this version or that this process cannot
+// write. The file is never made and never brought up to this version; the
+// folding copies pages and changes nothing that is read from them.
+void FoldJournalWal(const std::string& path) noexcept;
+
 // A segments row read from the columns id, device_id, rank, first_seq,
 // last_seq, event_count, last_timestamp.
 [[nodiscard]] SegmentRow ReadSegmentRow(const SqliteStatement& row);

@@ -699,6 +699,16 @@ TEST_F(JournalTest, BackupIsOneCommittedStateAndNeverReplacesAFile) {
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
   }
+  // The import ended while the reader read: the reader that closes last
+  // leaves the whole journal in the file, and one still reading keeps it.
+  auto other = OpenJournal(journal_, Journal::Access::kRead);
+  j.reset();
+  const auto whole = Exported(*other);
+  ASSERT_TRUE(std::filesystem::exists(journal_ + "-wal"));
+  other.reset();
+  EXPECT_FALSE(std::filesystem::exists(journal_ + "-wal") ||
+               std::filesystem::exists(journal_ + "-shm"));
+  EXPECT_EQ(Exported(*OpenJournal(journal_, Journal::Access::kRead)), whole);
 }
 
 // Archives that fail or hold nothing make no journal and no folder; the
