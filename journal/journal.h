@@ -8,9 +8,12 @@
 // reported with the system's reason. The file's name is a file name, never
 // read as an SQLite URI. Each archive imports in a transaction of its own;
 // two imports at once wait for each other. No exception leaves this
-// interface: failures are JournalError values. When the last user of a
-// journal closes it, the file alone holds the whole journal: no -wal is left
-// beside it.
+// interface: failures are JournalError values.
+//
+// A journal this process cannot write (a read-only medium, a folder or file
+// without write rights) opens for reading, and an import into it is refused
+// with the reason. When the last user of a journal closes it, the file alone
+// holds the whole journal: no -wal is left beside it.
 //
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
@@ -45,9 +48,13 @@ class Journal {
     // that interrupted makings left beside it are removed.
     kImport,
     kWrite,  // the file must exist; opened for writing
+    // kImport and kWrite refuse a journal that cannot be written (kReadOnly).
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
+  // Why this journal, opened for reading, cannot be written here (Russian,
+  // to follow kMsgJournalReadOnly); nothing when it can.
+  [[nodiscard]] const std::optional<std::string>& readOnlyReason() const { return readOnly_; }
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -113,6 +120,7 @@ class Journal {
   std::string path_;
   Access access_;
   std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
+  std::optional<std::string> readOnly_;
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

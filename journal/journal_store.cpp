@@ -4,6 +4,7 @@
 #include <array>
 #include <filesystem>
 
+#include "journal/journal_file.h"
 #include "journal/journal_schema.h"
 #include "report/event_export.h"
 
@@ -38,7 +39,8 @@ std::optional<std::string> LastTimestamp(std::span<const EventRecord> events) {
   return std::nullopt;
 }
 
-JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags) {
+JournalStore::JournalStore(const std::string& path, int flags, SqliteDb::Access access)
+    : db_(path, flags, access) {
   // Until the file is known to be ours, closing must not checkpoint: a newer
   // program's commits may stand only in the -wal, and they stay there.
   sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -80,6 +82,7 @@ void FoldJournalWal(const std::string& path) noexcept {
         !std::filesystem::exists(path + "-shm", ec)) {
       return;
     }
+    if (JournalReadOnlyReason(path)) return;
     SqliteDb db(path, SQLITE_OPEN_READWRITE);
     // Closing checkpoints only once the journal is known to be ours and of
     // no newer version, even in its -wal. Opening it waits for nobody: a

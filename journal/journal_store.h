@@ -39,7 +39,8 @@ struct SegmentRow {
 class JournalStore {
  public:
   // `flags` as sqlite3_open_v2 takes them.
-  JournalStore(const std::string& path, int flags);
+  JournalStore(const std::string& path, int flags,
+               SqliteDb::Access access = SqliteDb::Access::kAsFlagsSay);
 
   [[nodiscard]] SqliteDb& db() { return db_; }
   // The statement for `sql`, prepared once and reset for new bindings.
