@@ -220,8 +220,8 @@ class StreamSink : public ReportSink {
 
 // A failure of the journal itself, not of one archive: no archive can follow.
 bool IsJournalFailure(JournalError::Kind kind) {
-  return kind == JournalError::Kind::kUnavailable || kind == JournalError::Kind::kNotJournal ||
-         kind == JournalError::Kind::kNewerVersion;
+  return kind == JournalError::Kind::kUnavailable || kind == JournalError::Kind::kReadOnly ||
+         kind == JournalError::Kind::kNotJournal || kind == JournalError::Kind::kNewerVersion;
 }
 
 int Import(Journal& journal, const std::string& path, const Request& request, std::ostream& out,

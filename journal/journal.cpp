@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "journal/copy_events.h"
 #include "journal/device_rename.h"
@@ -31,11 +32,37 @@ std::string ImportOutcomeText(const ImportOutcome& outcome) {
 
 namespace {
 
+// A journal that cannot be written, read where it lies. Without a -shm and
+// a -wal with frames beside it, the file as it stands is the whole journal:
+// it is read as a file nobody changes, so that SQLite makes no -wal and -shm
+// that this process could not remove, nor make where nothing can be
+// written. Otherwise SQLite reads the -wal through the -shm, which it cannot
+// make where nothing can be written.
+std::unique_ptr<JournalStore> OpenUnwritable(const std::string& path) {
+  std::error_code ec;
+  const bool shm = std::filesystem::exists(path + "-shm", ec);
+  const auto walSize = std::filesystem::file_size(path + "-wal", ec);
+  const bool wal = !ec && walSize > 0;
+  if (!shm && !wal) {
+    return std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY, SqliteDb::Access::kImmutable);
+  }
+  try {
+    return std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY);
+  } catch (const SqliteError& error) {
+    if (shm || (error.code() & 0xFF) != SQLITE_CANTOPEN) throw;
+    throw JournalError{JournalError::Kind::kUnavailable,
+                       std::string(kMsgJournalUnavailable) +
+                           ": его файл -wal не прочесть без файла -shm, а создать "
+                           "-shm там, где журнал лежит, нельзя"};
+  }
+}
+
 // Opens the journal's existing file, after looking at it in ways that cannot
 // write: its header first, then, for writing, a read-only connection, so that
 // a version that stands only in the -wal is found before a connection that
-// could write opens it.
-std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access access) {
+// could write opens it. `readOnly` tells why this process cannot write it.
+std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access access,
+                                        std::optional<std::string>& readOnly) {
   const JournalFileState state = InspectJournalFile(path);
   switch (state.kind) {
     case JournalFileKind::kJournal:
@@ -49,9 +76,15 @@ std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access
     case JournalFileKind::kNotJournal:
       throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
   }
+  readOnly = JournalReadOnlyReason(path);
   try {
     if (access == Journal::Access::kRead) {
-      return std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY);
+      return readOnly ? OpenUnwritable(path)
+                      : std::make_unique<JournalStore>(path, SQLITE_OPEN_READONLY);
+    }
+    if (readOnly) {
+      throw JournalError{JournalError::Kind::kReadOnly,
+                         std::string(kMsgJournalReadOnly) + ": " + *readOnly};
     }
     // SQLite would quietly fall back to reading a file it may not write.
     if (::access(path.c_str(), R_OK | W_OK) != 0) throw JournalUnavailable(errno);
@@ -65,18 +98,25 @@ std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access
 
 }  // namespace
 
-Journal::Journal(std::string path) : path_(std::move(path)) {}
-Journal::~Journal() = default;
+Journal::Journal(std::string path, Access access) : path_(std::move(path)), access_(access) {}
+
+Journal::~Journal() {
+  // SQLite folds the -wal into the file when the last connection closes, but
+  // only when that connection may write; this one only read.
+  const bool fold = store_ && access_ == Access::kRead && !readOnly_;
+  store_.reset();
+  if (fold) FoldJournalWal(path_);
+}
 
 JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, Access access) {
   return Guarded([&]() -> std::unique_ptr<Journal> {
     if (access == Access::kImport) RemoveStaleTemporaries(path);
-    std::unique_ptr<Journal> journal(new Journal(path));
+    std::unique_ptr<Journal> journal(new Journal(path, access));
     // An import makes the file only once it has events to store.
     if (access == Access::kImport && InspectJournalFile(path).kind == JournalFileKind::kMissing) {
       return journal;
     }
-    journal->store_ = OpenStore(path, access);
+    journal->store_ = OpenStore(path, access, journal->readOnly_);
     return journal;
   });
 }
@@ -84,7 +124,7 @@ JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, A
 JournalStore& Journal::storeToWrite() {
   if (!store_) {
     CreateJournalFile(path_);
-    store_ = OpenStore(path_, Access::kImport);
+    store_ = OpenStore(path_, Access::kImport, readOnly_);
   }
   return *store_;
 }

@@ -12,6 +12,11 @@
 // other processes import meanwhile. No exception leaves this interface:
 // failures are JournalError values.
 //
+// A journal this process cannot write (a read-only medium, a folder or file
+// without write rights) opens for reading, and an import into it is refused
+// with the reason. When the last user of a journal closes it, the file alone
+// holds the whole journal: no -wal is left beside it.
+//
 // The work is done by collaborators, each in a file of its own: the store
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
@@ -37,15 +42,21 @@ class JournalStore;
 class Journal {
  public:
   enum class Access {
-    kRead,  // the file must exist; nothing is written to it
+    // The file must exist; nothing is written to it but that, when this is
+    // the journal's last user, closing folds the -wal into the file.
+    kRead,
     // Where no file exists, the journal (with its folders) is made by the
     // first import that stores events; until then it reads as empty. Files
     // that interrupted makings left beside it are removed.
     kImport,
     kWrite,  // the file must exist; opened for writing
+    // kImport and kWrite refuse a journal that cannot be written (kReadOnly).
   };
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
+  // Why this journal, opened for reading, cannot be written here (Russian,
+  // to follow kMsgJournalReadOnly); nothing when it can.
+  [[nodiscard]] const std::optional<std::string>& readOnlyReason() const { return readOnly_; }
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
@@ -104,12 +115,14 @@ class Journal {
   JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
 
  private:
-  explicit Journal(std::string path);
+  Journal(std::string path, Access access);
   // The journal's store, made first when an import is the first to store.
   JournalStore& storeToWrite();
 
   std::string path_;
+  Access access_;
   std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
+  std::optional<std::string> readOnly_;
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

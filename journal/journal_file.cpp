@@ -118,6 +118,20 @@ JournalError JournalUnavailable(int systemError) {
           std::string(kMsgJournalUnavailable) + ": " + std::strerror(systemError)};
 }
 
+std::optional<std::string> JournalReadOnlyReason(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string folder = parent.empty() ? std::string(".") : parent.string();
+  for (const auto& [name, what] : {std::pair<const std::string&, const char*>{folder, "папку"},
+                                   std::pair<const std::string&, const char*>{path, "файл"}}) {
+    if (::faccessat(AT_FDCWD, name.c_str(), W_OK, AT_EACCESS) == 0) continue;
+    if (errno == EROFS) return "файловая система доступна только для чтения";
+    if (errno == EACCES || errno == EPERM) {
+      return std::string("нет права на запись в ") + what + " журнала";
+    }
+  }
+  return std::nullopt;
+}
+
 std::string TemporaryNameBeside(const std::string& path) {
   std::random_device random;
   return path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(random());

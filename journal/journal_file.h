@@ -37,6 +37,11 @@ struct JournalFileState {
 // "Журнал не удается открыть: " and the system's reason.
 [[nodiscard]] JournalError JournalUnavailable(int systemError);
 
+// Why this process cannot write the existing journal `path`, in Russian: its
+// file system is read-only, or the file or its folder (where SQLite makes
+// the -wal and -shm beside it) refuses writing. Nothing when it can.
+[[nodiscard]] std::optional<std::string> JournalReadOnlyReason(const std::string& path);
+
 // Creates a journal where no file exists, with the folders that lead to it:
 // the schema is built in a file of its own beside it (TemporaryNameBeside)
 // and linked into place, so the name never shows a half-made journal. Another

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 
+#include "journal/journal_file.h"
 #include "journal/journal_schema.h"
 #include "report/event_export.h"
 
@@ -37,7 +39,8 @@ std::optional<std::string> LastTimestamp(std::span<const EventRecord> events) {
   return std::nullopt;
 }
 
-JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags) {
+JournalStore::JournalStore(const std::string& path, int flags, SqliteDb::Access access)
+    : db_(path, flags, access) {
   // Until the file is known to be ours, closing must not checkpoint: a newer
   // program's commits may stand only in the -wal, and they stay there.
   sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
@@ -70,6 +73,29 @@ JournalStore::JournalStore(const std::string& path, int flags) : db_(path, flags
   // A journal of an older version opened for reading keeps its indexes.
   SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
   while (indexes.step()) indexes_.emplace(indexes.text(0));
+}
+
+void FoldJournalWal(const std::string& path) noexcept {
+  try {
+    std::error_code ec;
+    if (!std::filesystem::exists(path + "-wal", ec) &&
+        !std::filesystem::exists(path + "-shm", ec)) {
+      return;
+    }
+    if (JournalReadOnlyReason(path)) return;
+    SqliteDb db(path, SQLITE_OPEN_READWRITE);
+    // Closing checkpoints only once the journal is known to be ours and of
+    // no newer version, even in its -wal. Opening it waits for nobody: a
+    // journal in use is left to those who use it.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    if (db.pragmaInteger("application_id") == kJournalApplicationId &&
+        db.pragmaInteger("user_version") <= kJournalSchemaVersion &&
+        sqlite3_db_readonly(db.handle(), "main") == 0) {
+      sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+    }
+  } catch (const std::exception&) {
+    // The journal stays as it is, its -wal included: nothing is lost.
+  }
 }
 
 ReadSnapshot::ReadSnapshot(JournalStore& store) {

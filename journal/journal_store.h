@@ -80,7 +80,8 @@ class StatementLease {
 class JournalStore {
  public:
   // `flags` as sqlite3_open_v2 takes them.
-  JournalStore(const std::string& path, int flags);
+  JournalStore(const std::string& path, int flags,
+               SqliteDb::Access access = SqliteDb::Access::kAsFlagsSay);
 
   [[nodiscard]] SqliteDb& db() { return db_; }
   // A statement for `sql`, reset for new bindings: the cached one, or a new
@@ -131,6 +132,15 @@ class ReadSnapshot {
  private:
   sqlite3* db_ = nullptr;  // set when this snapshot began the transaction
 };
+
+// Makes the journal's file whole: opens it for a moment so that closing
+// folds the -wal into the file and removes the -wal and -shm, as SQLite does
+// when the last connection to a journal closes and that connection may
+// write. Another connection still open keeps them as they are, and so does a
+// file that is no journal of this version or that this process cannot
+// write. The file is never made and never brought up to this version; the
+// folding copies pages and changes nothing that is read from them.
+void FoldJournalWal(const std::string& path) noexcept;
 
 // A segments row read from the columns id, device_id, rank, first_seq,
 // last_seq, event_count, last_timestamp.

@@ -16,6 +16,7 @@ namespace veks {
 
 inline constexpr const char* kMsgJournalMissing = "Журнал не найден";
 inline constexpr const char* kMsgJournalUnavailable = "Журнал не удается открыть";
+inline constexpr const char* kMsgJournalReadOnly = "Журнал только для чтения";
 inline constexpr const char* kMsgNotAJournal = "Файл не является журналом событий";
 inline constexpr const char* kMsgNewerJournal = "Журнал записан более новой версией программы";
 inline constexpr const char* kMsgUnknownDevice = "Нет такого устройства в журнале";
@@ -27,6 +28,7 @@ struct JournalError {
   enum class Kind {
     kMissing,        // the journal file does not exist (reading only)
     kUnavailable,    // the system refuses the journal's file (the message says why)
+    kReadOnly,       // the journal cannot be written here, for an import or a rename (why)
     kNotJournal,     // not a journal of this program
     kNewerVersion,   // written by a newer version of the program
     kUnknownDevice,  // a device filter names no device

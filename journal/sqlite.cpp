@@ -1,5 +1,7 @@
 #include "journal/sqlite.h"
 
+#include <filesystem>
+
 namespace veks {
 namespace {
 
@@ -9,6 +11,26 @@ namespace {
   const int primary = code & 0xFF;
   const bool fromSystem = primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR;
   throw SqliteError(code, sqlite3_errmsg(db), fromSystem ? sqlite3_system_errno(db) : 0);
+}
+
+// "file://" and the absolute path, every byte but the unreserved ones and "/"
+// written as %HH, so that nothing in the name reads as a query or a fragment.
+std::string FileUri(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (const char c : std::filesystem::absolute(path).string()) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+        (byte >= '0' && byte <= '9') || byte == '/' || byte == '-' || byte == '.' || byte == '_' ||
+        byte == '~') {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  return uri;
 }
 
 }  // namespace
@@ -99,10 +121,15 @@ bool SqliteStatement::isNull(int column) const {
   return sqlite3_column_type(stmt_.get(), column) == SQLITE_NULL;
 }
 
-SqliteDb::SqliteDb(const std::string& path, int flags) {
+SqliteDb::SqliteDb(const std::string& path, int flags, Access access) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(SqliteFileName(path).c_str(), &db,
-                                 (flags & ~SQLITE_OPEN_URI) | SQLITE_OPEN_EXRESCODE, nullptr);
+  // The only URI ever opened is the one made here from the file's name.
+  const int rc =
+      access == Access::kImmutable
+          ? sqlite3_open_v2((FileUri(path) + "?immutable=1").c_str(), &db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE, nullptr)
+          : sqlite3_open_v2(SqliteFileName(path).c_str(), &db,
+                            (flags & ~SQLITE_OPEN_URI) | SQLITE_OPEN_EXRESCODE, nullptr);
   db_.reset(db);
   if (rc != SQLITE_OK) Fail(db, rc);
 }

@@ -66,8 +66,15 @@ class SqliteStatement {
 
 class SqliteDb {
  public:
+  enum class Access {
+    kAsFlagsSay,
+    // Read as the file stands, without locks and without its -wal and -shm,
+    // which SQLite then neither reads nor makes: for a file nobody can change
+    // while it is open. The flags are ignored.
+    kImmutable,
+  };
   // `flags` as sqlite3_open_v2 takes them; `path` is always a file name.
-  SqliteDb(const std::string& path, int flags);
+  SqliteDb(const std::string& path, int flags, Access access = Access::kAsFlagsSay);
 
   void exec(std::string_view sql);
   SqliteStatement prepare(std::string_view sql) { return SqliteStatement(db_.get(), sql); }

@@ -399,6 +399,11 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
   auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
   if (!opened.ok()) return failed(opened.error());
   journal_ = std::move(opened.value());
+  if (const auto& readOnly = journal_->readOnlyReason()) {
+    ui_->JournalFileLabel->setText(ui_->JournalFileLabel->text() + QStringLiteral(" — ") +
+                                   Text(veks::kMsgJournalReadOnly) + QStringLiteral(": ") +
+                                   Text(*readOnly));
+  }
   auto devices = journal_->devices();
   if (!devices.ok()) return failed(devices.error());
   devices_ = std::move(devices.value());

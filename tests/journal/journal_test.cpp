@@ -1,6 +1,7 @@
 #include "journal/journal.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -98,6 +99,22 @@ std::vector<std::string> Problems(const std::string& journal) {
 
 pid_t SpawnJournalTool(std::vector<std::string> args) {
   return SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
+}
+
+// Runs `checks` as a user whom permission bits bind: this process when it is
+// no superuser, else a child of it as "nobody". False when that cannot be.
+bool AsUnprivileged(const std::function<void()>& checks) {
+  if (geteuid() != 0) return checks(), true;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(77);
+    checks();
+    _exit(testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  if (child == -1 || waitpid(child, &status, 0) != child || status == 77 << 8) return false;
+  EXPECT_EQ(status, 0);
+  return true;
 }
 
 class JournalTest : public testing::Test {
@@ -808,6 +825,16 @@ TEST_F(JournalTest, BackupIsOneCommittedStateAndNeverReplacesAFile) {
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
     EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
   }
+  // The import ended while the reader read: the reader that closes last
+  // leaves the whole journal in the file, and one still reading keeps it.
+  auto other = OpenJournal(journal_, Journal::Access::kRead);
+  j.reset();
+  const auto whole = Exported(*other);
+  ASSERT_TRUE(std::filesystem::exists(journal_ + "-wal"));
+  other.reset();
+  EXPECT_FALSE(std::filesystem::exists(journal_ + "-wal") ||
+               std::filesystem::exists(journal_ + "-shm"));
+  EXPECT_EQ(Exported(*OpenJournal(journal_, Journal::Access::kRead)), whole);
 }
 
 // Archives that fail or hold nothing make no journal and no folder; the
@@ -855,6 +882,47 @@ TEST_F(JournalTest, AnImportMakesTheJournalOnlyWhenItStoresEvents) {
   EXPECT_EQ(Count(journal, "SELECT count(*) FROM devices"), 1);
   for (const Leftover& l : leftovers) {
     EXPECT_EQ(std::filesystem::exists(dir_.path() / "made/here" / l.name), !l.removed) << l.name;
+  }
+}
+
+// A journal in a folder that cannot be written opens for reading where it
+// lies, with nothing, a -wal and its -shm, or a -wal alone beside it (which
+// cannot be read there), and says why; an import is refused. Folder names
+// that a URI would read as syntax.
+TEST_F(JournalTest, JournalThatCannotBeWrittenIsReadWhereItLies) {
+  namespace fs = std::filesystem;
+  SimulatedCopies copies(71, 3, 900);
+  const std::vector<std::string> paths = writeCopies(copies);
+  const std::string reason = "нет права на запись в папку журнала";
+  for (const int besides : {0, 1, 2}) {
+    const fs::path folder = dir_.path() / ("?#%41 " + std::to_string(besides));
+    const std::string journal = (folder / "j.sqlite").string();
+    fs::create_directories(folder);
+    sqlite3* holder = nullptr;  // while it reads, no import's closing folds the -wal
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      ASSERT_TRUE(
+          OpenJournal(journal, Journal::Access::kImport)->importArchive(paths[i], "d").ok());
+      if (i == 0 && besides > 0) {
+        sqlite3_open_v2(journal.c_str(), &holder, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_exec(holder, "SELECT count(*) FROM events", nullptr, nullptr, nullptr);
+      }
+    }
+    sqlite3_close(holder);
+    if (besides == 2) fs::remove(journal + "-shm");
+    fs::permissions(folder, fs::perms::owner_write | fs::perms::group_write,
+                    fs::perm_options::remove);
+    const bool ran = AsUnprivileged([&] {
+      auto read = Journal::Open(journal, Journal::Access::kRead);
+      ASSERT_EQ(read.ok(), besides < 2);
+      if (read.ok()) {
+        EXPECT_EQ(read.value()->readOnlyReason(), reason);
+        EXPECT_EQ(Exported(*read.value()), copies.expectedSegments());
+      }
+      EXPECT_EQ(Journal::Open(journal, Journal::Access::kImport).error().message,
+                std::string(kMsgJournalReadOnly) + ": " + reason);
+    });
+    fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
+    if (!ran) GTEST_SKIP() << "no user whom permission bits bind";
   }
 }
 
