@@ -30,8 +30,8 @@ void Reactivate(QWidget* parent) {
   QApplication::setActiveWindow(window);
 }
 
-void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
-  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+// Runs a message box, modal to its parent's window; the button pressed.
+int RunBox(QMessageBox& box, QWidget* parent) {
   // A box sized to a short text is so narrow that the window manager cuts its
   // caption beside the title bar's buttons. QMessageBox fixes its own size
   // from its layout and ignores a minimum width, so a spacer across the
@@ -41,14 +41,56 @@ void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, co
                   grid->rowCount(), 0, 1, grid->columnCount());
   }
   box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
-  box.exec();
+  const int pressed = box.exec();
   Reactivate(parent);
+  return pressed;
+}
+
+void ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+  RunBox(box, parent);
 }
 
 // "pdf" of "Документ PDF (*.pdf)": the first pattern's suffix.
 QString SuffixOf(const QString& filter) {
   static const QRegularExpression kPattern(QStringLiteral("\\*\\.([^ )]+)"));
   return kPattern.match(filter).captured(1);
+}
+
+// A dialog that asks for a device's name: an editable list of `names`
+// holding `proposed`; the name as given, or nothing when cancelled.
+std::optional<QString> AskName(QWidget* parent, const QString& title, const QString& labelText,
+                               const QString& proposed, const QStringList& names) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(title);
+  auto* box = new QComboBox(&dialog);
+  box->setObjectName(QStringLiteral("DeviceNameBox"));
+  box->setEditable(true);
+  // Enter accepts the dialog; it must not add the typed name to the list.
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setMinimumContentsLength(28);
+  box->addItems(names);
+  box->setEditText(proposed);
+  box->lineEdit()->selectAll();
+  auto* label = new QLabel(labelText, &dialog);
+  label->setBuddy(box);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+  ok->setEnabled(!proposed.isEmpty());
+  QObject::connect(box, &QComboBox::editTextChanged, ok,
+                   [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(label);
+  layout->addWidget(box);
+  layout->addWidget(buttons);
+  box->setFocus();
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  Reactivate(parent);
+  if (!accepted) return std::nullopt;
+  return box->currentText();
 }
 
 }  // namespace
@@ -165,36 +207,27 @@ bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
 
 std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QString& proposed,
                                                    const QStringList& existing) {
-  QDialog dialog(parent);
-  dialog.setWindowTitle(QStringLiteral("Добавить архив в журнал"));
-  auto* names = new QComboBox(&dialog);
-  names->setObjectName(QStringLiteral("DeviceNameBox"));
-  names->setEditable(true);
-  // Enter accepts the dialog; it must not add the typed name to the list.
-  names->setInsertPolicy(QComboBox::NoInsert);
-  names->setMinimumContentsLength(28);
-  names->addItems(existing);
-  names->setEditText(proposed);
-  names->lineEdit()->selectAll();
-  auto* label = new QLabel(QStringLiteral("&Устройство, с которого снята копия архива:"), &dialog);
-  label->setBuddy(names);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-  QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
-  buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
-  ok->setEnabled(!proposed.isEmpty());
-  QObject::connect(names, &QComboBox::editTextChanged, ok,
-                   [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(label);
-  layout->addWidget(names);
-  layout->addWidget(buttons);
-  names->setFocus();
-  const bool accepted = dialog.exec() == QDialog::Accepted;
-  Reactivate(parent);
-  if (!accepted) return std::nullopt;
-  return names->currentText();
+  return AskName(parent, QStringLiteral("Добавить архив в журнал"),
+                 QStringLiteral("&Устройство, с которого снята копия архива:"), proposed, existing);
+}
+
+std::optional<QString> QtUiServices::askNewDeviceName(QWidget* parent, const QString& device,
+                                                      const QString& proposed,
+                                                      const QStringList& others) {
+  return AskName(parent, QStringLiteral("Переименовать устройство"),
+                 QStringLiteral("&Новое имя устройства «%1»\n"
+                                "(имя другого устройства объединяет их историю):")
+                     .arg(device),
+                 proposed, others);
+}
+
+bool QtUiServices::confirm(QWidget* parent, const QString& text) {
+  QMessageBox box(QMessageBox::Question, ApplicationTitle(), text,
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("Да"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
+  box.setDefaultButton(QMessageBox::No);
+  return RunBox(box, parent) == QMessageBox::Yes;
 }
 
 void QtUiServices::beep() { QApplication::beep(); }

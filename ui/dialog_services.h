@@ -48,6 +48,15 @@ class UiServices {
   // devices the journal knows; the name as given, or nothing when cancelled.
   virtual std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
                                                const QStringList& existing) = 0;
+  // Asks for the new name of `device`, offering `proposed` and the journal's
+  // other devices (choosing one joins the two); the name as given, or
+  // nothing when cancelled.
+  virtual std::optional<QString> askNewDeviceName(QWidget* parent, const QString& device,
+                                                  const QString& proposed,
+                                                  const QStringList& others) = 0;
+  // A modal question; true when the operator answered yes. No is the default
+  // answer, so an Enter pressed by habit changes nothing.
+  virtual bool confirm(QWidget* parent, const QString& text) = 0;
   virtual void beep() = 0;
 };
 
@@ -69,6 +78,10 @@ class QtUiServices : public UiServices {
   bool printDialog(QWidget* parent, QPrinter* printer) override;
   std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
                                        const QStringList& existing) override;
+  std::optional<QString> askNewDeviceName(QWidget* parent, const QString& device,
+                                          const QString& proposed,
+                                          const QStringList& others) override;
+  bool confirm(QWidget* parent, const QString& text) override;
   void beep() override;
 };
 

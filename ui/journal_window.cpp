@@ -25,6 +25,7 @@
 #include "journal/journal_output.h"
 #include "report/event_export.h"
 #include "report/report_text.h"
+#include "ui/background_work.h"
 #include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
@@ -252,6 +253,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->AExport, &QAction::triggered, this, &JournalWindow::exportEvents);
   connect(ui_->ANewest, &QAction::triggered, this, &JournalWindow::showNewest);
   connect(ui_->AOldest, &QAction::triggered, this, &JournalWindow::showOldest);
+  connect(ui_->ARenameDevice, &QAction::triggered, this, &JournalWindow::renameDevice);
+  connect(ui_->ACheckJournal, &QAction::triggered, this, &JournalWindow::checkJournal);
+  connect(ui_->ABackupJournal, &QAction::triggered, this, &JournalWindow::backupJournal);
   connect(ui_->AClose, &QAction::triggered, this, &QWidget::close);
   connect(ui_->ReportButton, &QPushButton::clicked, ui_->AReport, &QAction::trigger);
   connect(ui_->PrintButton, &QPushButton::clicked, ui_->APrintReport, &QAction::trigger);
@@ -493,7 +497,7 @@ void JournalWindow::showEmpty(const QString& text) {
 void JournalWindow::setFiltersEnabled(bool enabled) {
   ui_->FilterGroup->setEnabled(enabled);
   for (QAction* action : {ui_->AReport, ui_->APrintReport, ui_->ASaveReport, ui_->AExport,
-                          ui_->ANewest, ui_->AOldest}) {
+                          ui_->ANewest, ui_->AOldest, ui_->ARenameDevice}) {
     action->setEnabled(enabled);
   }
   for (QPushButton* button : {ui_->ReportButton, ui_->PrintButton, ui_->ExportButton,
@@ -713,4 +717,147 @@ void JournalWindow::showOldest() {
   ui_->EventView->setCurrentIndex(model_->index(model_->rowCount() - 1, 0));
   ui_->EventView->scrollToBottom();
   ui_->EventView->setFocus();
+}
+
+void JournalWindow::renameDevice() {
+  const int index = ui_->DeviceBox->currentIndex();
+  if (!path_ || index < 0 || index >= static_cast<int>(devices_.size())) return;
+  const std::string device = devices_[static_cast<std::size_t>(index)].name;
+  QStringList others;
+  for (const veks::DeviceSummary& summary : devices_) {
+    if (summary.name != device) others << Text(summary.name);
+  }
+  QString offered = Text(device);
+  QString name;
+  for (;;) {
+    const std::optional<QString> given =
+        services_.askNewDeviceName(this, Text(device), offered, others);
+    if (!given) return;
+    // Blanks around a name are a slip of the keyboard, unless a device of the
+    // journal is named so.
+    name = others.contains(*given) ? *given : given->trimmed();
+    if (name == Text(device)) return;  // the name it has: nothing to do
+    if (veks::IsValidDeviceName(name.toStdString())) break;
+    services_.message(this,
+                      QStringLiteral("Неверное имя устройства: имя не может быть пустым "
+                                     "или содержать управляющие символы"),
+                      MessageIcon::kWarning);
+    offered = *given;
+  }
+  // Joining cannot be undone: the device's own history is gone from the list.
+  if (others.contains(name) &&
+      !services_.confirm(this, QStringLiteral("Объединить историю устройства «%1» с историей "
+                                              "устройства «%2»?\nУстройство «%1» исчезнет из "
+                                              "журнала; объединение нельзя отменить.")
+                                   .arg(Text(device), name))) {
+    return;
+  }
+  // The window reads only; the rename writes through a journal of its own,
+  // closed as soon as it is done.
+  std::optional<veks::JournalError> error;
+  std::optional<veks::RenameOutcome> outcome;
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kWrite);
+    if (opened.ok()) {
+      auto renamed = opened.value()->renameDevice(device, name.toStdString());
+      if (renamed.ok()) {
+        outcome = std::move(renamed.value());
+      } else {
+        error = renamed.error();
+      }
+    } else {
+      error = opened.error();
+    }
+  }
+  if (error) {
+    services_.message(this, journalText(Text(error->message)), MessageIcon::kWarning);
+    // Another process may have renamed or joined the device meanwhile.
+    if (error->kind == veks::JournalError::Kind::kUnknownDevice) reload();
+    return;
+  }
+  services_.message(this, Text(veks::RenameOutcomeText(*outcome)), MessageIcon::kInformation);
+  reload(outcome->newName);
+}
+
+void JournalWindow::checkJournal() {
+  if (!path_) {
+    services_.message(this, NoJournalPathText(), MessageIcon::kWarning);
+    return;
+  }
+  // The check reads through a journal of its own thread; the window's own
+  // journal stays with the window.
+  const std::string path = path_->toStdString();
+  std::optional<veks::JournalResult<std::vector<std::string>>> result;
+  const WorkEnd end =
+      RunBackgroundWork(this, QStringLiteral("Проверка журнала…"), [&](WorkProgress&) {
+        auto opened = veks::Journal::Open(path, veks::Journal::Access::kRead);
+        result = opened.ok() ? opened.value()->check() : opened.error();
+      });
+  // The check cannot stop midway; "Отмена" means the operator no longer waits
+  // for its answer.
+  if (end == WorkEnd::kCanceled) return;
+  if (!result->ok()) {
+    services_.message(this, journalText(Text(result->error().message)), MessageIcon::kWarning);
+    return;
+  }
+  const std::vector<std::string>& problems = result->value();
+  if (problems.empty()) {
+    services_.message(this, journalText(QStringLiteral("журнал исправен")),
+                      MessageIcon::kInformation);
+    return;
+  }
+  // A message box holds a screenful; the command line lists every problem.
+  constexpr std::size_t kShown = 20;
+  QStringList lines;
+  for (std::size_t i = 0; i < std::min(problems.size(), kShown); ++i) lines << Text(problems[i]);
+  if (problems.size() > kShown) {
+    lines << QStringLiteral("… и еще %1 (все выводит «veks12-journal check»)")
+                 .arg(problems.size() - kShown);
+  }
+  services_.message(
+      this, journalText(QStringLiteral("журнал неисправен:\n")) + lines.join(QLatin1Char('\n')),
+      MessageIcon::kCritical);
+}
+
+void JournalWindow::backupJournal() {
+  if (!path_) {
+    services_.message(this, NoJournalPathText(), MessageIcon::kWarning);
+    return;
+  }
+  const std::optional<SaveChoice> choice = services_.saveFileName(
+      this, QStringLiteral("Резервная копия журнала"),
+      {QStringLiteral("Журналы событий (*.sqlite)")},
+      QStringLiteral("журнал-%1.sqlite").arg(QDate::currentDate().toString(Qt::ISODate)));
+  if (!choice) return;
+  const QString target = choice->fileName;
+  const QString shown = QDir::toNativeSeparators(target);
+  // The save dialog asks whether to replace a file that is there, but a copy
+  // never replaces one (the journal's own file included): say so plainly.
+  if (QFileInfo::exists(target)) {
+    services_.message(this,
+                      QStringLiteral("%1: копия не записана: файл уже существует.\n"
+                                     "Резервная копия никогда не заменяет файл: "
+                                     "выберите новое имя.")
+                          .arg(shown),
+                      MessageIcon::kWarning);
+    return;
+  }
+  const std::string path = path_->toStdString();
+  const std::string to = target.toStdString();
+  std::optional<veks::JournalResult<std::int64_t>> result;
+  // The copy cannot stop midway, and once made it stays: whatever the
+  // operator pressed, the outcome is told.
+  RunBackgroundWork(this, QStringLiteral("Резервная копия журнала…"), [&](WorkProgress&) {
+    auto opened = veks::Journal::Open(path, veks::Journal::Access::kRead);
+    result = opened.ok() ? opened.value()->backup(to) : opened.error();
+  });
+  if (!result->ok()) {
+    services_.message(this, shown + QStringLiteral(": ") + Text(result->error().message),
+                      MessageIcon::kWarning);
+    return;
+  }
+  services_.message(this, QStringLiteral("%1: событий %2").arg(shown).arg(result->value()),
+                    MessageIcon::kInformation);
 }

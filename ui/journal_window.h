@@ -1,7 +1,8 @@
 // The journal window: one device's history from the event journal, newest
 // first, filtered by a date range, an input and a kind of event; the journal
 // report of what the filters show, printed or not; and the export of the same
-// events to CSV or JSON lines. It only reads the journal.
+// events to CSV or JSON lines. It reads the journal; its menu also renames
+// and joins devices, checks the journal and makes a backup copy of it.
 #pragma once
 
 #include <QMainWindow>
@@ -66,6 +67,13 @@ class JournalWindow : public QMainWindow {
   void useDefaultJournal();
   void showNewest();
   void showOldest();
+  // Gives the device shown a new name, or joins it with another device (after
+  // the operator confirms), through a journal opened for writing meanwhile.
+  void renameDevice();
+  // The journal's check, off the GUI thread: "журнал исправен" or the problems.
+  void checkJournal();
+  // A copy of the journal into a new file, off the GUI thread.
+  void backupJournal();
   [[nodiscard]] veks::EventFilter filter() const;
   [[nodiscard]] veks::JournalReportTitle reportTitle() const;
   [[nodiscard]] OwnFiles ownFiles() const;

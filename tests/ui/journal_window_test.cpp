@@ -936,6 +936,88 @@ class JournalWindowTest : public WindowTestBase {
     QVERIFY(services_->messages.isEmpty());
   }
 
+  // F2 renames the device shown, or joins it with another once the operator
+  // confirms; the journal holds what the window then shows.
+  void renameDevice_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("join");  // the answer to the question, when asked
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("messages");
+    const QString joined = QStringLiteral("Котельная: объединено с Насос; новых событий: %1")
+                               .arg(windows_[0].second - windows_[0].first);
+    QTest::newRow("a new name, blanks dropped")
+        << " Котел " << false << QStringList{"Котел", "Насос"}
+        << QStringList{"Котельная: переименовано в Котел"};
+    QTest::newRow("joined") << "Насос" << true << QStringList{"Насос"} << QStringList{joined};
+    QTest::newRow("join declined")
+        << "Насос" << false << QStringList{"Котельная", "Насос"} << QStringList{};
+  }
+  void renameDevice() {
+    QFETCH(QString, name);
+    QFETCH(bool, join);
+    QFETCH(QStringList, devices);
+    QFETCH(QStringList, messages);
+    Import(journalPath(), {copies_[0]}, "Котельная");
+    Import(journalPath(), {copies_[2]}, "Насос");
+    JournalWindow* journal = openJournal();
+    services_->deviceAnswers = {name};
+    services_->confirmAnswer = join;
+    QTest::keyClick(journal, Qt::Key_F2);
+    QCOMPARE(services_->deviceQuestions, QStringList{"Котельная|Котельная|Насос"});
+    QCOMPARE(services_->messages, messages);
+    auto held = veks::Journal::Open(journalPath(), veks::Journal::Access::kRead).value()->devices();
+    QStringList listed;
+    for (const auto& device : held.value()) listed << Text(device.name);
+    QCOMPARE(listed, devices);
+    QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), devices.front());
+  }
+
+  // "Проверить журнал" says a sound journal is sound and lists a broken
+  // one's problems; "Резервная копия…" never replaces a file and makes a
+  // journal that exports as the original does.
+  void checkAndBackup() {
+    const std::string path = data_->file("copy.sqlite");
+    std::filesystem::copy_file(boiler_, path);
+    useJournal(path);
+    JournalWindow* journal = openJournal();
+    const QString existing = Text(dir_->file("old.sqlite")),
+                  backup = Text(dir_->file("new.sqlite"));
+    QFile(existing).open(QIODevice::WriteOnly);
+    services_->saveAnswers = {SaveChoice{existing, {}}, SaveChoice{backup, {}}};
+    const auto trigger = [&](const char* action) {
+      journal->findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    };
+    trigger("ACheckJournal");
+    trigger("ABackupJournal");
+    trigger("ABackupJournal");
+    QCOMPARE(services_->proposedNames.value(0),
+             QStringLiteral("журнал-%1.sqlite").arg(QDate::currentDate().toString(Qt::ISODate)));
+    QCOMPARE(ReadAll(existing), QByteArray());
+    QVERIFY(services_->messages.value(1).startsWith(existing + ": копия не записана: файл уже"));
+    const QByteArray exported = RunJournalCommand(path, {"export"});
+    QCOMPARE(RunJournalCommand(backup.toStdString(), {"export"}), exported);
+
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "UPDATE segments SET event_count = event_count + 1", nullptr, nullptr,
+                 nullptr);
+    sqlite3_close(db);
+    trigger("ACheckJournal");
+    const auto problems =
+        veks::Journal::Open(path, veks::Journal::Access::kRead).value()->check().value();
+    QStringList lines;
+    for (const std::string& problem : problems) lines << Text(problem);
+    QCOMPARE(
+        services_->messages,
+        QStringList({Text(path) + QStringLiteral(": журнал исправен"), services_->messages.value(1),
+                     backup + QStringLiteral(": событий %1").arg(exported.count('\n') - 1),
+                     Text(path) + QStringLiteral(": журнал неисправен:\n") +
+                         lines.join(QLatin1Char('\n'))}));
+    QCOMPARE(services_->icons,
+             QList<MessageIcon>({MessageIcon::kInformation, MessageIcon::kWarning,
+                                 MessageIcon::kInformation, MessageIcon::kCritical}));
+  }
+
   // The device dialog of the real services: Enter takes the name as edited,
   // Escape cancels.
   void deviceDialogKeys() {

@@ -118,9 +118,19 @@ class FakeServices : public UiServices {
     deviceAnswers.pop_front();
     return answer;
   }
+  // Records "device|proposed|others,..." and answers with the next of deviceAnswers.
+  std::optional<QString> askNewDeviceName(QWidget*, const QString& device, const QString& proposed,
+                                          const QStringList& others) override {
+    return askDeviceName(nullptr, device + QLatin1Char('|') + proposed, others);
+  }
+  // Records the question and answers confirmAnswer.
+  bool confirm(QWidget*, const QString& text) override {
+    questions << text;
+    return confirmAnswer;
+  }
   void beep() override { ++beeps; }
 
-  QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames;
+  QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames, questions;
   QList<MessageIcon> icons;  // of the messages
   std::deque<std::optional<QString>> fileAnswers;
   std::deque<std::optional<SaveChoice>> saveAnswers;
@@ -128,6 +138,7 @@ class FakeServices : public UiServices {
   std::function<void(const QString&)> onMessage;
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
+  bool confirmAnswer = false;
   QString printToPdf;
   std::pair<int, int> printPages;  // the page range asked for; 0: all
   int printDialogs = 0;
