@@ -32,7 +32,8 @@ FilterQuery::FilterQuery(JournalStore& store, const EventFilter& filter)
       toBound_(filter.toDate ? *filter.toDate + "T23:59:59" : std::string()) {}
 
 bool FilterQuery::filters() const {
-  return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText;
+  return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText ||
+         filter_.withNotes;
 }
 
 std::string FilterQuery::sql(const std::string& select, const char* via, const char* tail) const {
@@ -49,6 +50,14 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
     sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
   }
   if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
+  // The noted events of a segment are found through the notes' index and
+  // read by the table's key. A note is deleted by its last version only.
+  if (filter_.withNotes) {
+    sql += store_.hasNotes() ? " AND seq IN (SELECT n.seq FROM notes n WHERE n.segment_id = ?1 "
+                               "AND NOT EXISTS (SELECT 1 FROM note_versions v "
+                               "WHERE v.note = n.number AND v.deleted))"
+                             : " AND 0";
+  }
   return sql + tail;
 }
 
@@ -127,10 +136,11 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
     for (std::size_t i = 0; i < segments.size(); ++i) {
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
       SqliteStatement& rows = query.prepare(
-          query.sql("SELECT raw", query.plan(segments[at]).index, direction), segments[at].id);
+          query.sql("SELECT seq, raw", query.plan(segments[at]).index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
-        event.raw = RecordOf(rows.blob(0));
+        event.place = {segments[at].id, rows.integer(0)};
+        event.raw = RecordOf(rows.blob(1));
         ++visited;
         if (!visit(event)) {
           rows.reset();
