@@ -712,6 +712,24 @@ TEST_F(JournalTest, KilledImportsLeaveExactlyTheCommittedArchives) {
   EXPECT_GT(committed, 0);
 }
 
+TEST_F(JournalTest, NotesWrittenAtOnceAllLand) {
+  makeJournal(journal_);
+  std::vector<pid_t> writers;
+  for (int i = 0; i < 12; ++i) {
+    writers.push_back(
+        SpawnJournalTool({"--journal", journal_, "note", "add", "--device", "d", "--at",
+                          "2013-01-01T00:00:00", "--author", "a", std::to_string(i)}));
+    ASSERT_NE(writers.back(), -1);
+  }
+  for (const pid_t writer : writers) {
+    int status = -1;
+    EXPECT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_EQ(status, 0);
+  }
+  EXPECT_EQ(Count(journal_, "SELECT count(DISTINCT text) FROM note_versions"), 12);
+  EXPECT_EQ(Count(journal_, "SELECT max(number) FROM notes"), 12);
+}
+
 TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   SimulatedCopies first(21, 30, 400), second(22, 30, 400);
   std::vector<std::string> a = {"--journal", journal_, "import", "--device", "first"};
