@@ -196,7 +196,8 @@ class DevicePlaces {
             "ORDER BY seq DESC LIMIT 1")),
         lastBefore_(store.db().prepare(
             "SELECT max(seq) FROM events WHERE segment_id = ?1 AND timestamp <= ?2")) {
-    for (std::size_t i = 0; i < segments_.size(); ++i) numbers_[segments_[i].id] = int(i) + 1;
+    for (std::size_t i = 0; i < segments_.size(); ++i)
+      numbers_[segments_[i].id] = static_cast<int>(i) + 1;
   }
 
   // Sets the note's place, and its segment's number. An entry follows the
