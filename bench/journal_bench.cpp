@@ -289,6 +289,63 @@ void BM_DueHundredDevices(benchmark::State& state) {
 }
 BENCHMARK(BM_DueHundredDevices)->Unit(benchmark::kMillisecond);
 
+// The "TIMESTAMP/RAW" by which `note add --event` names an event.
+std::string EventArgument(const EventRecord& event) {
+  return EventTimestamp(event).value_or("") + "/" + RawHex(event);
+}
+
+// `veks12-journal note add` of a note on one of 1,000,000 events, as a
+// process of its own, in a journal that holds more notes at each round.
+void BM_NoteAddCommand(benchmark::State& state) {
+  JournalFixture& fixture = MillionEvents();
+  const auto& events = fixture.device.events();
+  std::size_t next = 0;
+  double cpu = 0;
+  for (auto _ : state) {
+    next = (next + 7919) % events.size();
+    cpu = RunToolCpuMs({"--journal", fixture.journal, "note", "add", "--device", "bench", "--event",
+                        EventArgument(events[next]), "--author", "bench", "проверено"});
+    if (cpu < 0) state.SkipWithError("note add failed");
+  }
+  state.counters["cpu_ms"] = cpu;
+}
+BENCHMARK(BM_NoteAddCommand)->Unit(benchmark::kMillisecond)->Repetitions(3)->Iterations(20);
+
+// The first page of "only events with notes" of 1,000,000 events that carry
+// 10,000 notes: the view's count and its newest 100 rows, as the window
+// shows them, and the notes of those rows. In the journal's own process.
+void BM_NotedEventsFirstPage(benchmark::State& state) {
+  JournalFixture& fixture = MillionEvents();
+  static const bool noted = [&] {
+    const auto& events = fixture.device.events();
+    for (std::size_t i = 0; i < 10'000; ++i) {
+      const auto added = fixture.open->addNote(
+          {"bench", events[(i * 99'991) % events.size()], {}, {}}, "Комментарий", "x", {"b", 0});
+      if (!added.ok()) return false;
+    }
+    // Closed and opened again, as between the writers and the window.
+    fixture.open.reset();
+    fixture.open = std::move(Journal::Open(fixture.journal, Journal::Access::kImport).value());
+    return true;
+  }();
+  EventFilter filter;
+  filter.device = "bench";
+  filter.withNotes = true;
+  for (auto _ : state) {
+    auto view = fixture.open->view(filter);
+    if (!noted || !view.ok()) {
+      state.SkipWithError("no view");
+      break;
+    }
+    const auto rows = view.value()->rows(0, 100);
+    std::vector<EventPlace> places;
+    for (const HistoryRow& row : rows.value()) places.push_back(row.place);
+    const auto notes = fixture.open->notesAt(places, false);
+    if (!notes.ok() || notes.value().size() < 100) state.SkipWithError("notes missing");
+  }
+}
+BENCHMARK(BM_NotedEventsFirstPage)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace veks
 

@@ -1,7 +1,10 @@
 #include "cli/journal_cli.h"
 
+#include <chrono>
+#include <climits>
 #include <map>
 #include <optional>
+#include <set>
 #include <variant>
 #include <vector>
 
@@ -9,6 +12,7 @@
 #include "cli/descriptor_output.h"
 #include "journal/journal.h"
 #include "journal/journal_output.h"
+#include "journal/note_output.h"
 #include "journal/stats_output.h"
 
 namespace veks {
@@ -27,6 +31,15 @@ constexpr std::string_view kUsage =
     "       veks12-journal [--journal FILE] stats [--device NAME] [--from DD.MM.YY] "
     "[--to DD.MM.YY] [--format text|csv|jsonl]\n"
     "       veks12-journal [--journal FILE] due [--device NAME]\n"
+    "       veks12-journal [--journal FILE] note add --device NAME (--event TIMESTAMP/RAW | "
+    "--at MOMENT)\n"
+    "                      [--kind KIND] [--author NAME] [--] TEXT\n"
+    "       veks12-journal [--journal FILE] note edit NUMBER [--kind KIND] [--author NAME] "
+    "[--] TEXT\n"
+    "       veks12-journal [--journal FILE] note delete NUMBER [--author NAME]\n"
+    "       veks12-journal [--journal FILE] notes [--device NAME] [--from DD.MM.YY] "
+    "[--to DD.MM.YY] [--history]\n"
+    "                      [--format csv|jsonl]\n"
     "       veks12-journal --help\n"
     "\n"
     "Keeps the whole event history of each device, stitched together from\n"
@@ -43,6 +56,12 @@ constexpr std::string_view kUsage =
     "                     days and flood slots, as CSV (default), JSON lines or text\n"
     "  due                per device: the last time, events per day, and by when the\n"
     "                     next copy must be taken before the ring overwrites events\n"
+    "  note add           write a note on an event of a device, or an operator entry\n"
+    "                     at a moment of its history\n"
+    "  note edit          write a new version of note NUMBER\n"
+    "  note delete        write the version that deletes note NUMBER (none is lost)\n"
+    "  notes              the notes in the order of the histories, as CSV (default)\n"
+    "                     or JSON lines\n"
     "\n"
     "  --journal FILE     the journal (default: $XDG_DATA_HOME/veks12/journal.sqlite,\n"
     "                     or ~/.local/share/veks12/journal.sqlite)\n"
@@ -51,11 +70,33 @@ constexpr std::string_view kUsage =
     "  --to DD.MM.YY      events up to this date\n"
     "  --input N          events of input N (1 to 255)\n"
     "  --format FORMAT    csv or jsonl (stats: also text)\n"
+    "  --event TIMESTAMP/RAW  the event as export writes it: its timestamp (empty\n"
+    "                     when it has none), \"/\" and its 16 hexadecimal digits\n"
+    "  --at MOMENT        an operator entry's moment on the device's clock,\n"
+    "                     YYYY-MM-DDThh:mm:ss\n"
+    "  --kind KIND        the note's kind (default Комментарий; edit keeps it)\n"
+    "  --author NAME      who writes (default: $LOGNAME, $USER, the login name)\n"
+    "  --history          every version of each note\n"
     "  --help             this text\n"
     "  --                 ends the options: every word after it is an archive\n"
-    "                     (a backup's target, or a device name of rename)\n";
+    "                     (a backup's target, a device name of rename, a note's TEXT)\n";
 
-enum class Command { kImport, kDevices, kReport, kExport, kCheck, kBackup, kRename, kStats, kDue };
+enum class Command {
+  kImport,
+  kDevices,
+  kReport,
+  kExport,
+  kCheck,
+  kBackup,
+  kRename,
+  kStats,
+  kDue,
+  kNote,  // its verb follows
+  kNoteAdd,
+  kNoteEdit,
+  kNoteDelete,
+  kNotes,
+};
 
 struct Request {
   Command command = Command::kImport;
@@ -69,6 +110,14 @@ struct Request {
   std::vector<std::string> archives;
   std::string target;              // of a backup
   std::vector<std::string> names;  // rename: DEVICE NEWNAME
+  // Of the notes.
+  std::optional<EventRecord> event;
+  std::optional<std::string> moment;
+  std::optional<std::string> kind;
+  std::optional<std::string> author;
+  std::int64_t number = 0;
+  std::string text;
+  bool history = false;
 };
 
 struct UsageError {
@@ -96,20 +145,102 @@ bool Allows(Command command, const std::string& option) {
       return option == "--device" || option == "--from" || option == "--to" || option == "--format";
     case Command::kDue:
       return option == "--device";
+    case Command::kNote:
+      return false;
+    case Command::kNoteAdd:
+      return option == "--device" || option == "--event" || option == "--at" ||
+             option == "--kind" || option == "--author";
+    case Command::kNoteEdit:
+      return option == "--kind" || option == "--author";
+    case Command::kNoteDelete:
+      return option == "--author";
+    case Command::kNotes:
+      return option == "--device" || option == "--from" || option == "--to" ||
+             option == "--history" || option == "--format";
   }
   return false;
+}
+
+// "TIMESTAMP/RAW": the event's 16 lowercase hexadecimal digits after the
+// timestamp `export` writes for it (nothing when it has none).
+std::optional<EventRecord> ParseEventArgument(std::string_view text) {
+  const auto slash = text.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view stamp = text.substr(0, slash), hex = text.substr(slash + 1);
+  if (hex.size() != 2 * kRecordSize) return std::nullopt;
+  EventRecord event{};
+  for (std::size_t i = 0; i < hex.size(); ++i) {
+    const char c = hex[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return std::nullopt;
+    event[i / 2] = static_cast<std::uint8_t>(event[i / 2] << 4 | digit);
+  }
+  if (EventTimestamp(event).value_or("") != stamp) return std::nullopt;
+  return event;
+}
+
+// A note's NUMBER: decimal digits naming 1 or more. A number past the
+// largest that can be stored names no note there is (the largest).
+std::optional<std::int64_t> ParseNoteNumber(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value > (INT64_MAX - 9) / 10 ? INT64_MAX : value * 10 + (c - '0');
+  }
+  if (value < 1) return std::nullopt;
+  return value;
+}
+
+// The words of `note VERB`: NUMBER for edit and delete, then TEXT but for
+// delete, which after "--" is the one word there.
+std::optional<UsageError> ParseNoteWords(Request& request, std::span<const std::string> before,
+                                         std::span<const std::string> after) {
+  if (request.command != Command::kNoteAdd) {
+    if (before.empty()) return UsageError{"note edit and delete need the note's NUMBER"};
+    const auto number = ParseNoteNumber(before.front());
+    if (!number) return UsageError{"NUMBER is a number from 1, not " + before.front()};
+    request.number = *number;
+    before = before.subspan(1);
+  }
+  if (request.command == Command::kNoteDelete) {
+    if (!before.empty() || !after.empty()) return UsageError{"note delete takes NUMBER alone"};
+    return std::nullopt;
+  }
+  if (before.size() + after.size() != 1) {
+    return UsageError{"a note's TEXT is one word (quote it)"};
+  }
+  request.text = before.empty() ? after.front() : before.front();
+  if (!before.empty() && request.text.starts_with('-')) {
+    return UsageError{"a TEXT that begins with \"-\" stands after --"};
+  }
+  if (!IsValidNoteText(request.text)) {
+    return UsageError{
+        "a note's TEXT is UTF-8, not blank, without control characters but "
+        "line feeds and TABs"};
+  }
+  if (request.command == Command::kNoteAdd) {
+    if (!request.device) return UsageError{"note add needs --device"};
+    if (request.event.has_value() == request.moment.has_value()) {
+      return UsageError{"note add takes either --event or --at"};
+    }
+  }
+  return std::nullopt;
 }
 
 std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> args) {
   static const std::map<std::string, Command, std::less<>> kCommands = {
       {"import", Command::kImport}, {"devices", Command::kDevices}, {"report", Command::kReport},
       {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup},
-      {"rename", Command::kRename}, {"stats", Command::kStats},     {"due", Command::kDue}};
+      {"rename", Command::kRename}, {"stats", Command::kStats},     {"due", Command::kDue},
+      {"note", Command::kNote},     {"notes", Command::kNotes}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
   std::vector<std::string> words;
+  std::set<std::string, std::less<>> flags;
   bool optionsEnded = false;
+  std::size_t wordsBeforeEnd = 0;  // how many words came before the end of the options
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (optionsEnded) {
@@ -119,11 +250,17 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
     if (arg == "--help") return Help{};
     if (arg == "--") {
       optionsEnded = true;
+      wordsBeforeEnd = words.size();
+      continue;
+    }
+    if (arg == "--history") {
+      if (!flags.insert(arg).second) return UsageError{arg + " may be given once"};
       continue;
     }
     if (arg.size() > 1 && arg[0] == '-') {
-      static const char* const kOptions[] = {"--journal", "--device", "--from",
-                                             "--to",      "--input",  "--format"};
+      static const char* const kOptions[] = {"--journal", "--device", "--from",  "--to",
+                                             "--input",   "--format", "--event", "--at",
+                                             "--kind",    "--author"};
       if (std::find(std::begin(kOptions), std::end(kOptions), arg) == std::end(kOptions)) {
         return UsageError{"unknown option " + arg};
       }
@@ -141,7 +278,21 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
     }
   }
   if (!command) return UsageError{"no command given"};
+  if (!optionsEnded) wordsBeforeEnd = words.size();
+  if (*command == Command::kNote) {
+    static const std::map<std::string, Command, std::less<>> kVerbs = {
+        {"add", Command::kNoteAdd}, {"edit", Command::kNoteEdit}, {"delete", Command::kNoteDelete}};
+    const auto verb = wordsBeforeEnd > 0 ? kVerbs.find(words.front()) : kVerbs.end();
+    if (verb == kVerbs.end()) return UsageError{"note takes add, edit or delete"};
+    command = verb->second;
+    words.erase(words.begin());
+    --wordsBeforeEnd;
+  }
   request.command = *command;
+  for (const std::string& flag : flags) {
+    if (!Allows(*command, flag)) return UsageError{flag + " does not go with this command"};
+  }
+  request.history = flags.contains("--history");
   for (const auto& [option, value] : options) {
     if (!Allows(*command, option)) return UsageError{option + " does not go with this command"};
     if (option == "--journal") {
@@ -170,6 +321,21 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
       request.statsFormat = text               ? StatsFormat::kText
                             : value == "jsonl" ? StatsFormat::kJsonl
                                                : StatsFormat::kCsv;
+    } else if (option == "--event") {
+      request.event = ParseEventArgument(value);
+      if (!request.event) {
+        return UsageError{"--event takes TIMESTAMP/RAW as export writes them, not " + value};
+      }
+    } else if (option == "--at") {
+      if (!IsValidNoteMoment(value)) {
+        return UsageError{"--at takes YYYY-MM-DDThh:mm:ss (2000-2099), not " + value};
+      }
+      request.moment = value;
+    } else if (option == "--kind" || option == "--author") {
+      if (!IsValidNoteLabel(value)) {
+        return UsageError{option + " takes 1 to 100 characters without control characters"};
+      }
+      (option == "--kind" ? request.kind : request.author) = value;
     }
   }
   if (request.command == Command::kImport) {
@@ -188,6 +354,13 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
     }
     if (words[0] == words[1]) return UsageError{"rename takes two different names"};
     request.names = std::move(words);
+  } else if (request.command == Command::kNoteAdd || request.command == Command::kNoteEdit ||
+             request.command == Command::kNoteDelete) {
+    const std::span<const std::string> all(words);
+    if (auto usage =
+            ParseNoteWords(request, all.first(wordsBeforeEnd), all.subspan(wordsBeforeEnd))) {
+      return *usage;
+    }
   } else if (!words.empty()) {
     return UsageError{"unexpected " + words.front()};
   }
@@ -258,13 +431,14 @@ int Devices(Journal& journal, std::ostream& out, std::ostream& err) {
   return 0;
 }
 
-int Events(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+int Events(Journal& journal, const Request& request, const LocalTime& localTime, std::ostream& out,
+           std::ostream& err) {
   StreamSink sink(out);
   const JournalOutput written =
       request.command == Command::kReport
-          ? WriteJournalReport(journal, FilterOf(request),
-                               {request.from, request.to, request.input, std::nullopt}, sink,
-                               [&] { return static_cast<bool>(out); })
+          ? WriteJournalReport(
+                journal, FilterOf(request), {request.from, request.to, request.input, std::nullopt},
+                sink, [&] { return static_cast<bool>(out); }, localTime)
           : WriteJournalExport(journal, FilterOf(request), request.format, out);
   if (written.error) {
     // Lines already printed are no whole report or export: say so.
@@ -330,6 +504,57 @@ int Stats(Journal& journal, const Request& request, std::ostream& out, std::ostr
   return 0;
 }
 
+// Who writes: --author, else the first name the environment gives.
+std::optional<std::string> AuthorOf(const Request& request,
+                                    const JournalCliEnvironment& environment) {
+  if (request.author) return request.author;
+  for (const char* name : {environment.logname, environment.user}) {
+    if (name != nullptr && IsValidNoteLabel(name)) return std::string(name);
+  }
+  if (environment.accountName) {
+    if (std::string name = environment.accountName(); IsValidNoteLabel(name)) return name;
+  }
+  return std::nullopt;
+}
+
+int WriteNote(Journal& journal, const Request& request, const NoteSignature& signature,
+              std::ostream& out, std::ostream& err) {
+  JournalResult<std::int64_t> result = request.number;
+  if (request.command == Command::kNoteAdd) {
+    result = journal.addNote({*request.device, request.event, std::nullopt, request.moment},
+                             request.kind.value_or(std::string(kNoteKinds.front())), request.text,
+                             signature);
+  } else {
+    const auto version =
+        request.command == Command::kNoteEdit
+            ? journal.editNote(request.number, request.kind, request.text, signature)
+            : journal.deleteNote(request.number, signature);
+    if (!version.ok()) result = version.error();
+  }
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  out << "примечание " << result.value() << '\n';
+  return 0;
+}
+
+int Notes(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
+  NoteFilter filter;
+  filter.device = request.device;
+  if (request.from) filter.fromDate = IsoDate(*request.from);
+  if (request.to) filter.toDate = IsoDate(*request.to);
+  filter.history = request.history;
+  auto result = journal.notes(filter);
+  if (!result.ok()) {
+    err << "veks12-journal: " << result.error().message << '\n';
+    return 1;
+  }
+  NoteWriter writer(out, request.format);
+  for (const NoteVersion& note : result.value()) writer.write(note);
+  return 0;
+}
+
 int Due(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
   auto result = journal.due(request.device);
   if (!result.ok()) {
@@ -362,9 +587,25 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     return 1;
   }
 
-  const auto access = request.command == Command::kImport   ? Journal::Access::kImport
-                      : request.command == Command::kRename ? Journal::Access::kWrite
-                                                            : Journal::Access::kRead;
+  const bool writesNote = request.command == Command::kNoteAdd ||
+                          request.command == Command::kNoteEdit ||
+                          request.command == Command::kNoteDelete;
+  NoteSignature signature;
+  if (writesNote) {
+    const std::optional<std::string> author = AuthorOf(request, environment);
+    if (!author) {
+      err << "veks12-journal: Не задан автор (--author)\n";
+      return 1;
+    }
+    signature.author = *author;
+    signature.written =
+        environment.now ? environment.now()
+                        : std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  }
+
+  const auto access = request.command == Command::kImport                 ? Journal::Access::kImport
+                      : request.command == Command::kRename || writesNote ? Journal::Access::kWrite
+                                                                          : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
   if (!opened.ok()) {
     err << "veks12-journal: " << *path << ": " << opened.error().message << '\n';
@@ -381,7 +622,7 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       break;
     case Command::kReport:
     case Command::kExport:
-      code = Events(journal, request, out, err);
+      code = Events(journal, request, environment.localTime, out, err);
       break;
     case Command::kCheck:
       code = Check(journal, out, err);
@@ -397,6 +638,15 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       break;
     case Command::kDue:
       code = Due(journal, request, out, err);
+      break;
+    case Command::kNote:
+    case Command::kNoteAdd:
+    case Command::kNoteEdit:
+    case Command::kNoteDelete:
+      code = WriteNote(journal, request, signature, out, err);
+      break;
+    case Command::kNotes:
+      code = Notes(journal, request, out, err);
       break;
   }
   out.flush();

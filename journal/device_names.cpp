@@ -37,6 +37,13 @@ int NextCodePoint(std::string_view text, std::size_t at, std::size_t& length) {
 
 bool IsControl(int cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
 
+// Unicode's space, line and paragraph separators, TAB and line feed.
+bool IsBlank(int cp) {
+  return cp == ' ' || cp == '\t' || cp == '\n' || cp == 0xA0 || cp == 0x1680 ||
+         (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
+         cp == 0x205F || cp == 0x3000;
+}
+
 }  // namespace
 
 std::string DeviceNameForFile(const std::string& archive) {
@@ -64,6 +71,25 @@ bool IsValidDeviceName(std::string_view name) {
     if (cp < 0 || IsControl(cp)) return false;
   }
   return true;
+}
+
+bool IsValidNoteLabel(std::string_view label) {
+  std::size_t characters = 0;
+  for (std::size_t at = 0, length = 0; at < label.size(); at += length, ++characters) {
+    const int cp = NextCodePoint(label, at, length);
+    if (cp < 0 || IsControl(cp)) return false;
+  }
+  return characters >= 1 && characters <= 100;
+}
+
+bool IsValidNoteText(std::string_view text) {
+  bool shows = false;
+  for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+    const int cp = NextCodePoint(text, at, length);
+    if (cp < 0 || (IsControl(cp) && cp != '\t' && cp != '\n')) return false;
+    shows = shows || !IsBlank(cp);
+  }
+  return shows;
 }
 
 }  // namespace veks

@@ -74,11 +74,7 @@ RenameOutcome RenameDevice(JournalStore& store, const std::string& device,
   }
   for (const std::int64_t segment : segments) JoinSegment(store, *to, segment);
 
-  store.statement("UPDATE imports SET device_id = ?2 WHERE device_id = ?1")
-      .bind(1, *from)
-      .bind(2, *to)
-      .run();
-  store.statement("DELETE FROM devices WHERE id = ?1").bind(1, *from).run();
+  store.dropDeviceInto(*from, *to);
   const DeviceTotals joined = Totals(store, *to);
   outcome.newEvents = joined.events - before.events;
   outcome.joinedSegments =

@@ -12,7 +12,7 @@ namespace veks {
 // no device, `device` only changes its name. When it does, `device`'s history
 // joins that device's by the import rules: `device`'s segments, in their
 // order and ranked after every segment of `newName`, are each taken as one
-// copy (JoinSegment); its imports go along and `device` is gone. With
+// copy (JoinSegment); its imports and notes go along and `device` is gone. With
 // distinct events the resulting history is the same whichever device the
 // copies first went to.
 //

@@ -32,7 +32,8 @@ FilterQuery::FilterQuery(JournalStore& store, const EventFilter& filter)
       toBound_(filter.toDate ? *filter.toDate + "T23:59:59" : std::string()) {}
 
 bool FilterQuery::filters() const {
-  return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText;
+  return filter_.fromDate || filter_.toDate || filter_.input || filter_.eventText ||
+         filter_.withNotes;
 }
 
 std::string FilterQuery::sql(const std::string& select, const char* via, const char* tail) const {
@@ -49,6 +50,14 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
     sql += " AND " + column("argument", "events_argument") + " = ?4 AND code <= 4";
   }
   if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
+  // The noted events of a segment are found through the notes' index and
+  // read by the table's key. A note is deleted by its last version only.
+  if (filter_.withNotes) {
+    sql += store_.hasNotes() ? " AND seq IN (SELECT n.seq FROM notes n WHERE n.segment_id = ?1 "
+                               "AND NOT EXISTS (SELECT 1 FROM note_versions v "
+                               "WHERE v.note = n.number AND v.deleted))"
+                             : " AND 0";
+  }
   return sql + tail;
 }
 
@@ -96,6 +105,18 @@ bool FilterQuery::mayHoldDates(std::int64_t segment) {
 
 FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
   if (!mayHoldDates(segment.id)) return {nullptr, 0};
+  if (filter_.withNotes && !filter_.fromDate && !filter_.toDate && !filter_.input &&
+      !filter_.eventText) {
+    // Every note's event is in the journal (the notes' foreign key), so the
+    // noted events are counted from the notes alone.
+    if (!store_.hasNotes()) return {nullptr, 0};
+    auto&& count = store_.statement(
+        "SELECT count(DISTINCT n.seq) FROM notes n WHERE n.segment_id = ?1 AND NOT EXISTS "
+        "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted)");
+    count.bind(1, segment.id);
+    count.step();
+    return {nullptr, count.integer(0)};
+  }
   const std::int64_t few = std::max<std::int64_t>(1000, segment.count / 8);
   const std::pair<const char*, bool> candidates[] = {
       {"events_timestamp", filter_.fromDate || filter_.toDate},
@@ -162,10 +183,11 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
       const FilterQuery::Plan plan = query.plan(segments[at]);
       if (plan.count == 0) continue;
       StatementLease rows =
-          query.prepare(query.sql("SELECT raw", plan.index, direction), segments[at].id);
+          query.prepare(query.sql("SELECT seq, raw", plan.index, direction), segments[at].id);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
-        event.raw = RecordOf(rows.blob(0));
+        event.place = {segments[at].id, rows.integer(0)};
+        event.raw = RecordOf(rows.blob(1));
         ++visited;
         if (!visit(event)) {
           rows.reset();

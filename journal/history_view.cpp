@@ -86,28 +86,31 @@ std::vector<HistoryRow> HistoryView::read(std::int64_t first, std::int64_t count
     // Newest first within the part: offset counts from the part's newest event.
     const std::int64_t offset = first - part.firstRow;
     const std::int64_t take = std::min(end, partEnd) - first;
-    std::vector<EventRecord> events;
+    std::vector<std::pair<std::int64_t, EventRecord>> events;  // seq, bytes
     events.reserve(static_cast<std::size_t>(take));
     if (!query.filters()) {
       // Every event passes and seq runs without gaps: the place is arithmetic.
       StatementLease read = store_.statement(
-          "SELECT raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT ?3");
+          "SELECT seq, raw FROM events WHERE segment_id = ?1 AND seq <= ?2 ORDER BY seq DESC LIMIT "
+          "?3");
       read.bind(1, part.segmentId).bind(2, part.lastSeq - offset).bind(3, take);
-      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+      while (read.step()) events.push_back({read.integer(0), RecordOf(read.blob(1))});
     } else {
       // Skipping rows costs their reading: read from the nearer end.
       const std::int64_t fromOldest = part.events - offset - take;
       const bool backwards = fromOldest < offset;
       StatementLease read =
-          query.prepare(query.sql("SELECT raw", part.index,
+          query.prepare(query.sql("SELECT seq, raw", part.index,
                                   backwards ? " ORDER BY seq LIMIT ?6 OFFSET ?7"
                                             : " ORDER BY seq DESC LIMIT ?6 OFFSET ?7"),
                         part.segmentId);
       read.bind(6, take).bind(7, backwards ? fromOldest : offset);
-      while (read.step()) events.push_back(RecordOf(read.blob(0)));
+      while (read.step()) events.push_back({read.integer(0), RecordOf(read.blob(1))});
       if (backwards) std::reverse(events.begin(), events.end());
     }
-    for (const EventRecord& e : events) rows.push_back({false, part.segment, e});
+    for (const auto& [seq, e] : events) {
+      rows.push_back({false, part.segment, e, {part.segmentId, seq}});
+    }
     first += take;
   }
   return rows;

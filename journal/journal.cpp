@@ -184,6 +184,56 @@ JournalResult<std::unique_ptr<HistoryView>> Journal::view(const EventFilter& fil
   return Guarded([&] { return std::make_unique<HistoryView>(*store_, filter); });
 }
 
+JournalResult<std::int64_t> Journal::addNote(const NoteTarget& target, const std::string& kind,
+                                             const std::string& text,
+                                             const NoteSignature& signature) {
+  // Before an import has made the journal, it holds no device.
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  return Guarded([&] { return AddNote(*store_, target, kind, text, signature); });
+}
+
+JournalResult<std::int64_t> Journal::editNote(std::int64_t number,
+                                              const std::optional<std::string>& kind,
+                                              const std::string& text,
+                                              const NoteSignature& signature) {
+  if (!store_) return JournalError{JournalError::Kind::kNoSuchNote, kMsgNoSuchNote};
+  return Guarded([&] { return AddNoteVersion(*store_, number, kind, text, signature); });
+}
+
+JournalResult<std::int64_t> Journal::deleteNote(std::int64_t number,
+                                                const NoteSignature& signature) {
+  if (!store_) return JournalError{JournalError::Kind::kNoSuchNote, kMsgNoSuchNote};
+  return Guarded(
+      [&] { return AddNoteVersion(*store_, number, std::nullopt, std::nullopt, signature); });
+}
+
+JournalResult<std::vector<NoteVersion>> Journal::notes(const NoteFilter& filter) {
+  if (!store_ && filter.device) {
+    return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  }
+  if (!store_) return std::vector<NoteVersion>{};
+  return Guarded([&] { return ReadNotes(*store_, filter); });
+}
+
+JournalResult<std::vector<NoteVersion>> Journal::notesAt(std::span<const EventPlace> places,
+                                                         bool history) {
+  if (!store_) return std::vector<NoteVersion>{};
+  return Guarded([&] { return ReadNotesAt(*store_, places, history); });
+}
+
+JournalResult<std::int64_t> Journal::forEachReportItem(const EventFilter& filter,
+                                                       const ReportVisitor& visit) {
+  if (!store_ && filter.device) {
+    return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  }
+  if (!store_) return JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
+  return Guarded([&]() -> std::int64_t {
+    const std::int64_t visited = ForEachReportItem(*store_, filter, visit);
+    if (visited == 0) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
+    return visited;
+  });
+}
+
 JournalResult<std::vector<std::string>> Journal::check() {
   if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
   return Guarded([&] { return CheckJournal(*store_); });

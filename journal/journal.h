@@ -21,17 +21,20 @@
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
 // (journal_file.h), device names (device_names.h), the check
-// (journal_check.h) and the backup (journal_backup.h).
+// (journal_check.h), the backup (journal_backup.h) and notes
+// (journal_notes.h).
 #pragma once
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
+#include "journal/journal_notes.h"
 #include "journal/journal_stats.h"
 #include "journal/journal_types.h"
 
@@ -90,6 +93,34 @@ class Journal {
   // filter, as rows newest first, to be read a page at a time. The journal
   // must outlive it.
   JournalResult<std::unique_ptr<HistoryView>> view(const EventFilter& filter);
+
+  // Adds a note to an event of a device, or an operator entry at a moment of
+  // it; returns its number. The journal must be open for writing. Fails
+  // with kUnknownDevice, kNoSuchEvent, kRepeatedEvent (several events with
+  // the bytes and no place given) or kBadNote, writing nothing.
+  JournalResult<std::int64_t> addNote(const NoteTarget& target, const std::string& kind,
+                                      const std::string& text, const NoteSignature& signature);
+  // Adds an edit of note `number`, its kind kept unless given; returns the
+  // version's number. kNoSuchNote, kNoteDeleted or kBadNote write nothing.
+  JournalResult<std::int64_t> editNote(std::int64_t number, const std::optional<std::string>& kind,
+                                       const std::string& text, const NoteSignature& signature);
+  // Adds the version that deletes note `number`; returns its number.
+  JournalResult<std::int64_t> deleteNote(std::int64_t number, const NoteSignature& signature);
+
+  // The notes that pass the filter, in the order of the histories
+  // (journal_notes.h, ReadNotes). kUnknownDevice when the filter names none.
+  JournalResult<std::vector<NoteVersion>> notes(const NoteFilter& filter);
+  // The notes of the events at `places` (rows a view read, HistoryRow::place),
+  // in the order of the places; with `history` every version.
+  JournalResult<std::vector<NoteVersion>> notesAt(std::span<const EventPlace> places, bool history);
+
+  // What the journal report of the filter shows, newest first: each event
+  // that passes with its notes, and the operator entries at their places
+  // (journal_notes.h, ForEachReportItem). Returns how many items it visited;
+  // kUnknownDevice when the device filter names none, kNoEvents when neither
+  // an event nor an entry passes.
+  JournalResult<std::int64_t> forEachReportItem(const EventFilter& filter,
+                                                const ReportVisitor& visit);
 
   // SQLite's integrity check and the journal's own rules (journal_check.h),
   // in one state of the journal: one line per problem, none when it is sound.

@@ -1,5 +1,6 @@
 #include "journal/journal_check.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <map>
@@ -40,7 +41,7 @@ std::string Quoted(const std::optional<std::string>& text) {
 
 class Checker {
  public:
-  explicit Checker(JournalStore& store) : db_(store.db()) {}
+  explicit Checker(JournalStore& store) : db_(store.db()), notes_(store.hasNotes()) {}
 
   std::vector<std::string> run() {
     // One read transaction: every rule sees the same state, whatever others commit.
@@ -49,6 +50,7 @@ class Checker {
     // Without the segments' rows, their events cannot be judged.
     if (stage([&] { loadSegments(); })) stage([&] { scanEvents(); });
     stage([&] { devicesAndRanks(); });
+    if (notes_) stage([&] { notes(); });
     sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     return std::move(problems_);
   }
@@ -222,7 +224,67 @@ class Checker {
     }
   }
 
+  // Each note on its event, and its versions.
+  void notes() {
+    SqliteStatement list = db_.prepare(
+        "SELECT n.number, n.device_id, d.name, n.segment_id, n.seq, n.raw, n.at, e.raw, "
+        "s.device_id FROM notes n LEFT JOIN devices d ON d.id = n.device_id "
+        "LEFT JOIN events e ON e.segment_id = n.segment_id AND e.seq = n.seq "
+        "LEFT JOIN segments s ON s.id = n.segment_id ORDER BY n.number");
+    while (list.step()) {
+      const std::string note = "примечание " + std::to_string(list.integer(0));
+      if (list.isNull(2)) {
+        problems_.push_back(note + ": устройства " + std::to_string(list.integer(1)) +
+                            " нет в журнале");
+      }
+      if (!list.isNull(6)) continue;  // an operator entry: no event
+      if (list.isNull(3) || list.isNull(4) || list.isNull(5)) {
+        problems_.push_back(note + ": не указано его событие");
+        continue;
+      }
+      const auto found = segments_.find(list.integer(3));
+      const std::string place =
+          (found != segments_.end() ? found->second.place
+                                    : "участок (строка " + std::to_string(list.integer(3)) + ")") +
+          ", событие " + std::to_string(list.integer(4)) + ": " + note;
+      const auto written = list.blob(5);
+      if (list.isNull(7)) {
+        problems_.push_back(place + ": событие не найдено");
+      } else if (written.size() != list.blob(7).size() ||
+                 !std::equal(written.begin(), written.end(), list.blob(7).begin())) {
+        problems_.push_back(place + ": записано к событию " + RawHex(RecordOf(written)) +
+                            ", а на его месте " + RawHex(RecordOf(list.blob(7))));
+      } else if (list.isNull(8) || list.integer(8) != list.integer(1)) {
+        problems_.push_back(place + ": событие другого устройства");
+      }
+    }
+    SqliteStatement versions = db_.prepare(
+        "SELECT n.number, count(v.version), min(v.version), max(v.version), "
+        "max(CASE WHEN v.deleted THEN v.version END) FROM notes n "
+        "LEFT JOIN note_versions v ON v.note = n.number GROUP BY n.number ORDER BY n.number");
+    while (versions.step()) {
+      const std::string note = "примечание " + std::to_string(versions.integer(0));
+      const std::int64_t count = versions.integer(1);
+      if (count == 0) {
+        problems_.push_back(note + ": нет ни одной версии");
+      } else if (versions.integer(2) != 1 || versions.integer(3) != count) {
+        problems_.push_back(
+            note + ": версии занимают номера " + std::to_string(versions.integer(2)) + "–" +
+            std::to_string(versions.integer(3)) + ", а их " + std::to_string(count));
+      } else if (!versions.isNull(4) && versions.integer(4) != count) {
+        problems_.push_back(note + ": после удаления записаны версии");
+      }
+    }
+    SqliteStatement orphans = db_.prepare(
+        "SELECT count(*) FROM note_versions WHERE note NOT IN (SELECT number FROM notes)");
+    if (orphans.step() && orphans.integer(0) > 0) {
+      problems_.push_back("версий примечаний без примечания: " +
+                          std::to_string(orphans.integer(0)));
+    }
+  }
+
   SqliteDb& db_;
+  bool notes_;
   std::map<std::int64_t, SegmentFacts> segments_;
   std::set<std::int64_t> scanned_;
   std::vector<std::string> problems_;

@@ -6,7 +6,10 @@
 // segment's event_count and last_timestamp are those of its events; every
 // stored text and number of an event (code, argument, timestamp, date, time,
 // event, input) is what its eight stored bytes decode to; segment ranks are
-// distinct within a device; every device has a segment.
+// distinct within a device; every device has a segment. Of notes: every
+// note's event is found where the note says it stands, holds the bytes the
+// note was written to, and is of the note's device; every note has its
+// versions numbered from 1 without a hole, a delete only as the last.
 #pragma once
 
 #include <string>

@@ -67,8 +67,13 @@ class Importer {
     auto found = byDevice.find(device);
     return found != byDevice.end() ? std::move(found->second) : std::vector<SegmentExcerpt>{};
   }
-  std::int64_t apply(std::int64_t deviceId, std::span<const EventRecord> copy,
-                     const StitchPlan& plan);
+  // What writing a plan did: the events the history gained, and where the
+  // copy's first event stands now.
+  struct Applied {
+    std::int64_t gained = 0;
+    EventPlace copyStart;
+  };
+  Applied apply(std::int64_t deviceId, std::span<const EventRecord> copy, const StitchPlan& plan);
 
   JournalStore& store_;
   std::map<std::int64_t, SegmentRow> rows_;
@@ -185,31 +190,32 @@ Importer::Choice Importer::choose(const std::string& archive, std::span<const Ev
   return fresh;
 }
 
-// Writes the plan; returns the number of events the history gained.
-std::int64_t Importer::apply(std::int64_t device, std::span<const EventRecord> copy,
-                             const StitchPlan& plan) {
+// Writes the plan. The segments the copy holds whole are dropped last, as the
+// same events as the copy's, so that their notes go to those.
+Importer::Applied Importer::apply(std::int64_t device, std::span<const EventRecord> copy,
+                                  const StitchPlan& plan) {
   const auto middle = copy.subspan(plan.newFrom, plan.newTo - plan.newFrom);
   if (plan.kind == StitchPlan::Kind::kNewSegment) {
-    store_.newSegment(device, 0, copy);
-    return static_cast<std::int64_t>(copy.size());
+    return {static_cast<std::int64_t>(copy.size()), {store_.newSegment(device, 0, copy), 0}};
   }
   // The events of segments the copy holds whole are among the copy's own.
-  std::int64_t gained = static_cast<std::int64_t>(middle.size());
+  Applied applied{static_cast<std::int64_t>(middle.size()), {}};
   std::int64_t rank = INT64_MAX;
-  for (const std::int64_t id : plan.absorbed) {
-    gained -= rows_[id].count;
-    rank = std::min(rank, rows_[id].rank);
-    store_.dropSegment(id);
+  for (const AbsorbedSegment& held : plan.absorbed) {
+    applied.gained -= rows_[held.segment].count;
+    rank = std::min(rank, rows_[held.segment].rank);
   }
   const std::optional<std::string> middleStamp = LastTimestamp(middle);
   if (plan.before) {
     SegmentRow host = rows_[plan.before->segment];
+    applied.copyStart = {host.id, host.lastSeq + 1 - plan.before->length};
     store_.insertEvents(host.id, host.lastSeq + 1, middle);
     host.lastSeq += static_cast<std::int64_t>(middle.size());
     host.count += static_cast<std::int64_t>(middle.size());
     if (middleStamp) host.lastTimestamp = middleStamp;
     if (plan.after) {
       const SegmentRow& tail = rows_[plan.after->segment];
+      // The notes of the tail's events follow them (the notes' foreign key).
       store_.statement("UPDATE events SET segment_id = ?1, seq = seq + ?2 WHERE segment_id = ?3")
           .bind(1, host.id)
           .bind(2, host.lastSeq + 1 - tail.firstSeq)
@@ -226,6 +232,7 @@ std::int64_t Importer::apply(std::int64_t device, std::span<const EventRecord> c
   } else if (plan.after) {
     SegmentRow host = rows_[plan.after->segment];
     host.firstSeq -= static_cast<std::int64_t>(middle.size());
+    applied.copyStart = {host.id, host.firstSeq};
     store_.insertEvents(host.id, host.firstSeq, middle);
     host.count += static_cast<std::int64_t>(middle.size());
     if (!host.lastTimestamp) host.lastTimestamp = middleStamp;
@@ -235,8 +242,12 @@ std::int64_t Importer::apply(std::int64_t device, std::span<const EventRecord> c
     // Only segments the copy holds whole: the copy takes their place.
     const std::int64_t id = store_.newSegment(device, 0, copy);
     store_.statement("UPDATE segments SET rank = ?2 WHERE id = ?1").bind(1, id).bind(2, rank).run();
+    applied.copyStart = {id, 0};
   }
-  return gained;
+  for (const AbsorbedSegment& held : plan.absorbed) {
+    store_.dropSegment(held.segment, {applied.copyStart.segment, applied.copyStart.seq + held.at});
+  }
+  return applied;
 }
 
 ImportOutcome Importer::import(const std::string& archive, std::span<const EventRecord> copy,
@@ -266,7 +277,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
     hadHistory = any.bind(1, *choice.deviceId).step();
     any.reset();
   }
-  outcome.newEvents = apply(*choice.deviceId, copy, choice.plan);
+  outcome.newEvents = apply(*choice.deviceId, copy, choice.plan).gained;
   outcome.kind = ImportOutcome::Kind::kAdded;
   outcome.newSegment = choice.plan.kind == StitchPlan::Kind::kNewSegment && hadHistory;
   outcome.joinedSegments = choice.plan.joinedSegments() >= 2;
@@ -302,14 +313,16 @@ void Importer::joinSegment(std::int64_t device, std::int64_t segment) {
           .bind(2, device)
           .run();
       return;
-    case StitchPlan::Kind::kAlreadyHeld:
-      store_.dropSegment(segment);
+    case StitchPlan::Kind::kAlreadyHeld: {
+      const SegmentRow& holder = rows_[plan.heldBy];
+      store_.dropSegment(segment, {holder.id, holder.firstSeq + plan.heldAt});
       return;
+    }
     case StitchPlan::Kind::kJoined:
       // The segment ranks after every segment it joins (the caller saw to
       // that), so the plan's earliest rank is the earliest of all the parts.
-      store_.dropSegment(segment);
-      apply(device, events, plan);
+      // It goes once its events stand in the device's history.
+      store_.dropSegment(segment, apply(device, events, plan).copyStart);
       return;
   }
 }

@@ -12,15 +12,15 @@ JournalOutput Finished(const JournalResult<std::int64_t>& result, std::int64_t w
 
 JournalOutput WriteJournalReport(Journal& journal, const EventFilter& filter,
                                  const JournalReportTitle& title, ReportSink& sink,
-                                 const std::function<bool()>& keepGoing) {
-  JournalReportWriter report(sink, title);
+                                 const std::function<bool()>& keepGoing,
+                                 const LocalTime& localTime) {
+  JournalReportWriter report(sink, title, localTime);
   std::int64_t written = 0;
-  const auto result =
-      journal.forEachEvent(filter, EventOrder::kNewestFirst, [&](const JournalEvent& event) {
-        report.write(event);
-        ++written;
-        return !keepGoing || keepGoing();
-      });
+  const auto result = journal.forEachReportItem(filter, [&](const ReportItem& item) {
+    report.write(item);
+    ++written;
+    return !keepGoing || keepGoing();
+  });
   return Finished(result, written);
 }
 

@@ -22,12 +22,15 @@ struct JournalOutput {
   std::optional<JournalError> error;
 };
 
-// The journal report of the events that pass `filter`, newest first
-// (JournalReportWriter). `keepGoing`, when given, is asked after each event:
-// false stops the report there, which is no failure.
+// The journal report of the events that pass `filter`, newest first, with
+// their notes and the operator entries at their places (JournalReportWriter;
+// note times in `localTime`, the process's TZ when none). `keepGoing`, when
+// given, is asked after each line's item: false stops the report there,
+// which is no failure. `events` counts the items written.
 JournalOutput WriteJournalReport(Journal& journal, const EventFilter& filter,
                                  const JournalReportTitle& title, ReportSink& sink,
-                                 const std::function<bool()>& keepGoing = {});
+                                 const std::function<bool()>& keepGoing = {},
+                                 const LocalTime& localTime = {});
 
 // The export of the events that pass `filter`, oldest first, with the device
 // and segment columns; it stops when `out` fails, which the caller tells.

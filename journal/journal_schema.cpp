@@ -85,15 +85,58 @@ CREATE VIEW history AS
     JOIN devices d ON d.id = s.device_id;
 )sql";
 
+// Notes: what operators wrote about events (a note) or about a moment (an
+// operator entry). A note's row says what it is attached to; everything the
+// operator wrote is in its versions, which are only ever added. Where a
+// note's event stands (segment_id, seq) follows the event: an import that
+// moves events moves them by an UPDATE, which the foreign key carries to the
+// notes; one that drops a segment whose events stand elsewhere as well moves
+// the notes there first (JournalStore::dropSegment); and an event that
+// carries a note cannot be deleted.
+// Version 4.
+constexpr const char* kSchemaNotes = R"sql(
+CREATE TABLE notes (
+  number      INTEGER PRIMARY KEY AUTOINCREMENT,
+  uuid        TEXT NOT NULL UNIQUE,
+  device_id   INTEGER NOT NULL REFERENCES devices(id),
+  segment_id  INTEGER,
+  seq         INTEGER,
+  raw         BLOB,
+  at          TEXT,
+  CHECK ((raw IS NULL) <> (at IS NULL)),
+  FOREIGN KEY (segment_id, seq) REFERENCES events(segment_id, seq) ON UPDATE CASCADE
+);
+CREATE INDEX notes_event ON notes(segment_id, seq);
+CREATE INDEX notes_device ON notes(device_id);
+CREATE TABLE note_versions (
+  note     INTEGER NOT NULL REFERENCES notes(number),
+  version  INTEGER NOT NULL,
+  kind     TEXT NOT NULL,
+  text     TEXT NOT NULL,
+  author   TEXT NOT NULL,
+  written  TEXT NOT NULL,
+  deleted  INTEGER NOT NULL CHECK (deleted IN (0, 1)),
+  PRIMARY KEY (note, version)
+) WITHOUT ROWID;
+CREATE TRIGGER note_versions_unchanged BEFORE UPDATE ON note_versions
+  BEGIN SELECT RAISE(ABORT, 'a version of a note is never changed'); END;
+CREATE TRIGGER note_versions_kept BEFORE DELETE ON note_versions
+  BEGIN SELECT RAISE(ABORT, 'a version of a note is never removed'); END;
+CREATE TRIGGER notes_kept BEFORE DELETE ON notes
+  BEGIN SELECT RAISE(ABORT, 'a note is never removed'); END;
+CREATE TRIGGER notes_attached BEFORE UPDATE OF number, uuid, raw, at ON notes
+  BEGIN SELECT RAISE(ABORT, 'what a note is attached to is never changed'); END;
+)sql";
+
 }  // namespace
 
-void MigrateJournal(SqliteDb& db) {
+void MigrateJournal(SqliteDb& db, std::int64_t to) {
   // Each step takes the journal from version i to i + 1.
-  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2, kSchemaV3};
+  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes};
   static_assert(std::size(kSteps) == kJournalSchemaVersion);
+  static_assert(kSteps[kJournalNotesVersion - 1] == kSchemaNotes);
   SqliteTransaction transaction(db);
-  for (std::int64_t version = db.pragmaInteger("user_version"); version < kJournalSchemaVersion;
-       ++version) {
+  for (std::int64_t version = db.pragmaInteger("user_version"); version < to; ++version) {
     db.exec(kSteps[version]);
     db.exec("PRAGMA user_version = " + std::to_string(version + 1));
   }

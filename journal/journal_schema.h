@@ -12,9 +12,13 @@ namespace veks {
 
 // "VKJL": tells a journal from any other SQLite database (offset 68 of the file).
 inline constexpr std::int64_t kJournalApplicationId = 0x564B4A4C;
-inline constexpr std::int64_t kJournalSchemaVersion = 3;
+// The version that brought notes (kSchemaNotes in journal_schema.cpp): the
+// one number to change when another step comes before it.
+inline constexpr std::int64_t kJournalNotesVersion = 4;
+inline constexpr std::int64_t kJournalSchemaVersion = kJournalNotesVersion;
 
-// Brings an open journal of an older version up to this one.
-void MigrateJournal(SqliteDb& db);
+// Brings an open journal of an older version up to `version` (this program's
+// unless a test makes an older journal), in one transaction.
+void MigrateJournal(SqliteDb& db, std::int64_t version = kJournalSchemaVersion);
 
 }  // namespace veks

@@ -108,9 +108,8 @@ class DeviceCounter {
   // The selected device's stamped events per period (the first `length`
   // characters of the timestamp) and kind.
   std::vector<SeriesPoint> series(std::int64_t length) {
-    StatementLease series =
-        prepare("SELECT substr(timestamp, 1, ?4), event, count(*)" + from("timestamp IS NOT NULL") +
-                " GROUP BY 1, 2 ORDER BY 1, 2");
+    StatementLease series = prepare("SELECT substr(timestamp, 1, ?4), event, count(*)" +
+                                    from("timestamp IS NOT NULL") + " GROUP BY 1, 2 ORDER BY 1, 2");
     series.bind(4, length);
     std::vector<SeriesPoint> points;
     while (series.step()) {
@@ -217,9 +216,8 @@ class DeviceCounter {
   void days(const Add& add) {
     // One count per 10-minute slot; a day is the sum of its slots, which come
     // in order, so the day's total is complete when its last slot has passed.
-    StatementLease slots =
-        prepare("SELECT substr(timestamp, 1, 15), count(*)" + from("timestamp IS NOT NULL", true) +
-                " GROUP BY 1 ORDER BY 1");
+    StatementLease slots = prepare("SELECT substr(timestamp, 1, 15), count(*)" +
+                                   from("timestamp IS NOT NULL", true) + " GROUP BY 1 ORDER BY 1");
     std::vector<std::pair<std::string, std::int64_t>> floods;
     std::string day;
     std::int64_t dayCount = 0;

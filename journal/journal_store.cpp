@@ -73,6 +73,7 @@ JournalStore::JournalStore(const std::string& path, int flags, SqliteDb::Access 
   // A journal of an older version opened for reading keeps its indexes.
   SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
   while (indexes.step()) indexes_.emplace(indexes.text(0));
+  notes_ = db_.pragmaInteger("user_version") >= kJournalNotesVersion;
 }
 
 void FoldJournalWal(const std::string& path) noexcept {
@@ -239,6 +240,33 @@ void JournalStore::saveSegment(const SegmentRow& row) {
 void JournalStore::dropSegment(std::int64_t id) {
   statement("DELETE FROM events WHERE segment_id = ?1").bind(1, id).run();
   statement("DELETE FROM segments WHERE id = ?1").bind(1, id).run();
+}
+
+void JournalStore::dropSegment(std::int64_t id, const EventPlace& first) {
+  if (notes_) {
+    statement(
+        "UPDATE notes SET segment_id = ?2, seq = seq - (SELECT first_seq FROM segments "
+        "WHERE id = ?1) + ?3 WHERE segment_id = ?1")
+        .bind(1, id)
+        .bind(2, first.segment)
+        .bind(3, first.seq)
+        .run();
+  }
+  dropSegment(id);
+}
+
+void JournalStore::dropDeviceInto(std::int64_t from, std::int64_t to) {
+  statement("UPDATE imports SET device_id = ?2 WHERE device_id = ?1")
+      .bind(1, from)
+      .bind(2, to)
+      .run();
+  if (notes_) {
+    statement("UPDATE notes SET device_id = ?2 WHERE device_id = ?1")
+        .bind(1, from)
+        .bind(2, to)
+        .run();
+  }
+  statement("DELETE FROM devices WHERE id = ?1").bind(1, from).run();
 }
 
 }  // namespace veks

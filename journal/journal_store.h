@@ -90,6 +90,9 @@ class JournalStore {
   // Resets every statement not lent, so that none keeps an earlier snapshot.
   void resetStatements();
   [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
+  // Whether the journal keeps notes (a journal of an older version read as
+  // it is does not).
+  [[nodiscard]] bool hasNotes() const { return notes_; }
 
   [[nodiscard]] std::optional<std::int64_t> deviceId(const std::string& name);
   [[nodiscard]] std::string deviceName(std::int64_t id);
@@ -110,12 +113,23 @@ class JournalStore {
   void insertEvents(std::int64_t segment, std::int64_t firstSeq,
                     std::span<const EventRecord> events);
   void saveSegment(const SegmentRow& row);
+  // Drops the segment and its events. It fails, writing nothing, when one of
+  // its events carries a note: such a segment is dropped only as the same
+  // events standing elsewhere (below).
   void dropSegment(std::int64_t id);
+  // Drops the segment whose events are the same events as those that stand
+  // from `first` on (the segment's first event is the one at `first`, and so
+  // on in order): the notes of its events go to those events first.
+  void dropSegment(std::int64_t id, const EventPlace& first);
+  // Gives device `from`'s imports and notes to `to` and removes `from`, whose
+  // segments must have gone to `to` before.
+  void dropDeviceInto(std::int64_t from, std::int64_t to);
 
  private:
   SqliteDb db_;
   std::map<std::string, std::vector<std::unique_ptr<CachedStatement>>, std::less<>> statements_;
   std::set<std::string, std::less<>> indexes_;
+  bool notes_ = false;
 };
 
 // Holds one read transaction on the store's connection: every read made

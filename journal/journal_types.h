@@ -2,6 +2,7 @@
 // copy, what a query passes and what it gives. No storage here.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -39,6 +40,11 @@ struct JournalError {
     kManyDevices,    // a copy without a device continues the histories of `devices`
     kBadDeviceName,  // a name an operator may not give, or a device renamed to itself
     kChanged,        // the journal moved on since a view counted its rows
+    kNoSuchEvent,    // a note's event is not among the device's events
+    kRepeatedEvent,  // a note's event stands more than once in the device's history
+    kNoSuchNote,     // no note has that number
+    kNoteDeleted,    // the note was deleted: it takes no further version
+    kBadNote,        // a kind, author, text or moment an operator may not give
   };
   Kind kind;
   std::string message;
@@ -110,6 +116,16 @@ struct EventFilter {
   std::optional<std::string> toDate;
   std::optional<int> input;              // events with code 0-4 whose argument is this
   std::optional<std::string> eventText;  // the event cell's text, trimmed
+  bool withNotes = false;                // only events that carry a note not deleted
+};
+
+// Where an event stands in one state of the journal: its segment's row id and
+// its seq. An import may move the event, so a place is good for finding the
+// event's notes in the state that gave it, not for keeping.
+struct EventPlace {
+  std::int64_t segment = 0;
+  std::int64_t seq = 0;
+  auto operator<=>(const EventPlace&) const = default;
 };
 
 enum class EventOrder {
@@ -121,6 +137,7 @@ struct JournalEvent {
   std::string_view device;  // valid during the visit
   int segment = 0;          // number of the segment in the device's order, from 1
   EventRecord raw{};
+  EventPlace place{};
 };
 
 // Return false to stop the query.
@@ -132,6 +149,7 @@ struct HistoryRow {
   bool gap = false;
   int segment = 0;  // number in the device's order; of the older segment for a gap row
   EventRecord raw{};
+  EventPlace place{};  // of an event row
 };
 
 }  // namespace veks

@@ -72,6 +72,8 @@ struct SegmentMatch {
   bool holdsCopy = false;
   std::optional<OverlapKind> kind;
   std::int64_t length = 0;
+  // Where the copy stands in the segment (holdsCopy), or the segment in the copy (kHolds).
+  std::int64_t at = 0;
 };
 
 SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerpt& excerpt) {
@@ -83,7 +85,10 @@ SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerp
   // Rule 1, and (a): where the copy's first event stands in the segment.
   std::int64_t continues = 0;
   view.forEachPositionOf(copy.front(), [&](std::int64_t pos) {
-    if (view.matches(pos, copy)) match.holdsCopy = true;
+    if (!match.holdsCopy && view.matches(pos, copy)) {
+      match.holdsCopy = true;
+      match.at = pos;
+    }
     const std::int64_t k = length - pos;
     if (k <= n && k > continues && view.matches(pos, copy.first(static_cast<std::size_t>(k)))) {
       continues = k;
@@ -91,7 +96,7 @@ SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerp
   });
   if (match.holdsCopy) return match;
 
-  std::int64_t holds = 0, precedes = 0;
+  std::int64_t holds = 0, holdsAt = 0, precedes = 0;
   if (const EventRecord* first = view.first()) {
     for (std::int64_t i = 0; i < n; ++i) {
       if (copy[static_cast<std::size_t>(i)] != *first) continue;
@@ -100,6 +105,7 @@ SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerp
       if (holds == 0 && i + length <= n &&
           view.matches(0, copy.subspan(from, static_cast<std::size_t>(length)))) {
         holds = length;
+        holdsAt = i;
       }
       // (b): the copy's events from i to its end begin the segment. The
       // first such i is the longest overlap.
@@ -112,6 +118,7 @@ SegmentMatch MatchSegment(std::span<const EventRecord> copy, const SegmentExcerp
   if (holds > 0 && holds >= continues && holds >= precedes) {
     match.kind = OverlapKind::kHolds;
     match.length = holds;
+    match.at = holdsAt;
   } else if (continues > 0 && continues >= precedes) {
     match.kind = OverlapKind::kContinues;
     match.length = continues;
@@ -170,6 +177,7 @@ StitchPlan PlanStitch(std::span<const EventRecord> copy, std::span<const Segment
     if (match.holdsCopy) {
       plan.kind = StitchPlan::Kind::kAlreadyHeld;
       plan.heldBy = segment.id;
+      plan.heldAt = match.at;
       plan.before.reset();
       plan.after.reset();
       plan.absorbed.clear();
@@ -179,7 +187,7 @@ StitchPlan PlanStitch(std::span<const EventRecord> copy, std::span<const Segment
     const SegmentOverlap overlap{segment.id, match.length};
     switch (*match.kind) {
       case OverlapKind::kHolds:
-        plan.absorbed.push_back(segment.id);
+        plan.absorbed.push_back({segment.id, match.at});
         break;
       case OverlapKind::kContinues:
         if (!plan.before || overlap.length > plan.before->length) plan.before = overlap;
@@ -223,7 +231,8 @@ StitchPlan MemoryHistory::import(std::span<const EventRecord> copy) {
     return std::find_if(segments_.begin(), segments_.end(),
                         [&](const Segment& s) { return s.id == id; });
   };
-  std::vector<std::int64_t> joined(plan.absorbed);
+  std::vector<std::int64_t> joined;
+  for (const AbsorbedSegment& held : plan.absorbed) joined.push_back(held.segment);
   if (plan.before) joined.push_back(plan.before->segment);
   if (plan.after) joined.push_back(plan.after->segment);
 

@@ -59,6 +59,12 @@ struct SegmentOverlap {
   std::int64_t length = 0;
 };
 
+// A segment the copy holds whole, from the copy's event `at` on.
+struct AbsorbedSegment {
+  std::int64_t segment = 0;
+  std::int64_t at = 0;
+};
+
 struct StitchPlan {
   enum class Kind {
     kEmptyCopy,    // a copy without events: nothing to store
@@ -68,12 +74,14 @@ struct StitchPlan {
   };
   Kind kind = Kind::kEmptyCopy;
   std::int64_t heldBy = 0;
+  // Where the copy's first event stands in `heldBy` (0 is its oldest event).
+  std::int64_t heldAt = 0;
   // The segment the copy continues: its last `length` events are the copy's first.
   std::optional<SegmentOverlap> before;
   // The segment the copy precedes: its first `length` events are the copy's last.
   std::optional<SegmentOverlap> after;
   // Segments the copy holds whole; their events are among the new ones.
-  std::vector<std::int64_t> absorbed;
+  std::vector<AbsorbedSegment> absorbed;
   // The copy's events [newFrom, newTo) come between `before` and `after`.
   std::size_t newFrom = 0;
   std::size_t newTo = 0;

@@ -8,7 +8,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "archive/event_decoder.h"
 #include "journal/journal.h"
+#include "report/report_text.h"
 #include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
 #include "tools/device_simulator.h"
@@ -141,7 +143,12 @@ TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
 
 TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   for (const auto& args : std::vector<std::vector<std::string>>{
-           {"devices"}, {"check"}, {"backup", dir_.file("b.sqlite")}, {"rename", "a", "b"}}) {
+           {"devices"},
+           {"check"},
+           {"backup", dir_.file("b.sqlite")},
+           {"rename", "a", "b"},
+           {"notes"},
+           {"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--author", "a", "t"}}) {
     const CliRun r = run(args);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "");
@@ -291,6 +298,177 @@ TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
   EXPECT_EQ(run({"import", c3}).out, c3 + ": -Б: уже в журнале\n");
 }
 
+// The journal report line of an event.
+std::string Row(const EventRecord& event) { return ReportRowLine(DecodeEventRow(event)); }
+
+// Notes, entries and their versions as `note` writes them and `notes` and the
+// report show them; every failure is a message and exit 1, writing nothing.
+TEST_F(JournalCliTest, NotesAreWrittenListedAndReported) {
+  JournalCliEnvironment env;
+  env.logname = "ivanov";
+  env.now = [] { return std::int64_t{1'700'000'000}; };  // 2023-11-14T22:13:20Z
+  env.localTime = [](std::int64_t seconds) {             // three hours east
+    const auto time = static_cast<std::time_t>(seconds + 3 * 3600);
+    std::tm tm{};
+    gmtime_r(&time, &tm);
+    return tm;
+  };
+  ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
+  const std::string twice = dir_.file("twice.dat");
+  ArchiveBuilder()
+      .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
+      .setRecord(1, MakeRecord(6, 0, 9, 0, 0, 28, 11, 13))
+      .setRecord(2, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
+      .setWriteOffset(24)
+      .writeTo(twice);
+  ASSERT_EQ(run({"import", "--device", "б", twice}).code, 0);
+  const std::string d = "Цех, 2";
+  for (const auto& [args, code, out, err] :
+       std::vector<std::tuple<std::vector<std::string>, int, std::string, std::string>>{
+           {{"note", "add", "--device", d, "--event", "2013-11-28T08:30:00/0107001e081c0b0d",
+             "--kind", "Проверено", "ложное"},
+            0,
+            "примечание 1\n",
+            ""},
+           {{"note", "add", "--device", d, "--event", "/ff09030201040506", "--", "-минус"},
+            0,
+            "примечание 2\n",
+            ""},
+           {{"note", "--author", "Петров", "add", "--device", d, "--at", "2013-11-29T09:30:00",
+             "обход\nвторая строка"},
+            0,
+            "примечание 3\n",
+            ""},
+           {{"note", "add", "--device", d, "--at", "2013-11-01T00:00:00", "до всех"},
+            0,
+            "примечание 4\n",
+            ""},
+           {{"note", "edit", "1", "исправлено"}, 0, "примечание 1\n", ""},
+           {{"note", "delete", "4"}, 0, "примечание 4\n", ""},
+           {{"note", "delete", "4"}, 1, "", "Примечание удалено"},
+           {{"note", "edit", "4", "x"}, 1, "", "Примечание удалено"},
+           {{"note", "edit", "9", "x"}, 1, "", "Нет такого примечания"},
+           {{"note", "delete", "99999999999999999999"}, 1, "", "Нет такого примечания"},
+           {{"note", "add", "--device", "нет", "--at", "2013-11-01T00:00:00", "x"},
+            1,
+            "",
+            "Нет такого устройства в журнале"},
+           {{"note", "add", "--device", d, "--event", "2013-11-28T09:00:00/0600090000 1c0b0d", "x"},
+            2,
+            "",
+            ""},
+           {{"note", "add", "--device", d, "--event", "2013-11-28T09:00:00/060009000 01c0b0d", "x"},
+            2,
+            "",
+            ""},
+           {{"note", "add", "--device", "б", "--event", "2013-11-28T09:00:00/0600000009 1c0b0d",
+             "x"},
+            2,
+            "",
+            ""},
+           {{"note", "add", "--device", d, "--event", "2013-11-28T09:00:00/060000000 91c0b0d", "x"},
+            2,
+            "",
+            ""},
+           {{"note", "add", "--device", d, "--event", "2013-11-28T09:00:00/06000000091c0b0d", "x"},
+            1,
+            "",
+            "Нет такого события"},
+           {{"note", "add", "--device", "б", "--event", "2013-11-28T08:00:00/07000000081c0b0d",
+             "x"},
+            1,
+            "",
+            "Событие неоднозначно: 2 одинаковых событий"},
+           {{"notes", "--device", "нет"}, 1, "", "Нет такого устройства в журнале"},
+       }) {
+    const CliRun r = run(args, env);
+    EXPECT_EQ(std::tie(r.code, r.out), std::tie(code, out)) << testing::PrintToString(args);
+    if (!err.empty()) {
+      EXPECT_EQ(r.err, "veks12-journal: " + err + "\n");
+    }
+  }
+  const std::string header =
+      "number,version,device,event_timestamp,event_raw,at,kind,text,author,written,deleted\r\n";
+  const std::string written = "2023-11-14T22:13:20Z";
+  const std::string n1 = "\"Цех, 2\",2013-11-28T08:30:00,0107001e081c0b0d,,Проверено,";
+  const std::string n2 = "2,1,\"Цех, 2\",,ff09030201040506,,Комментарий,-минус,ivanov," + written;
+  const std::string n3 =
+      "3,1,\"Цех, 2\",,,2013-11-29T09:30:00,Комментарий,\"обход\nвторая "
+      "строка\",Петров," +
+      written;
+  const std::string n4 = "\"Цех, 2\",,,2013-11-01T00:00:00,Комментарий,до всех,ivanov," + written;
+  EXPECT_EQ(run({"notes"}).out, header + "1,2," + n1 + "исправлено,ivanov," + written + ",0\r\n" +
+                                    n3 + ",0\r\n" + n2 + ",0\r\n");
+  EXPECT_EQ(run({"notes", "--history", "--device", d}).out,
+            header + "4,1," + n4 + ",0\r\n4,2," + n4 + ",1\r\n1,1," + n1 + "ложное,ivanov," +
+                written + ",0\r\n1,2," + n1 + "исправлено,ivanov," + written + ",0\r\n" + n3 +
+                ",0\r\n" + n2 + ",0\r\n");
+  EXPECT_EQ(run({"notes", "--from", "29.11.13", "--format", "jsonl"}).out,
+            "{\"number\":3,\"version\":1,\"device\":\"Цех, 2\",\"event_timestamp\":null,"
+            "\"event_raw\":null,\"at\":\"2013-11-29T09:30:00\",\"kind\":\"Комментарий\","
+            "\"text\":\"обход\\u000aвторая строка\",\"author\":\"Петров\",\"written\":\"" +
+                written + "\",\"deleted\":0}\n");
+  EXPECT_EQ(run({"notes", "--to", "01.01.13"}).out, header);
+  EXPECT_EQ(run({"notes", "--format", "jsonl", "--device", "б"}).out, "");
+
+  // Under each event its notes, entries at their places; the note's time is
+  // local, the entry's the device's own.
+  const CliRun report = run({"report", "--device", d}, env);
+  EXPECT_EQ(report.out,
+            "Журнал: устройство Цех, 2\n\n\n" + ReportHeaderLine(EventTable::HeaderRow()) + "\n" +
+                Row(MakeRecord(0xFF, 9, 1, 2, 3, 4, 5, 6)) + "\n" +
+                "    примечание 2 (Комментарий, ivanov, 15.11.23 01:13): -минус\n" +
+                Row(MakeRecord(0, 7, 10, 0, 0, 29, 11, 13)) + "\n" +
+                "    запись оператора 3 (Комментарий, Петров, 29.11.13 09:30:00): обход\n" +
+                "        вторая строка\n" + Row(MakeRecord(50, 3, 9, 0, 5, 29, 11, 13)) + "\n" +
+                Row(MakeRecord(1, 7, 8, 30, 0, 28, 11, 13)) + "\n" +
+                "    примечание 1 (Проверено, ivanov, 15.11.23 01:13): исправлено\n" +
+                Row(MakeRecord(7, 0, 8, 0, 0, 28, 11, 13)) + "\n");
+  // The input filter leaves entries out; dates keep those of their days.
+  EXPECT_EQ(run({"report", "--input", "7"}, env).out.find("запись"), std::string::npos);
+  const CliRun entryOnly =
+      run({"report", "--from", "29.11.13", "--to", "29.11.13", "--device", d, "--input", "3"}, env);
+  EXPECT_EQ(entryOnly.out.find("запись"), std::string::npos);
+  EXPECT_NE(run({"report", "--from", "29.11.13"}, env).out.find("запись оператора 3"),
+            std::string::npos);
+}
+
+// Without --author the author is $LOGNAME, $USER or the account's name, the
+// first that names someone; with none: a message, and nothing written.
+TEST_F(JournalCliTest, TheAuthorComesFromTheEnvironment) {
+  ASSERT_EQ(run({"import", "--device", "d", archive_}).code, 0);
+  const auto account = [](const char* name) {
+    return std::function<std::string()>([name] { return std::string(name); });
+  };
+  const std::vector<std::string> add = {
+      "note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "t"};
+  for (const auto& [logname, user, name, author] :
+       std::vector<std::tuple<const char*, const char*, const char*, std::string>>{
+           {"l", "u", "a", "l"},
+           {nullptr, "u", "a", "u"},
+           {"", "u", "a", "u"},
+           {nullptr, "", "a", "a"},
+           {"l\tx", nullptr, "a", "a"},
+           {nullptr, nullptr, "", ""}}) {
+    JournalCliEnvironment env;
+    env.logname = logname;
+    env.user = user;
+    env.accountName = account(name);
+    const CliRun r = run(add, env);
+    if (author.empty()) {
+      EXPECT_EQ(std::tie(r.code, r.out, r.err),
+                std::make_tuple(1, std::string(),
+                                std::string("veks12-journal: Не задан автор "
+                                            "(--author)\n")));
+      continue;
+    }
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string notes = run({"notes", "--format", "jsonl"}).out;
+    const std::string last = notes.substr(notes.rfind('{'));
+    EXPECT_NE(last.find("\"author\":\"" + author + "\""), std::string::npos) << last;
+  }
+}
+
 class JournalCliUsageTest : public JournalCliTest,
                             public testing::WithParamInterface<std::vector<std::string>> {};
 
@@ -307,24 +485,64 @@ TEST_P(JournalCliUsageTest, IsRefusedBeforeAnythingOpens) {
 using Args = std::vector<std::string>;
 INSTANTIATE_TEST_SUITE_P(
     BadUsage, JournalCliUsageTest,
-    testing::Values(Args{}, Args{"import"}, Args{"import", "--device", "x"}, Args{"frobnicate"},
-                    Args{"devices", "extra"}, Args{"devices", "--device", "x"},
-                    Args{"report", "--format", "csv"},
-                    Args{"import", "--from", "01.01.13", "a.dat"}, Args{"report", "--input", "0"},
-                    Args{"report", "--input", "256"}, Args{"report", "--from", "32.01.13"},
-                    Args{"report", "--to", "01.13.13"}, Args{"report", "--to", "1.1.13"},
-                    Args{"--journal", "", "devices"}, Args{"report", "--device", ""},
-                    Args{"report", "--device", "a\tb"}, Args{"export", "--format", "xml"},
-                    Args{"report", "--device=x"}, Args{"report", "--input", "5", "--input", "6"},
-                    Args{"report", "--input"}, Args{"check", "extra"}, Args{"backup"},
-                    Args{"backup", "a", "b"}, Args{"backup", "--device", "x", "t"},
-                    Args{"backup", "-t"}, Args{"check", "--format", "csv"}, Args{"rename", "a"},
-                    Args{"rename", "a", "b", "c"}, Args{"rename", "a", "a"},
-                    Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
-                    Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"},
-                    Args{"stats", "--input", "3"}, Args{"stats", "--format", "xml"},
-                    Args{"export", "--format", "text"}, Args{"due", "--from", "01.01.13"},
-                    Args{"due", "--format", "csv"}));
+    testing::Values(
+        Args{}, Args{"import"}, Args{"import", "--device", "x"}, Args{"frobnicate"},
+        Args{"devices", "extra"}, Args{"devices", "--device", "x"},
+        Args{"report", "--format", "csv"}, Args{"import", "--from", "01.01.13", "a.dat"},
+        Args{"report", "--input", "0"}, Args{"report", "--input", "256"},
+        Args{"report", "--from", "32.01.13"}, Args{"report", "--to", "01.13.13"},
+        Args{"report", "--to", "1.1.13"}, Args{"--journal", "", "devices"},
+        Args{"report", "--device", ""}, Args{"report", "--device", "a\tb"},
+        Args{"export", "--format", "xml"}, Args{"report", "--device=x"},
+        Args{"report", "--input", "5", "--input", "6"}, Args{"report", "--input"},
+        Args{"check", "extra"}, Args{"backup"}, Args{"backup", "a", "b"},
+        Args{"backup", "--device", "x", "t"}, Args{"backup", "-t"},
+        Args{"check", "--format", "csv"}, Args{"rename", "a"}, Args{"rename", "a", "b", "c"},
+        Args{"rename", "a", "a"}, Args{"rename", "a", ""}, Args{"rename", "a\nb", "c"},
+        Args{"rename", "--device", "a", "b", "c"}, Args{"rename", "a", "-b"},
+        Args{"stats", "--input", "3"}, Args{"stats", "--format", "xml"},
+        Args{"export", "--format", "text"}, Args{"due", "--from", "01.01.13"},
+        Args{"due", "--format", "csv"}, Args{"note"}, Args{"note", "append", "t"},
+        Args{"note", "--", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00"},
+        Args{"note", "add", "--device", "d", "t"},
+        Args{"note", "add", "--at", "2013-01-01T00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--event",
+             "/ff00000000000000", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-02-29T00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2100-01-01T00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01 00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T24:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00", "t"},
+        Args{"note", "add", "--device", "d", "--event", "ff00000000000000", "t"},
+        Args{"note", "add", "--device", "d", "--event", "/FF00000000000000", "t"},
+        Args{"note", "add", "--device", "d", "--event", "/070000000001010d", "t"},
+        Args{"note", "add", "--device", "d", "--event", "2013-01-01T00:00:01/070000000001010d",
+             "t"},
+        Args{"note", "add", "--device", "d", "--event", "/ff000000000000", "t"},
+        Args{"note", "add", "--device", "", "--at", "2013-01-01T00:00:00", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "a", "b"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "-t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "-"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", " \n\t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "a\rb"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "\xff"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--kind", "", "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--kind",
+             std::string(101, 'k'), "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--author", "a\x1b",
+             "t"},
+        Args{"note", "add", "--device", "d", "--at", "2013-01-01T00:00:00", "--author", "a\xc2\x85",
+             "t"},
+        Args{"note", "edit", "0", "t"}, Args{"note", "edit", "+1", "t"},
+        Args{"note", "edit", "-1", "t"}, Args{"note", "edit", "1"}, Args{"note", "edit", "t"},
+        Args{"note", "edit", "1", "--", "a", "b"}, Args{"note", "edit", "1", "--device", "d", "t"},
+        Args{"note", "delete"}, Args{"note", "delete", "1", "x"},
+        Args{"note", "delete", "1", "--", "x"}, Args{"note", "delete", "1", "--kind", "k"},
+        Args{"notes", "--history", "--history"}, Args{"notes", "extra"},
+        Args{"notes", "--format", "text"}, Args{"notes", "--input", "3"},
+        Args{"report", "--history"}, Args{"notes", "--author", "a"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

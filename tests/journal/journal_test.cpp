@@ -179,6 +179,129 @@ TEST_F(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
   }
 }
 
+// A note version as a line, to compare listings.
+std::string NoteLine(const NoteVersion& n) {
+  return std::to_string(n.number) + "." + std::to_string(n.version) + " " + n.device + " " +
+         (n.event ? RawHex(*n.event) : "@" + n.moment.value_or("")) + " " + n.kind + " " + n.text +
+         " " + n.author + " " + n.written + (n.deleted ? " deleted" : "");
+}
+
+// Notes put on random events while copies arrive in random orders, some
+// twice and, for even seeds, some to a second device that rename then joins,
+// with operator entries, edits and deletes between: every note stays on its
+// event (the same bytes, every event being distinct, at the same place of the
+// device's order), none is lost or doubled, and entries stand after the last
+// event not later than their moment. The journal checks sound, a backup holds
+// every version alike, and "only events with notes" shows the noted events.
+TEST_F(JournalTest, NotesStayOnTheirEventsWhateverHappensToTheHistory) {
+  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+    SimulatedCopies copies(seed + 60, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
+    const std::vector<std::string> paths = writeCopies(copies);
+    const auto& stream = copies.device.events();
+    const std::string journal = dir_.file("n" + std::to_string(seed) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    std::mt19937 random(seed);
+    struct Expected {
+      std::int64_t place;  // the stream's event it is on or, for an entry, follows (-1: none)
+      std::optional<std::string> moment;
+      std::int64_t number;
+      std::string text;
+      bool deleted = false;
+    };
+    std::vector<Expected> notes;
+    std::vector<bool> covered(stream.size());
+    std::vector<std::pair<std::size_t, std::string>> imported;  // copy, device
+    const auto order = copies.importOrder();
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::string device = seed % 2 == 0 && i % 3 == 1 ? "печь" : "котёл";
+      ASSERT_TRUE(j->importArchive(paths[order[i]], device).ok());
+      imported.emplace_back(order[i], device);
+      const CopyWindow window = copies.windows[order[i]];
+      std::fill(covered.begin() + static_cast<std::ptrdiff_t>(window.first),
+                covered.begin() + static_cast<std::ptrdiff_t>(window.last), true);
+      const NoteSignature by{"оператор " + std::to_string(i), 1'400'000'000 + std::int64_t(i)};
+      // On an event that an import so far brought to its device, or at its moment.
+      const auto& [copy, holder] = imported[random() % imported.size()];
+      const CopyWindow w = copies.windows[copy];
+      if (w.first == w.last) continue;
+      const std::size_t at = w.first + random() % (w.last - w.first);
+      const std::string text = "к " + std::to_string(at);
+      NoteTarget target{holder, stream[at], {}, {}};
+      if (i % 3 == 0 && EventTimestamp(stream[at]))
+        target = {holder, {}, {}, EventTimestamp(stream[at])};
+      const auto added = j->addNote(target, "Комментарий", text, by);
+      ASSERT_TRUE(added.ok()) << added.error().message;
+      notes.push_back({std::int64_t(at), target.moment, added.value(), text});
+      Expected& changed = notes[random() % notes.size()];
+      if (i % 2 == 1 && !changed.deleted) {
+        changed.deleted = random() % 3 == 0;
+        changed.text += changed.deleted ? "" : " и " + std::to_string(i);
+        ASSERT_TRUE((changed.deleted ? j->deleteNote(changed.number, by)
+                                     : j->editNote(changed.number, std::nullopt, changed.text, by))
+                        .ok());
+      }
+    }
+    if (seed % 2 == 0) {
+      ASSERT_TRUE(j->renameDevice("печь", "котёл").ok());
+    }
+
+    std::vector<Expected> live;
+    for (Expected n : notes) {
+      if (n.deleted) continue;
+      for (std::size_t k = 0; n.moment && k < stream.size(); ++k) {
+        const auto stamp = EventTimestamp(stream[k]);
+        if (covered[k] && stamp && *stamp <= *n.moment) n.place = std::int64_t(k);
+      }
+      live.push_back(n);
+    }
+    std::sort(live.begin(), live.end(), [](const Expected& a, const Expected& b) {
+      return std::tie(a.place, a.moment, a.number) < std::tie(b.place, b.moment, b.number);
+    });
+    const std::vector<NoteVersion> listed = j->notes({}).value();
+    ASSERT_EQ(listed.size(), live.size()) << "seed " << seed;
+    std::set<EventRecord> noted;
+    for (std::size_t k = 0; k < live.size(); ++k) {
+      EXPECT_EQ(listed[k].number, live[k].number) << "seed " << seed << ", at " << k;
+      EXPECT_EQ(listed[k].text, live[k].text);
+      if (live[k].moment) {
+        EXPECT_EQ(listed[k].moment, live[k].moment);
+      } else {
+        EXPECT_EQ(listed[k].event, stream[std::size_t(live[k].place)]);
+        noted.insert(stream[std::size_t(live[k].place)]);
+      }
+    }
+    EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << "seed " << seed;
+
+    EventFilter withNotes;
+    withNotes.device = "котёл";
+    withNotes.withNotes = true;
+    auto view = j->view(withNotes);
+    ASSERT_TRUE(view.ok());
+    std::set<EventRecord> shown;
+    std::vector<EventPlace> places;
+    const auto rows = view.value()->rows(0, view.value()->rowCount());
+    for (const HistoryRow& row : rows.value()) {
+      if (!row.gap) shown.insert(row.raw), places.push_back(row.place);
+    }
+    EXPECT_EQ(shown, noted);
+    const auto onRows = j->notesAt(places, false).value();
+    EXPECT_EQ(onRows.size(), static_cast<std::size_t>(std::count_if(
+                                 live.begin(), live.end(), [](auto& n) { return !n.moment; })));
+
+    NoteFilter all;
+    all.history = true;
+    const std::string backup = journal + ".backup";
+    ASSERT_TRUE(j->backup(backup).ok());
+    std::vector<std::string> versions, backedUp;
+    const auto kept = j->notes(all),
+               copied = OpenJournal(backup, Journal::Access::kRead)->notes(all);
+    for (const NoteVersion& n : kept.value()) versions.push_back(NoteLine(n));
+    for (const NoteVersion& n : copied.value()) backedUp.push_back(NoteLine(n));
+    EXPECT_EQ(backedUp, versions);
+    EXPECT_GE(versions.size(), notes.size());
+  }
+}
+
 // Any page of a view is the slice of the device's history, newest first, with
 // a gap row where a segment ends and an older one begins; the counts agree.
 TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
@@ -289,6 +412,7 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
   const std::string oldView =
       "DROP VIEW history; CREATE VIEW history AS SELECT 1 AS segment, '' AS raw, 1 AS seq; ";
   ExecSql(journal_, oldView +
+                        "DROP TABLE note_versions; DROP TABLE notes; "
                         "DROP INDEX events_event; DROP INDEX events_argument; "
                         "DROP INDEX events_moment; CREATE INDEX events_raw ON events(raw); "
                         "CREATE INDEX events_argument ON events(segment_id, argument); "
@@ -321,9 +445,41 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
       "SELECT group_concat(segment || raw || ',', '') FROM "
       "(SELECT segment, raw FROM history ORDER BY segment, seq)";
   EXPECT_EQ(Text(journal_, history), exported);
-  ExecSql(journal_, oldView + "PRAGMA user_version = 2;");
+  ExecSql(journal_,
+          oldView + "DROP TABLE note_versions; DROP TABLE notes; PRAGMA user_version = 2;");
   OpenJournal(journal_, Journal::Access::kImport).reset();
   EXPECT_EQ(Text(journal_, history), exported);
+}
+
+// A journal made by the program of version 2, before notes (data/: import
+// --device котёл of events 0-9 and 20-29 of SecondEvents, two segments)
+// reads as it is, without notes and without a byte written; the first note
+// brings it up to date, and the note follows its event when a later copy
+// joins the two segments.
+TEST_F(JournalTest, JournalOfTheVersionBeforeNotesTakesNotes) {
+  std::filesystem::copy_file(VEKS_TEST_DATA "/journal-v2.sqlite", journal_);
+  ASSERT_EQ(Count(journal_, "PRAGMA user_version"), 2);
+  const std::vector<std::vector<EventRecord>> before = {SecondEvents(0, 10), SecondEvents(20, 30)};
+  const FileSnapshot untouched(journal_);
+  {
+    auto j = OpenJournal(journal_, Journal::Access::kRead);
+    EXPECT_EQ(Exported(*j), before);
+    EXPECT_EQ(j->notes({}).value().size(), 0u);
+    EventFilter noted;
+    noted.withNotes = true;
+    EXPECT_FALSE(j->forEachEvent(noted, EventOrder::kOldestFirst, [](auto&) { return true; }).ok());
+  }
+  EXPECT_EQ(FileSnapshot(journal_), untouched);
+  auto j = OpenJournal(journal_, Journal::Access::kWrite);
+  ASSERT_EQ(j->addNote({"котёл", SecondEvent(25), {}, {}}, "Проверено", "x", {"a", 0}).value(), 1);
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  ArchiveOf(SecondEvents(5, 25)).writeTo(dir_.file("bridge.dat"));
+  ASSERT_TRUE(j->importArchive(dir_.file("bridge.dat"), std::nullopt).ok());
+  EXPECT_EQ(Exported(*j), std::vector<std::vector<EventRecord>>{SecondEvents(0, 30)});
+  const auto notes = j->notes({}).value();
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].event, SecondEvent(25));
+  EXPECT_EQ(Problems(journal_), std::vector<std::string>{});
 }
 
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
@@ -417,7 +573,8 @@ TEST_F(JournalTest, ForeignAndNewerFilesAreRefusedAndLeftAlone) {
                                                     : std::nullopt;
     };
     const auto before = snapshot(path), walBefore = snapshot(path + "-wal");
-    for (const auto access : {Journal::Access::kRead, Journal::Access::kImport}) {
+    for (const auto access :
+         {Journal::Access::kRead, Journal::Access::kImport, Journal::Access::kWrite}) {
       const auto opened = Journal::Open(path, access);
       ASSERT_FALSE(opened.ok()) << path;
       EXPECT_EQ(opened.error().message, message) << path;
@@ -517,6 +674,50 @@ TEST_F(JournalTest, JoinedSegmentsKeepTheEarliestRank) {
     }
     EXPECT_EQ(got, segments) << steps;
     EXPECT_EQ(Problems(journal), std::vector<std::string>{}) << steps;
+  }
+}
+
+// Each way an import or a rename join moves events carries their notes: a
+// step "a:10-20" imports events 10-19 of SecondEvents into device a, "a@15"
+// puts a note on event 15 of device a, "a>b" renames a to b.
+TEST_F(JournalTest, NotesFollowEveryKindOfJoin) {
+  const std::vector<std::string> cases = {
+      "a:10-20 a@15 a:0-40",                               // a copy holds a segment whole
+      "a:10-20 a@15 a:30-40 a@35 a:0-35",                  // ... and precedes another
+      "a:0-10 a@5 a:20-30 a@25 a:5-25",                    // bridges two segments
+      "a:10-20 a@15 b:0-40 b@15 b@5 a>b",                  // a join finds a segment held
+      "a:10-20 a@15 a:30-40 a@35 b:0-35 b@2 b>a",          // a joined segment holds one
+      "a:0-10 a@5 a:20-30 a@25 b:5-25 b@15 b:40-50 b>a"};  // ... bridges two
+  int made = 0;
+  for (const std::string& steps : cases) {
+    auto j = OpenJournal(dir_.file(std::to_string(++made) + ".sqlite"), Journal::Access::kImport);
+    std::multiset<std::int64_t> noted;
+    std::istringstream words(steps);
+    for (std::string step; words >> step;) {
+      const std::string device = step.substr(0, 1);
+      if (step[1] == '>') {
+        ASSERT_TRUE(j->renameDevice(device, step.substr(2)).ok()) << steps;
+        continue;
+      }
+      const std::int64_t from = std::stoi(step.substr(2));
+      if (step[1] == '@') {
+        ASSERT_TRUE(j->addNote({device, SecondEvent(from), {}, {}}, "k", step, {"x", 0}).ok());
+        noted.insert(from);
+      } else {
+        ArchiveOf(SecondEvents(from, std::stoi(step.substr(step.find('-') + 1))))
+            .writeTo(dir_.file("copy.dat"));
+        ASSERT_TRUE(j->importArchive(dir_.file("copy.dat"), device).ok()) << steps;
+      }
+    }
+    const auto notes = j->notes({}).value();
+    std::multiset<std::int64_t> found;
+    for (const NoteVersion& note : notes) {
+      const std::int64_t at = std::stoi(note.text.substr(2));
+      EXPECT_EQ(note.event, SecondEvent(at)) << steps << ": " << note.text;
+      found.insert(at);
+    }
+    EXPECT_EQ(found, noted) << steps;
+    EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << steps;
   }
 }
 
@@ -676,6 +877,24 @@ TEST_F(JournalTest, ReadsSeeOneStateWhileAnotherProcessImports) {
   EXPECT_EQ(status, 0);
 }
 
+TEST_F(JournalTest, NotesWrittenAtOnceAllLand) {
+  makeJournal(journal_);
+  std::vector<pid_t> writers;
+  for (int i = 0; i < 12; ++i) {
+    writers.push_back(
+        SpawnJournalTool({"--journal", journal_, "note", "add", "--device", "d", "--at",
+                          "2013-01-01T00:00:00", "--author", "a", std::to_string(i)}));
+    ASSERT_NE(writers.back(), -1);
+  }
+  for (const pid_t writer : writers) {
+    int status = -1;
+    EXPECT_EQ(waitpid(writer, &status, 0), writer);
+    EXPECT_EQ(status, 0);
+  }
+  EXPECT_EQ(Count(journal_, "SELECT count(DISTINCT text) FROM note_versions"), 12);
+  EXPECT_EQ(Count(journal_, "SELECT max(number) FROM notes"), 12);
+}
+
 TEST_F(JournalTest, TwoImportsAtOnceBothLand) {
   SimulatedCopies first(21, 30, 400), second(22, 30, 400);
   std::vector<std::string> a = {"--journal", journal_, "import", "--device", "first"};
@@ -713,6 +932,8 @@ TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
     for (const std::string& path : writeCopies(copies))
       ASSERT_TRUE(j->importArchive(path, "a").ok());
     ASSERT_TRUE(j->importArchive(dir_.file("copy0.dat"), "b").ok());
+    ASSERT_TRUE(j->addNote({"a", copies.events(0)[3], {}, {}}, "k", "t", {"x", 0}).ok());
+    ASSERT_TRUE(j->addNote({"b", {}, {}, "2013-01-01T00:00:00"}, "k", "t", {"x", 0}).ok());
     ASSERT_EQ(j->check().value(), std::vector<std::string>{});
   }
   ASSERT_GT(copies.expectedSegments().size(), 1u);
@@ -749,6 +970,11 @@ TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
       {"INSERT INTO segments (device_id, rank, first_seq, last_seq, event_count) VALUES (" + a +
            ", 99, 1, 1, 1)",
        ": нет событий"},
+      {"UPDATE notes SET seq = seq + 1 WHERE number = 1", ": примечание 1: записано к событию"},
+      {"UPDATE notes SET segment_id = 99 WHERE number = 1", ": примечание 1: событие не найдено"},
+      {"UPDATE notes SET device_id = 2 WHERE number = 1",
+       "примечание 1: событие другого устройства"},
+      {"DROP TRIGGER note_versions_kept; DELETE FROM note_versions", "примечание 2: нет ни одной"},
       {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, 'event)', "
        "'time)') WHERE name = 'events_event'",
        "база SQLite: "},
