@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -50,6 +51,25 @@ QString SuffixOf(const QString& filter) {
   static const QRegularExpression kPattern(QStringLiteral("\\*\\.([^ )]+)"));
   return kPattern.match(filter).captured(1);
 }
+
+// Enter in a field clicks `button` (when it is enabled) before the field's
+// own handling sees the key: an editable QComboBox answers Enter by putting
+// its current item's text back into the field when the field shows another
+// item's name, and keeps the dialog open.
+class EnterClicks : public QObject {
+ public:
+  explicit EnterClicks(QPushButton* button) : button_(button) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    if (button_->isEnabled()) button_->click();
+    return true;
+  }
+
+ private:
+  QPushButton* button_;
+};
 
 }  // namespace
 
@@ -163,30 +183,57 @@ bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
   return confirmed;
 }
 
-std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QString& proposed,
-                                                   const QStringList& existing) {
+std::optional<QString> QtUiServices::askDeviceName(QWidget* parent,
+                                                   const DeviceQuestion& question) {
   QDialog dialog(parent);
   dialog.setWindowTitle(QStringLiteral("Добавить архив в журнал"));
+  auto* file =
+      new QLabel(QStringLiteral("Архив: %1").arg(QFileInfo(question.archive).fileName()), &dialog);
+  file->setObjectName(QStringLiteral("DeviceArchiveLabel"));
+  file->setToolTip(QDir::toNativeSeparators(question.archive));
+  auto* fate = new QLabel(&dialog);
+  fate->setObjectName(QStringLiteral("DeviceFateLabel"));
+  fate->setWordWrap(true);
+  if (question.continues) {
+    fate->setText(QStringLiteral("Копия продолжает историю устройства %1.").arg(question.proposed));
+  } else if (!question.existing.isEmpty()) {
+    fate->setText(
+        QStringLiteral("Копия не продолжает историю ни одного устройства журнала: "
+                       "она начинает новый участок."));
+  } else {
+    fate->setText(QStringLiteral("Копия начинает историю нового устройства."));
+  }
   auto* names = new QComboBox(&dialog);
   names->setObjectName(QStringLiteral("DeviceNameBox"));
   names->setEditable(true);
   // Enter accepts the dialog; it must not add the typed name to the list.
   names->setInsertPolicy(QComboBox::NoInsert);
   names->setMinimumContentsLength(28);
-  names->addItems(existing);
-  names->setEditText(proposed);
+  names->addItems(question.existing);
+  // No device of the list is chosen until the operator chooses one.
+  names->setCurrentIndex(-1);
+  names->setEditText(question.proposed);
   names->lineEdit()->selectAll();
   auto* label = new QLabel(QStringLiteral("&Устройство, с которого снята копия архива:"), &dialog);
   label->setBuddy(names);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
   buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
-  ok->setEnabled(!proposed.isEmpty());
+  ok->setEnabled(!question.proposed.isEmpty());
   QObject::connect(names, &QComboBox::editTextChanged, ok,
                    [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  // The name is taken from the field when the dialog is accepted, before
+  // anything else may change it.
+  QString given;
+  QObject::connect(&dialog, &QDialog::accepted, names,
+                   [&given, names] { given = names->lineEdit()->text(); });
+  EnterClicks enter(ok);
+  names->lineEdit()->installEventFilter(&enter);
   auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(file);
+  layout->addWidget(fate);
   layout->addWidget(label);
   layout->addWidget(names);
   layout->addWidget(buttons);
@@ -194,7 +241,7 @@ std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QStrin
   const bool accepted = dialog.exec() == QDialog::Accepted;
   Reactivate(parent);
   if (!accepted) return std::nullopt;
-  return names->currentText();
+  return given;
 }
 
 void QtUiServices::beep() { QApplication::beep(); }
