@@ -564,6 +564,22 @@ class JournalWindowTest : public WindowTestBase {
     services_->printPages = {2, 2};
     in<QPushButton>(journal, "PrintButton")->click();
     QCOMPARE(PdfText(services_->printToPdf, {QStringLiteral("-layout")}), pages[1] + '\f');
+    // A filter changed after the report: the box no longer holds it, and
+    // printing makes the report of what the filters show now.
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    in<QSpinBox>(journal, "InputBox")->setValue(3);
+    QVERIFY(box->toPlainText().isEmpty());
+    services_->printPages = {0, 0};
+    in<QPushButton>(journal, "PrintButton")->click();
+    const QString narrowed = box->toPlainText();
+    QVERIFY(narrowed != report && !narrowed.isEmpty());
+    const QString printed = PdfText(services_->printToPdf);
+    QCOMPARE(printed.section(QLatin1Char('\n'), 0, 0), narrowed.section(QLatin1Char('\n'), 0, 0));
+    // Its last row too: the whole of the new report.
+    QVERIFY(PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+                .simplified()
+                .contains(narrowed.section(QLatin1Char('\n'), -1).simplified()));
+    QVERIFY(printed.section(QLatin1Char('\n'), 0, 0) != report.section(QLatin1Char('\n'), 0, 0));
   }
 
   // The exported file is the command's export for the same filters, CSV with
