@@ -135,7 +135,12 @@ JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,
   if (const auto* error = std::get_if<CopyReadError>(&read)) {
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
-  const auto& events = std::get<std::vector<EventRecord>>(read);
+  return importEvents(archive, std::get<std::vector<EventRecord>>(read), device);
+}
+
+JournalResult<ImportOutcome> Journal::importEvents(const std::string& archive,
+                                                   std::span<const EventRecord> events,
+                                                   const std::optional<std::string>& device) {
   return Guarded([&] {
     if (!store_ && events.empty()) return ImportOutcome{};
     return ImportCopy(storeToWrite(), archive, events, device);
@@ -147,8 +152,12 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive) {
   if (const auto* error = std::get_if<CopyReadError>(&read)) {
     return JournalError{JournalError::Kind::kArchive, error->message};
   }
+  return proposedDevice(archive, std::get<std::vector<EventRecord>>(read));
+}
+
+JournalResult<std::string> Journal::proposedDevice(const std::string& archive,
+                                                   std::span<const EventRecord> events) {
   if (!store_) return DeviceNameForFile(archive);
-  const auto& events = std::get<std::vector<EventRecord>>(read);
   return Guarded([&] { return ProposeDevice(*store_, archive, events); });
 }
 

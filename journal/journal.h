@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive_format.h"
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
@@ -74,6 +75,16 @@ class Journal {
   // The device that importArchive(archive, no device) would choose, or the
   // same kManyDevices failure. Nothing is written.
   JournalResult<std::string> proposedDevice(const std::string& archive);
+
+  // The same two for a copy whose events (ReadCopyEvents, oldest first) the
+  // caller has read once, so that a proposal and the import that follows it
+  // rest on the same bytes. `archive` only names the copy (its stem names a
+  // new device). A journal opened for reading can propose.
+  JournalResult<ImportOutcome> importEvents(const std::string& archive,
+                                            std::span<const EventRecord> events,
+                                            const std::optional<std::string>& device);
+  JournalResult<std::string> proposedDevice(const std::string& archive,
+                                            std::span<const EventRecord> events);
 
   // Gives `device` the name `newName`, or joins it with the device of that
   // name (see device_rename.h). kUnknownDevice when `device` names none;

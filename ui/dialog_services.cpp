@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -57,10 +58,32 @@ QString SuffixOf(const QString& filter) {
   return kPattern.match(filter).captured(1);
 }
 
-// A dialog that asks for a device's name: an editable list of `names`
-// holding `proposed`; the name as given, or nothing when cancelled.
+// Enter in a field clicks `button` (when it is enabled) before the field's
+// own handling sees the key: an editable QComboBox answers Enter by putting
+// its current item's text back into the field when the field shows another
+// item's name, and keeps the dialog open.
+class EnterClicks : public QObject {
+ public:
+  explicit EnterClicks(QPushButton* button) : button_(button) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    if (button_->isEnabled()) button_->click();
+    return true;
+  }
+
+ private:
+  QPushButton* button_;
+};
+
+// A dialog that asks for a device's name: `lines` above it (none or more),
+// an editable list of `names` whose field shows `proposed` with no name of
+// the list chosen; Enter takes the name the field shows. The name as given,
+// or nothing when cancelled.
 std::optional<QString> AskName(QWidget* parent, const QString& title, const QString& labelText,
-                               const QString& proposed, const QStringList& names) {
+                               const QString& proposed, const QStringList& names,
+                               const QList<QLabel*>& lines = {}) {
   QDialog dialog(parent);
   dialog.setWindowTitle(title);
   auto* box = new QComboBox(&dialog);
@@ -70,6 +93,8 @@ std::optional<QString> AskName(QWidget* parent, const QString& title, const QStr
   box->setInsertPolicy(QComboBox::NoInsert);
   box->setMinimumContentsLength(28);
   box->addItems(names);
+  // No name of the list is chosen until the operator chooses one.
+  box->setCurrentIndex(-1);
   box->setEditText(proposed);
   box->lineEdit()->selectAll();
   auto* label = new QLabel(labelText, &dialog);
@@ -82,7 +107,18 @@ std::optional<QString> AskName(QWidget* parent, const QString& title, const QStr
                    [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  // The name is taken from the field when the dialog is accepted, before
+  // anything else may change it.
+  QString given;
+  QObject::connect(&dialog, &QDialog::accepted, box,
+                   [&given, box] { given = box->lineEdit()->text(); });
+  EnterClicks enter(ok);
+  box->lineEdit()->installEventFilter(&enter);
   auto* layout = new QVBoxLayout(&dialog);
+  for (QLabel* line : lines) {
+    line->setParent(&dialog);
+    layout->addWidget(line);
+  }
   layout->addWidget(label);
   layout->addWidget(box);
   layout->addWidget(buttons);
@@ -90,7 +126,7 @@ std::optional<QString> AskName(QWidget* parent, const QString& title, const QStr
   const bool accepted = dialog.exec() == QDialog::Accepted;
   Reactivate(parent);
   if (!accepted) return std::nullopt;
-  return box->currentText();
+  return given;
 }
 
 }  // namespace
@@ -205,12 +241,27 @@ bool QtUiServices::printDialog(QWidget* parent, QPrinter* printer) {
   return confirmed;
 }
 
-std::optional<QString> QtUiServices::askDeviceName(QWidget* parent, const QString& proposed,
-                                                   const QStringList& existing) {
+std::optional<QString> QtUiServices::askDeviceName(QWidget* parent,
+                                                   const DeviceQuestion& question) {
+  auto* file = new QLabel(QStringLiteral("Архив: %1").arg(QFileInfo(question.archive).fileName()));
+  file->setObjectName(QStringLiteral("DeviceArchiveLabel"));
+  file->setToolTip(QDir::toNativeSeparators(question.archive));
+  auto* fate = new QLabel;
+  fate->setObjectName(QStringLiteral("DeviceFateLabel"));
+  fate->setWordWrap(true);
+  if (question.continues) {
+    fate->setText(QStringLiteral("Копия продолжает историю устройства %1.").arg(question.proposed));
+  } else if (!question.existing.isEmpty()) {
+    fate->setText(
+        QStringLiteral("Копия не продолжает историю ни одного устройства журнала: "
+                       "она начинает новый участок."));
+  } else {
+    fate->setText(QStringLiteral("Копия начинает историю нового устройства."));
+  }
   return AskName(parent, QStringLiteral("Добавить архив в журнал"),
-                 QStringLiteral("&Устройство, с которого снята копия архива:"), proposed, existing);
+                 QStringLiteral("&Устройство, с которого снята копия архива:"), question.proposed,
+                 question.existing, {file, fate});
 }
-
 std::optional<QString> QtUiServices::askNewDeviceName(QWidget* parent, const QString& device,
                                                       const QString& proposed,
                                                       const QStringList& others) {

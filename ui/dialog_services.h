@@ -21,6 +21,16 @@ struct SaveChoice {
   QString filter;
 };
 
+// What the device dialog asks about: the copy being added, the name offered
+// for it, and whether that name is a device of the journal whose history the
+// copy continues (else the copy starts a new segment).
+struct DeviceQuestion {
+  QString archive;  // the copy's file, as the operator knows it
+  QString proposed;
+  bool continues = false;
+  QStringList existing;  // the journal's devices, in the order shown
+};
+
 class UiServices {
  public:
   virtual ~UiServices() = default;
@@ -44,10 +54,10 @@ class UiServices {
                                                  const QString& proposedName) = 0;
   // The print dialog for `printer`; true when the operator confirmed.
   virtual bool printDialog(QWidget* parent, QPrinter* printer) = 0;
-  // Asks which device an archive copy belongs to, offering `proposed` and the
-  // devices the journal knows; the name as given, or nothing when cancelled.
-  virtual std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
-                                               const QStringList& existing) = 0;
+  // Asks which device an archive copy belongs to, offering the proposed name
+  // and the devices the journal knows; the name as given, or nothing when
+  // cancelled.
+  virtual std::optional<QString> askDeviceName(QWidget* parent, const DeviceQuestion& question) = 0;
   // Asks for the new name of `device`, offering `proposed` and the journal's
   // other devices (choosing one joins the two); the name as given, or
   // nothing when cancelled.
@@ -76,8 +86,9 @@ class QtUiServices : public UiServices {
                                          const QStringList& filters,
                                          const QString& proposedName) override;
   bool printDialog(QWidget* parent, QPrinter* printer) override;
-  std::optional<QString> askDeviceName(QWidget* parent, const QString& proposed,
-                                       const QStringList& existing) override;
+  // The field shows the proposed name with no device of the list chosen;
+  // Enter takes the name the field shows.
+  std::optional<QString> askDeviceName(QWidget* parent, const DeviceQuestion& question) override;
   std::optional<QString> askNewDeviceName(QWidget* parent, const QString& device,
                                           const QString& proposed,
                                           const QStringList& others) override;

@@ -22,6 +22,15 @@ namespace {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
+// Why a copy whose events two or more devices' histories hold cannot be
+// added: to any one of them it would leave its events in two histories.
+std::string ManyDevicesText(const std::vector<std::string>& devices) {
+  std::string names;
+  for (const std::string& device : devices) names += (names.empty() ? "" : ", ") + device;
+  return "копия продолжает историю нескольких устройств (" + names +
+         ") и не добавлена: сначала объедините эти устройства";
+}
+
 }  // namespace
 
 JournalActions::JournalActions(QMainWindow* window, veks::ViewState& state, UiServices& services,
@@ -75,21 +84,20 @@ void JournalActions::openJournal() {
   journalWindow_->activateWindow();
 }
 
-std::optional<std::string> JournalActions::askDevice(QWidget* parent, const QString& proposed,
-                                                     const QStringList& existing) {
-  QString offered = proposed;
+std::optional<std::string> JournalActions::askDevice(QWidget* parent, DeviceQuestion question) {
   for (;;) {
-    const std::optional<QString> given = services_.askDeviceName(parent, offered, existing);
+    const std::optional<QString> given = services_.askDeviceName(parent, question);
     if (!given) return std::nullopt;
     // Blanks around a name are a slip of the keyboard, unless a device of the
     // journal is named so.
-    const QString name = existing.contains(*given) ? *given : given->trimmed();
+    const QString name = question.existing.contains(*given) ? *given : given->trimmed();
     if (veks::IsValidDeviceName(name.toStdString())) return name.toStdString();
     services_.message(parent,
                       QStringLiteral("Неверное имя устройства: имя не может быть пустым "
                                      "или содержать управляющие символы"),
                       MessageIcon::kWarning);
-    offered = *given;
+    question.proposed = *given;
+    question.continues = false;
   }
 }
 
@@ -114,39 +122,47 @@ void JournalActions::addArchive() {
                       QDir::toNativeSeparators(*path) + QStringLiteral(": ") + Text(error.message),
                       MessageIcon::kWarning);
   };
-  // The copy is read first: one that cannot be read, or holds no event, needs
-  // no device name and makes no journal.
+  // The copy is read once, first: one that cannot be read, or holds no
+  // event, needs no device name and makes no journal; the proposal and the
+  // import rest on the same events.
   const auto copy = veks::ReadCopyEvents(archive);
   if (const auto* error = std::get_if<veks::CopyReadError>(&copy)) return say(error->message);
-  if (std::get<std::vector<veks::EventRecord>>(copy).empty()) {
-    return say("архив пуст", MessageIcon::kInformation);
-  }
+  const auto& events = std::get<std::vector<veks::EventRecord>>(copy);
+  if (events.empty()) return say("архив пуст", MessageIcon::kInformation);
 
-  std::unique_ptr<veks::Journal> journal;
-  QString proposed;
-  QStringList existing;
-  if (QFileInfo::exists(*path)) {
-    auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kImport);
-    if (!opened.ok()) return journalFailed(opened.error());
-    journal = std::move(opened.value());
-    auto device = journal->proposedDevice(archive);
-    if (!device.ok()) return say(device.error().message);
-    proposed = Text(device.value());
-    auto devices = journal->devices();
-    if (!devices.ok()) return journalFailed(devices.error());
-    for (const veks::DeviceSummary& summary : devices.value()) existing << Text(summary.name);
-    std::sort(existing.begin(), existing.end(), ReadsBefore);
-  } else {
-    proposed = Text(veks::DeviceNameForFile(archive));
+  // The proposal only reads the journal (an older one is not brought up to
+  // date for a question the operator may cancel), and its connection closes
+  // before the dialog.
+  DeviceQuestion question{Text(archive), {}, false, {}};
+  {
+    auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kRead);
+    if (!opened.ok() && opened.error().kind != veks::JournalError::Kind::kMissing) {
+      return journalFailed(opened.error());
+    }
+    if (opened.ok()) {
+      auto proposed = opened.value()->proposedDevice(archive, events);
+      if (!proposed.ok() && proposed.error().kind == veks::JournalError::Kind::kManyDevices) {
+        return say(ManyDevicesText(proposed.error().devices));
+      }
+      if (!proposed.ok()) return journalFailed(proposed.error());
+      question.proposed = Text(proposed.value());
+      auto devices = opened.value()->devices();
+      if (!devices.ok()) return journalFailed(devices.error());
+      for (const veks::DeviceSummary& summary : devices.value()) {
+        question.existing << Text(summary.name);
+      }
+      std::sort(question.existing.begin(), question.existing.end(), ReadsBefore);
+      question.continues = question.existing.contains(question.proposed);
+    } else {
+      question.proposed = Text(veks::DeviceNameForFile(archive));
+    }
   }
-  const std::optional<std::string> device = askDevice(parent, proposed, existing);
+  const std::optional<std::string> device = askDevice(parent, question);
   if (!device) return;
-  if (!journal) {
-    auto created = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kImport);
-    if (!created.ok()) return journalFailed(created.error());
-    journal = std::move(created.value());
-  }
-  auto outcome = journal->importArchive(archive, device);
+  auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kImport);
+  if (!opened.ok()) return journalFailed(opened.error());
+  std::unique_ptr<veks::Journal> journal = std::move(opened.value());
+  auto outcome = journal->importEvents(archive, events, device);
   journal.reset();
   // The journal window behind the message shows the history as it is now.
   if (journalWindow_) journalWindow_->reload(device);

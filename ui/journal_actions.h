@@ -10,12 +10,11 @@
 #include <string>
 
 #include "archive/view_state.h"
+#include "ui/dialog_services.h"
 
 class JournalWindow;
 class QAction;
 class QMainWindow;
-
-class UiServices;
 
 class JournalActions : public QObject {
   Q_OBJECT
@@ -40,8 +39,8 @@ class JournalActions : public QObject {
 
  private:
   [[nodiscard]] QWidget* dialogParent() const;
-  std::optional<std::string> askDevice(QWidget* parent, const QString& proposed,
-                                       const QStringList& existing);
+  // Asks until a valid name is given or the operator cancels.
+  std::optional<std::string> askDevice(QWidget* parent, DeviceQuestion question);
 
   QMainWindow* window_;
   veks::ViewState& state_;

@@ -452,6 +452,10 @@ void JournalWindow::deviceChosen() {
 }
 
 void JournalWindow::showHistory() {
+  // Every change of the device, the filters or the journal comes here: a
+  // report made before it no longer shows what the table does, and printing
+  // or saving makes the report anew.
+  ui_->ReportBox->clear();
   model_->setView(nullptr);
   ui_->EventView->clearSpans();
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;

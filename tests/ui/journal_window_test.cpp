@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -219,29 +220,30 @@ class JournalWindowTest : public WindowTestBase {
     };
     const auto& w = windows_;
     QTest::newRow("a first copy, chosen through the file choice")
-        << QList<int>{} << 0 << false << QStringList{"Котельная"} << QStringList{"copy-a|"}
-        << added(0, w[0].second - w[0].first);
+        << QList<int>{} << 0 << false << QStringList{"Котельная"}
+        << QStringList{"copy-a.dat|copy-a|"} << added(0, w[0].second - w[0].first);
     QTest::newRow("a copy that continues the history")
         << QList<int>{0} << 1 << true << QStringList{"Котельная"}
-        << QStringList{"Котельная|Котельная"} << added(1, w[1].second - w[0].second);
+        << QStringList{"copy-b.dat|Котельная+|Котельная"} << added(1, w[1].second - w[0].second);
     QTest::newRow("a copy after a long pause begins a segment")
-        << QList<int>{2} << 3 << true << QStringList{"Котельная"} << QStringList{"copy-d|Котельная"}
+        << QList<int>{2} << 3 << true << QStringList{"Котельная"}
+        << QStringList{"copy-d.dat|copy-d|Котельная"}
         << added(3, w[3].second - w[3].first, "; новый участок, возможен пропуск событий");
     QTest::newRow("a copy between two segments joins them")
         << QList<int>{0, 2} << 1 << true << QStringList{"Котельная"}
-        << QStringList{"Котельная|Котельная"}
+        << QStringList{"copy-b.dat|Котельная+|Котельная"}
         << added(1, w[2].first - w[0].second, "; участки объединены");
     QTest::newRow("the same copy again") << QList<int>{0} << 0 << true << QStringList{"Котельная"}
-                                         << QStringList{"Котельная|Котельная"}
+                                         << QStringList{"copy-a.dat|Котельная+|Котельная"}
                                          << QStringList{"copy-a.dat: Котельная: уже в журнале"};
     QTest::newRow("blanks around a new name are dropped; a bad name is asked again")
         << QList<int>{} << 0 << true << QStringList{"Нас\tос", " Котельная "}
-        << QStringList{"copy-a|", "Нас\tос|"}
+        << QStringList{"copy-a.dat|copy-a|", "copy-a.dat|Нас\tос|"}
         << QStringList{"Неверное имя устройства: имя не может быть пустым или содержать "
                        "управляющие символы"} +
                added(0, w[0].second - w[0].first);
     QTest::newRow("cancelled") << QList<int>{} << 0 << true << QStringList{""}
-                               << QStringList{"copy-a|"} << QStringList{};
+                               << QStringList{"copy-a.dat|copy-a|"} << QStringList{};
     QTest::newRow("an empty archive") << QList<int>{} << -1 << true << QStringList{}
                                       << QStringList{} << QStringList{"archive.dat: архив пуст"};
     QTest::newRow("a damaged archive")
@@ -292,6 +294,35 @@ class JournalWindowTest : public WindowTestBase {
     QVERIFY(services_->deviceQuestions.isEmpty());
     QVERIFY(veks::FileSnapshot(journalPath()) == journal);
     QVERIFY(veks::FileSnapshot(copies_[0]) == archive);
+  }
+
+  // Asking for the device writes nothing: a journal of an older version is
+  // left byte for byte as it was when the operator cancels, and brought up
+  // to date only by the import. A copy that two devices' histories hold is
+  // refused before any question.
+  void deviceQuestionWritesNothing() {
+    Import(journalPath(), {copies_[0]}, "demo");
+    Import(journalPath(), {copies_[2]}, "Котельная");
+    sqlite3* db = nullptr;
+    sqlite3_open(journalPath().c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    const veks::FileSnapshot before(journalPath());
+    state_.ArchiveName = copies_[3];
+    actions()->addAction()->trigger();
+    QCOMPARE(services_->deviceQuestions, QStringList{"copy-d.dat|copy-d|Котельная,demo"});
+    QVERIFY(veks::FileSnapshot(journalPath()) == before);
+    // A reader may leave an empty log beside the file, never a written one.
+    QVERIFY(!std::filesystem::exists(journalPath() + "-wal") ||
+            std::filesystem::file_size(journalPath() + "-wal") == 0);
+
+    state_.ArchiveName = copies_[1];
+    actions()->addAction()->trigger();
+    QCOMPARE(services_->deviceQuestions.size(), 1);
+    QCOMPARE(services_->messages,
+             QStringList{"copy-b.dat: копия продолжает историю нескольких устройств (demo, "
+                         "Котельная) и не добавлена: сначала объедините эти устройства"});
+    QVERIFY(veks::FileSnapshot(journalPath()) == before);
   }
 
   // Without a journal the window says so; the first archive added makes the
@@ -533,6 +564,22 @@ class JournalWindowTest : public WindowTestBase {
     services_->printPages = {2, 2};
     in<QPushButton>(journal, "PrintButton")->click();
     QCOMPARE(PdfText(services_->printToPdf, {QStringLiteral("-layout")}), pages[1] + '\f');
+    // A filter changed after the report: the box no longer holds it, and
+    // printing makes the report of what the filters show now.
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    in<QSpinBox>(journal, "InputBox")->setValue(3);
+    QVERIFY(box->toPlainText().isEmpty());
+    services_->printPages = {0, 0};
+    in<QPushButton>(journal, "PrintButton")->click();
+    const QString narrowed = box->toPlainText();
+    QVERIFY(narrowed != report && !narrowed.isEmpty());
+    const QString printed = PdfText(services_->printToPdf);
+    QCOMPARE(printed.section(QLatin1Char('\n'), 0, 0), narrowed.section(QLatin1Char('\n'), 0, 0));
+    // Its last row too: the whole of the new report.
+    QVERIFY(PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+                .simplified()
+                .contains(narrowed.section(QLatin1Char('\n'), -1).simplified()));
+    QVERIFY(printed.section(QLatin1Char('\n'), 0, 0) != report.section(QLatin1Char('\n'), 0, 0));
   }
 
   // The exported file is the command's export for the same filters, CSV with
@@ -1020,18 +1067,58 @@ class JournalWindowTest : public WindowTestBase {
 
   // The device dialog of the real services: Enter takes the name as edited,
   // Escape cancels.
+
+  // The device dialog of the real services: it names the copy and says what
+  // the proposal means; Enter takes the name the field shows, the proposal
+  // untouched or as edited; Escape cancels. A dialog the keys left open is
+  // closed, so that the test fails instead of waiting.
   void deviceDialogKeys() {
     QtUiServices services;
-    WhenModal([](QWidget* dialog) {
-      auto* box = dialog->findChild<QComboBox*>(QStringLiteral("DeviceNameBox"));
-      QCOMPARE(box->currentText(), QStringLiteral("boiler-3"));
-      QTest::keyClicks(box->lineEdit(), QStringLiteral("Pump 2"));
+    const auto ask = [&](const DeviceQuestion& question,
+                         std::function<void(QDialog*, QComboBox*)> keys) {
+      WhenModal([keys](QWidget* modal) {
+        auto* dialog = static_cast<QDialog*>(modal);
+        keys(dialog, dialog->findChild<QComboBox*>(QStringLiteral("DeviceNameBox")));
+        if (dialog->isVisible()) dialog->reject();
+      });
+      return services.askDeviceName(window_.get(), question);
+    };
+    const QString boiler2 = kBoilerFolder + QStringLiteral("/boiler-2.dat");
+    const QStringList devices{"demo", "Котельная"};
+    QString archive, fate;
+    const auto enter = [&](QDialog* dialog, QComboBox* box) {
+      archive = dialog->findChild<QLabel*>(QStringLiteral("DeviceArchiveLabel"))->text();
+      fate = dialog->findChild<QLabel*>(QStringLiteral("DeviceFateLabel"))->text();
+      QCOMPARE(box->currentIndex(), -1);
       QTest::keyClick(box->lineEdit(), Qt::Key_Return);
-    });
-    QCOMPARE(services.askDeviceName(window_.get(), QStringLiteral("boiler-3"), {"Котельная"}),
-             std::optional<QString>(QStringLiteral("Pump 2")));
-    WhenModal([](QWidget* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
-    QVERIFY(!services.askDeviceName(window_.get(), QStringLiteral("x"), {}));
+    };
+    QCOMPARE(ask({boiler2, "Котельная", true, devices}, enter),
+             std::optional<QString>("Котельная"));
+    QCOMPARE(archive, QStringLiteral("Архив: boiler-2.dat"));
+    QCOMPARE(fate, QStringLiteral("Копия продолжает историю устройства Котельная."));
+    QCOMPARE(ask({boiler2, "boiler-2", false, devices}, enter), std::optional<QString>("boiler-2"));
+    QVERIFY(fate.contains(QStringLiteral("начинает новый участок")));
+    // Typed over the proposal; and a device chosen from the list, then
+    // another typed over it and confirmed with the mouse.
+    QCOMPARE(ask({boiler2, "boiler-3", false, devices},
+                 [](QDialog*, QComboBox* box) {
+                   QTest::keyClicks(box->lineEdit(), QStringLiteral("Pump 2"));
+                   QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+                 }),
+             std::optional<QString>("Pump 2"));
+    QCOMPARE(ask({boiler2, "boiler-2", false, {"demo", "pump"}},
+                 [](QDialog* dialog, QComboBox* box) {
+                   QTest::keyClick(box->lineEdit(), Qt::Key_Down);
+                   QCOMPARE(box->currentText(), QStringLiteral("demo"));
+                   box->lineEdit()->selectAll();
+                   QTest::keyClicks(box->lineEdit(), QStringLiteral("pump"));
+                   QTest::mouseClick(
+                       dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
+                       Qt::LeftButton);
+                 }),
+             std::optional<QString>("pump"));
+    QVERIFY(!ask({boiler2, "x", false, {}},
+                 [](QDialog* dialog, QComboBox*) { QTest::keyClick(dialog, Qt::Key_Escape); }));
   }
 
   // A page that cannot be read leaves its rows empty and is reported once,

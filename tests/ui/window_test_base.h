@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDate>
+#include <QFileInfo>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -109,10 +110,13 @@ class FakeServices : public UiServices {
     }
     return true;
   }
-  // Records "proposed|existing,..." and answers with the next of deviceAnswers.
-  std::optional<QString> askDeviceName(QWidget*, const QString& proposed,
-                                       const QStringList& existing) override {
-    deviceQuestions << proposed + QLatin1Char('|') + existing.join(QLatin1Char(','));
+  // Records "file|proposed|existing,...", the proposal marked "+" when the
+  // copy continues it, and answers with the next of deviceAnswers.
+  std::optional<QString> askDeviceName(QWidget*, const DeviceQuestion& question) override {
+    deviceQuestions << QStringList{QFileInfo(question.archive).fileName(),
+                                   question.proposed + (question.continues ? "+" : ""),
+                                   question.existing.join(QLatin1Char(','))}
+                           .join(QLatin1Char('|'));
     if (deviceAnswers.empty()) return std::nullopt;
     const std::optional<QString> answer = deviceAnswers.front();
     deviceAnswers.pop_front();
@@ -121,7 +125,12 @@ class FakeServices : public UiServices {
   // Records "device|proposed|others,..." and answers with the next of deviceAnswers.
   std::optional<QString> askNewDeviceName(QWidget*, const QString& device, const QString& proposed,
                                           const QStringList& others) override {
-    return askDeviceName(nullptr, device + QLatin1Char('|') + proposed, others);
+    deviceQuestions << device + QLatin1Char('|') + proposed + QLatin1Char('|') +
+                           others.join(QLatin1Char(','));
+    if (deviceAnswers.empty()) return std::nullopt;
+    const std::optional<QString> answer = deviceAnswers.front();
+    deviceAnswers.pop_front();
+    return answer;
   }
   // Records the question and answers confirmAnswer.
   bool confirm(QWidget*, const QString& text) override {
