@@ -397,6 +397,12 @@ bool IsJournalFailure(JournalError::Kind kind) {
          kind == JournalError::Kind::kNotJournal || kind == JournalError::Kind::kNewerVersion;
 }
 
+// A command's failure: its message on standard error, exit status 1.
+int Failed(std::ostream& err, const JournalError& error) {
+  err << "veks12-journal: " << error.message << '\n';
+  return 1;
+}
+
 int Import(Journal& journal, const std::string& path, const Request& request, std::ostream& out,
            std::ostream& err) {
   int code = 0;
@@ -420,10 +426,7 @@ int Import(Journal& journal, const std::string& path, const Request& request, st
 
 int Devices(Journal& journal, std::ostream& out, std::ostream& err) {
   auto result = journal.devices();
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   for (const DeviceSummary& d : result.value()) {
     out << d.name << '\t' << d.events << '\t' << d.segments << '\t' << d.firstTimestamp.value_or("")
         << '\t' << d.lastTimestamp.value_or("") << '\n';
@@ -451,10 +454,7 @@ int Events(Journal& journal, const Request& request, const LocalTime& localTime,
 
 int Check(Journal& journal, std::ostream& out, std::ostream& err) {
   auto result = journal.check();
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   if (result.value().empty()) {
     out << "журнал исправен\n";
     return 0;
@@ -475,10 +475,7 @@ int Backup(Journal& journal, const std::string& target, std::ostream& out, std::
 
 int Rename(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
   auto result = journal.renameDevice(request.names[0], request.names[1]);
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   out << RenameOutcomeText(result.value()) << '\n';
   return 0;
 }
@@ -489,10 +486,7 @@ int Stats(Journal& journal, const Request& request, std::ostream& out, std::ostr
   if (request.from) filter.fromDate = IsoDate(*request.from);
   if (request.to) filter.toDate = IsoDate(*request.to);
   auto result = journal.stats(filter);
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   if (request.statsFormat == StatsFormat::kText) {
     for (const std::string& line : StatsSummary(result.value(), {request.from, request.to})) {
       out << line << '\n';
@@ -531,10 +525,7 @@ int WriteNote(Journal& journal, const Request& request, const NoteSignature& sig
             : journal.deleteNote(request.number, signature);
     if (!version.ok()) result = version.error();
   }
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   out << "примечание " << result.value() << '\n';
   return 0;
 }
@@ -546,10 +537,7 @@ int Notes(Journal& journal, const Request& request, std::ostream& out, std::ostr
   if (request.to) filter.toDate = IsoDate(*request.to);
   filter.history = request.history;
   auto result = journal.notes(filter);
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   NoteWriter writer(out, request.format);
   for (const NoteVersion& note : result.value()) writer.write(note);
   return 0;
@@ -557,10 +545,7 @@ int Notes(Journal& journal, const Request& request, std::ostream& out, std::ostr
 
 int Due(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
   auto result = journal.due(request.device);
-  if (!result.ok()) {
-    err << "veks12-journal: " << result.error().message << '\n';
-    return 1;
-  }
+  if (!result.ok()) return Failed(err, result.error());
   for (const DueEstimate& estimate : result.value()) out << DueLine(estimate) << '\n';
   return 0;
 }
