@@ -270,4 +270,13 @@ JournalResult<std::vector<SeriesPoint>> Journal::series(const StatsFilter& filte
   return Guarded([&] { return ComputeSeries(*store_, filter, period); });
 }
 
+JournalResult<JournalOverview> Journal::overview(const StatsFilter& filter) {
+  if (!store_) return JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  return Guarded([&] { return ReadOverview(*store_, filter); });
+}
+
+void Journal::interrupt() {
+  if (store_) sqlite3_interrupt(store_->db().handle());
+}
+
 }  // namespace veks
