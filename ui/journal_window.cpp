@@ -292,6 +292,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   if (!placeRestored_) resize(960, 640);
   ui_->Splitter->restoreState(settings->value(kSplitterKey).toByteArray());
 
+  setUpOverview();
   reload();
   ui_->DeviceBox->setFocus();
 }
@@ -374,6 +375,7 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
           : std::nullopt;
   model_->setView(nullptr);
   journal_.reset();
+  overviewFor_.reset();  // the journal may have changed: the overview is read anew
   devices_.clear();
   {
     const QSignalBlocker blocker(ui_->DeviceBox);
@@ -467,6 +469,7 @@ void JournalWindow::showHistory() {
     return;
   }
   model_->setView(std::move(view.value()));
+  refreshOverview();
   showCounts();
   ui_->TablePages->setCurrentWidget(ui_->EventView);
   ui_->EventView->scrollToTop();
@@ -495,6 +498,7 @@ void JournalWindow::showEmpty(const QString& text) {
   ui_->TablePages->setCurrentWidget(ui_->EmptyLabel);
   ui_->StatusLine->clear();
   ui_->ReportBox->clear();
+  overviewNothing(text);
   setFiltersEnabled(false);
 }
 

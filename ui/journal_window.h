@@ -20,6 +20,8 @@ namespace Ui {
 class JournalWindow;
 }
 class JournalHistoryModel;
+class OverviewPanel;
+class QDockWidget;
 class UiServices;
 
 class JournalWindow : public QMainWindow {
@@ -40,6 +42,7 @@ class JournalWindow : public QMainWindow {
   void setChosenArchive(std::function<QString()> archive) { chosenArchive_ = std::move(archive); }
 
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
+  [[nodiscard]] OverviewPanel* overview() const { return overview_; }
   // Whether the window took the place and size it had when last closed.
   [[nodiscard]] bool placeRestored() const { return placeRestored_; }
 
@@ -83,6 +86,16 @@ class JournalWindow : public QMainWindow {
   // filters show, the "по" date or the device's last day.
   [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
+  // The overview beside the table (journal_window_overview.cpp): the dock,
+  // its menu item (F9), and what its rows and drags do to the filters.
+  void setUpOverview();
+  void makeRoomForOverview();
+  // Sets both dates of the filter and shows the history anew, once.
+  void setDateFilter(QDate from, QDate to);
+  // Reads the overview anew when it is shown and its device or dates changed.
+  void refreshOverview();
+  void overviewNothing(const QString& text);
+
   std::unique_ptr<Ui::JournalWindow> ui_;
   UiServices& services_;
   std::optional<QString> path_;
@@ -94,6 +107,10 @@ class JournalWindow : public QMainWindow {
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
   bool shownBefore_ = false;
+  OverviewPanel* overview_ = nullptr;
+  QDockWidget* overviewDock_ = nullptr;
+  QAction* overviewAction_ = nullptr;
+  std::optional<veks::StatsFilter> overviewFor_;  // what the overview was asked for last
 };
 
 // Device names in the order a person reads them (Russian collation, numbers
