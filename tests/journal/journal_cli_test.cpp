@@ -303,10 +303,7 @@ TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
 // merging again brings nothing; the source is never touched.
 TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
   const std::string source = dir_.file("-другой.sqlite"), later = dir_.file("later.dat");
-  ArchiveBuilder()
-      .setRecord(0, MakeRecord(6, 0, 7, 0, 0, 1, 12, 13))
-      .setWriteOffset(8)
-      .writeTo(later);
+  ArchiveOf(SecondEvents(0, 1)).writeTo(later);
   const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
   const auto in = [&](const std::string& journal, std::vector<std::string> args) {
     args.insert(args.begin(), {"--journal", journal});
