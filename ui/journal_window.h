@@ -14,6 +14,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_report.h"
+#include "ui/journal_location.h"
 #include "ui/report_file.h"
 
 namespace Ui {
@@ -21,6 +22,13 @@ class JournalWindow;
 }
 class JournalHistoryModel;
 class UiServices;
+
+// What the window's device and filters choose, said twice: for the journal
+// (ISO dates) and for the report's title (dates as the operator reads them).
+struct JournalSelection {
+  veks::EventFilter filter;
+  veks::JournalReportTitle title;
+};
 
 class JournalWindow : public QMainWindow {
   Q_OBJECT
@@ -50,6 +58,14 @@ class JournalWindow : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The set-up steps of the constructor.
+  void setUpFilters();
+  void setUpTable();
+  void connectFilters();
+  void connectActions();
+  void setUpKeys();
+  void restoreSettings();
+
   bool eventFilter(QObject* watched, QEvent* event) override;
   void deviceChosen();
   void showHistory();
@@ -74,8 +90,8 @@ class JournalWindow : public QMainWindow {
   void checkJournal();
   // A copy of the journal into a new file, off the GUI thread.
   void backupJournal();
-  [[nodiscard]] veks::EventFilter filter() const;
-  [[nodiscard]] veks::JournalReportTitle reportTitle() const;
+  // The device shown and the filters.
+  [[nodiscard]] JournalSelection selection() const;
   [[nodiscard]] OwnFiles ownFiles() const;
   // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
   [[nodiscard]] QString journalText(const QString& message) const;
@@ -106,12 +122,3 @@ class JournalWindow : public QMainWindow {
 // screen's edge on the roomier side, overlapping it as little as the screen
 // allows. The frame's top left corner.
 [[nodiscard]] QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen);
-
-// The journal file the program works with: the one last opened in the
-// journal window (kept in the settings), else the default one. Nothing when
-// neither is known.
-[[nodiscard]] std::optional<QString> JournalFilePath();
-// Remembers `path` as the journal file; an empty path returns to the default.
-void SetJournalFilePath(const QString& path);
-// Why there is no journal file to work with.
-[[nodiscard]] QString NoJournalPathText();
