@@ -177,6 +177,8 @@ void JournalWindow::connectFilters() {
   });
   connect(ui_->InputBox, &QSpinBox::valueChanged, this, &JournalWindow::showHistory);
   connect(ui_->EventBox, &QComboBox::currentIndexChanged, this, &JournalWindow::showHistory);
+  // The table keeps its device; a report made for the other scope is stale.
+  connect(ui_->AllDevicesCheck, &QCheckBox::toggled, ui_->ReportBox, &QPlainTextEdit::clear);
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
@@ -463,6 +465,7 @@ void JournalWindow::setFiltersEnabled(bool enabled) {
                               ui_->NewestButton, ui_->OldestButton}) {
     button->setEnabled(enabled);
   }
+  ui_->AllDevicesCheck->setEnabled(enabled);
 }
 
 JournalSelection JournalWindow::selection() const {
@@ -488,13 +491,19 @@ JournalSelection JournalWindow::selection() const {
   return chosen;
 }
 
+JournalSelection JournalWindow::outputSelection() const {
+  JournalSelection chosen = selection();
+  if (ui_->AllDevicesCheck->isChecked()) chosen.filter.device.reset();
+  return chosen;
+}
+
 bool JournalWindow::composeReport() {
   if (!journal_) return false;
   std::optional<veks::JournalError> error;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    const JournalSelection chosen = selection();
+    const JournalSelection chosen = outputSelection();
     ReportBoxSink sink(ui_->ReportBox);
     sink.clear();
     error = veks::WriteJournalReport(*journal_, chosen.filter, chosen.title, sink).error;
@@ -556,14 +565,22 @@ OwnFiles JournalWindow::ownFiles() const {
 QString JournalWindow::proposedName(const QString& prefix, const QString& suffix) const {
   QString name = prefix;
   const int index = ui_->DeviceBox->currentIndex();
-  if (index >= 0 && index < static_cast<int>(devices_.size())) {
-    const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+  if (index < 0 || index >= static_cast<int>(devices_.size())) {
+    return name + QLatin1Char('.') + suffix;
+  }
+  const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+  std::optional<std::string> lastTimestamp = device.lastTimestamp;
+  if (ui_->AllDevicesCheck->isChecked()) {
+    name += QStringLiteral("-все-устройства");
+    for (const veks::DeviceSummary& summary : devices_) {
+      lastTimestamp = std::max(lastTimestamp, summary.lastTimestamp);
+    }
+  } else {
     const QString deviceName = FileNamePart(Text(device.name));
     if (!deviceName.isEmpty()) name += QLatin1Char('-') + deviceName;
-    const QDate last =
-        ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(device.lastTimestamp);
-    if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
   }
+  const QDate last = ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(lastTimestamp);
+  if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
   return name + QLatin1Char('.') + suffix;
 }
 
@@ -581,7 +598,7 @@ void JournalWindow::exportEvents() {
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    outcome = ExportToFile(*journal_, selection().filter,
+    outcome = ExportToFile(*journal_, outputSelection().filter,
                            ExportFormatOf(choice->fileName, choice->filter), choice->fileName);
   }
   if (outcome.error) {

@@ -1,8 +1,9 @@
 // The journal window: one device's history from the event journal, newest
 // first, filtered by a date range, an input and a kind of event; the journal
 // report of what the filters show, printed or not; and the export of the same
-// events to CSV or JSON lines. It reads the journal; its menu also renames
-// and joins devices, checks the journal and makes a backup copy of it.
+// events to CSV or JSON lines, of that device or, when the operator asks, of
+// every device. It reads the journal; its menu also renames and joins
+// devices, checks the journal and makes a backup copy of it.
 #pragma once
 
 #include <QMainWindow>
@@ -90,13 +91,17 @@ class JournalWindow : public QMainWindow {
   void checkJournal();
   // A copy of the journal into a new file, off the GUI thread.
   void backupJournal();
-  // The device shown and the filters.
+  // The device shown and the filters: what the table shows.
   [[nodiscard]] JournalSelection selection() const;
+  // What the report, its printing and saving, and the export take: the
+  // table's selection, of every device when "Все устройства" is checked.
+  [[nodiscard]] JournalSelection outputSelection() const;
   [[nodiscard]] OwnFiles ownFiles() const;
   // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
   [[nodiscard]] QString journalText(const QString& message) const;
-  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown and the last day the
-  // filters show, the "по" date or the device's last day.
+  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown ("все-устройства"
+  // when every device is asked for) and the last day the filters show, the
+  // "по" date or the last day of the devices.
   [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
   std::unique_ptr<Ui::JournalWindow> ui_;
