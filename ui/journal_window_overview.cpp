@@ -115,7 +115,7 @@ void JournalWindow::setDateFilter(QDate from, QDate to) {
 
 void JournalWindow::refreshOverview() {
   if (overview_ == nullptr || overviewDock_->isHidden()) return;
-  const veks::EventFilter shown = filter();
+  const veks::EventFilter shown = selection().filter;
   if (!journal_ || !path_ || !shown.device) return;
   veks::StatsFilter wanted{shown.device, shown.fromDate, shown.toDate};
   // The input and kind filters narrow the table, not the overview.
