@@ -45,7 +45,7 @@ void OverviewLoader::run() {
     lock.unlock();
 
     auto opened = veks::Journal::Open(request.path, veks::Journal::Access::kRead);
-    std::optional<Result> result;
+    std::optional<veks::JournalResult<veks::JournalOverview>> result;
     if (!opened.ok()) {
       result.emplace(opened.error());
     } else {
@@ -64,9 +64,15 @@ void OverviewLoader::run() {
     lock.lock();
     if (stop_) return;
     if (!result || request.number != newest_) continue;  // an interrupted or stale read
-    auto shared = std::make_shared<const Result>(std::move(*result));
     const std::uint64_t number = request.number;
     lock.unlock();
+    auto answer = std::make_shared<Result>(Result{std::move(*result), {}});
+    if (answer->read.ok()) {
+      veks::JournalOverview& overview = answer->read.value();
+      answer->timeline = PrepareTimeline(overview.hours, overview.gaps, overview.imports);
+      overview.hours = {};
+    }
+    std::shared_ptr<const Result> shared = std::move(answer);
     QMetaObject::invokeMethod(
         this,
         [this, number, shared] {

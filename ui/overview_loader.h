@@ -16,12 +16,19 @@
 #include <thread>
 
 #include "journal/journal.h"
+#include "ui/timeline_chart.h"
 
 class OverviewLoader : public QObject {
   Q_OBJECT
 
  public:
-  using Result = veks::JournalResult<veks::JournalOverview>;
+  // What a read gives: the overview, or why it could not be read; its
+  // hourly counts already made the timeline's data, so that the GUI thread
+  // only shows them.
+  struct Result {
+    veks::JournalResult<veks::JournalOverview> read;  // its `hours` moved into `timeline`
+    TimelineData timeline;
+  };
 
   explicit OverviewLoader(QObject* parent = nullptr);
   // Stops the read under way and waits for the thread to end.

@@ -48,22 +48,22 @@ void OverviewPanel::showOverview(const QString& path, const veks::StatsFilter& f
 void OverviewPanel::showNothing(const QString& text) {
   loader_->cancel();
   state_->setText(text);
-  timeline_->setData({}, {}, {}, text);
+  timeline_->setData({}, text);
   tables_->setStats({});
   due_->setDue({}, QDateTime::currentDateTime());
 }
 
 void OverviewPanel::loaded(const std::shared_ptr<const OverviewLoader::Result>& result) {
-  if (!result->ok()) {
-    const QString text = QString::fromStdString(result->error().message);
+  if (!result->read.ok()) {
+    const QString text = QString::fromStdString(result->read.error().message);
     state_->setText(text);
-    timeline_->setData({}, {}, {}, text);
+    timeline_->setData({}, text);
     tables_->setStats({});
     due_->setDue({}, QDateTime::currentDateTime());
     emit shown();
     return;
   }
-  const veks::JournalOverview& overview = result->value();
+  const veks::JournalOverview& overview = result->read.value();
   std::int64_t events = 0, segments = 0;
   for (const veks::StatRow& row : overview.stats) {
     if (row.measure == veks::StatMeasure::kEvents) events = row.value;
@@ -78,7 +78,7 @@ void OverviewPanel::loaded(const std::shared_ptr<const OverviewLoader::Result>& 
                            "дребезг и всплески.")
                 .arg(events)
                 .arg(segments));
-  timeline_->setData(overview.hours, overview.gaps, overview.imports, none);
+  timeline_->setData(result->timeline, none);
   tables_->setStats(overview.stats);
   due_->setDue(overview.due, QDateTime::currentDateTime());
   emit shown();

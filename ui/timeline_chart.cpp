@@ -215,16 +215,17 @@ TimelineChart::TimelineChart(QWidget* parent) : QWidget(parent) {
 
   connect(periodBox_, &QComboBox::currentIndexChanged, this,
           [this](int index) { setPeriod(static_cast<Period>(index)); });
-  setData({}, {}, {});
+  setData({});
 }
 
 TimelineChart::~TimelineChart() = default;
 
 QWidget* TimelineChart::view() const { return view_; }
 
-void TimelineChart::setData(const std::vector<veks::SeriesPoint>& hours,
-                            const std::vector<veks::MissingSpan>& gaps,
-                            const std::vector<std::string>& imports, const QString& empty) {
+TimelineData PrepareTimeline(const std::vector<veks::SeriesPoint>& hours,
+                             const std::vector<veks::MissingSpan>& gaps,
+                             const std::vector<std::string>& imports) {
+  TimelineData data;
   // Kinds by their counts, the most frequent first; beyond the drawn ones,
   // the rest together.
   std::map<std::string, std::int64_t> totals;
@@ -232,50 +233,51 @@ void TimelineChart::setData(const std::vector<veks::SeriesPoint>& hours,
   std::vector<std::pair<std::int64_t, std::string>> byCount;
   for (const auto& [kind, total] : totals) byCount.emplace_back(-total, kind);
   std::sort(byCount.begin(), byCount.end());
-  const std::size_t own =
-      byCount.size() <= kKindsDrawn ? byCount.size() : static_cast<std::size_t>(kKindsDrawn - 1);
+  constexpr auto kDrawn = static_cast<std::size_t>(TimelineChart::kKindsDrawn);
+  const std::size_t own = byCount.size() <= kDrawn ? byCount.size() : kDrawn - 1;
   std::map<std::string, int> kindIndex;
-  kinds_.clear();
   for (std::size_t i = 0; i < byCount.size(); ++i) {
     if (i < own) {
       const std::string& kind = byCount[i].second;
-      kinds_ << (kind.empty() ? QStringLiteral("без текста") : QString::fromStdString(kind));
+      data.kinds << (kind.empty() ? QStringLiteral("без текста") : QString::fromStdString(kind));
     }
     kindIndex[byCount[i].second] = static_cast<int>(std::min(i, own));
   }
-  if (own < byCount.size()) kinds_ << kOtherKinds;
+  if (own < byCount.size()) data.kinds << kOtherKinds;
 
-  counts_.clear();
-  counts_.reserve(hours.size());
+  data.counts.reserve(hours.size());
   for (const veks::SeriesPoint& point : hours) {
     const std::int64_t at = DeviceSeconds(point.period);
     if (at < 0) continue;
-    counts_.push_back({at / kHour, MonthIndex(at), kindIndex[point.kind], point.count});
+    data.counts.push_back(
+        {at / TimelineChart::kHour, MonthIndex(at), kindIndex[point.kind], point.count});
   }
-  std::stable_sort(counts_.begin(), counts_.end(),
-                   [](const Count& a, const Count& b) { return a.hour < b.hour; });
-  gaps_.clear();
+  std::stable_sort(data.counts.begin(), data.counts.end(),
+                   [](const auto& a, const auto& b) { return a.hour < b.hour; });
   for (const veks::MissingSpan& gap : gaps) {
     const std::int64_t from = DeviceSeconds(gap.from), to = DeviceSeconds(gap.to);
-    if (from >= 0 && to > from) gaps_.emplace_back(from, to);
+    if (from >= 0 && to > from) data.gaps.emplace_back(from, to);
   }
-  importDays_.clear();
   for (const std::string& stamp : imports) {
     const std::int64_t at = DeviceSeconds(stamp);
-    if (at >= 0) importDays_.push_back(FloorTo(at, kDay));
+    if (at >= 0) data.importDays.push_back(FloorTo(at, TimelineChart::kDay));
   }
+  return data;
+}
 
+void TimelineChart::setData(TimelineData data, const QString& empty) {
+  data_ = std::move(data);
   // The old kinds' areas go; the new ones come in the kinds' order.
   for (QAreaSeries* area : areas_) {
     chart_->removeSeries(area);
     delete area;
   }
   areas_.clear();
-  for (int kind = 0; kind < kinds_.size(); ++kind) {
+  for (int kind = 0; kind < data_.kinds.size(); ++kind) {
     auto* area = new QAreaSeries(new QLineSeries, new QLineSeries);
     area->upperSeries()->setParent(area);
     area->lowerSeries()->setParent(area);
-    area->setName(kinds_[kind]);
+    area->setName(data_.kinds[kind]);
     const QColor colour(kKindColours[static_cast<std::size_t>(kind) % kKindColours.size()]);
     area->setBrush(colour);
     area->setPen(QPen(colour.darker(130), 0));
@@ -285,17 +287,17 @@ void TimelineChart::setData(const std::vector<veks::SeriesPoint>& hours,
     areas_.push_back(area);
   }
   // The bands are named in the legend only where they show something.
-  chart_->legend()->markers(gapArea_).value(0)->setVisible(!gaps_.empty());
-  chart_->legend()->markers(importArea_).value(0)->setVisible(!importDays_.empty());
+  chart_->legend()->markers(gapArea_).value(0)->setVisible(!data_.gaps.empty());
+  chart_->legend()->markers(importArea_).value(0)->setVisible(!data_.importDays.empty());
 
-  if (counts_.empty()) {
+  if (data_.counts.empty()) {
     dataFrom_ = 0;
     dataTo_ = kDay;
     chart_->setTitle(empty);
   } else {
     chart_->setTitle({});
-    dataFrom_ = counts_.front().hour * kHour;
-    dataTo_ = (counts_.back().hour + 1) * kHour;
+    dataFrom_ = data_.counts.front().hour * kHour;
+    dataTo_ = (data_.counts.back().hour + 1) * kHour;
   }
   from_ = dataFrom_;
   to_ = dataTo_;
@@ -385,12 +387,13 @@ void TimelineChart::redraw() {
     }
   }
   const std::size_t bins = edges.size() - 1;
-  const std::size_t kinds = kinds_.size();
+  const std::size_t kinds = data_.kinds.size();
   std::vector<std::int64_t> sums(bins * kinds);
   const std::int64_t firstHour = edges.front() / kHour;
-  auto count = std::lower_bound(counts_.begin(), counts_.end(), firstHour,
-                                [](const Count& c, std::int64_t hour) { return c.hour < hour; });
-  for (; count != counts_.end() && count->hour * kHour < edges.back(); ++count) {
+  auto count = std::lower_bound(
+      data_.counts.begin(), data_.counts.end(), firstHour,
+      [](const TimelineData::Count& c, std::int64_t hour) { return c.hour < hour; });
+  for (; count != data_.counts.end() && count->hour * kHour < edges.back(); ++count) {
     std::size_t bin = 0;
     switch (shown_) {
       case Period::kHour:
@@ -442,9 +445,9 @@ void TimelineChart::redraw() {
     area->upperSeries()->replace(upper);
     area->lowerSeries()->replace(lower);
   };
-  bands(gapArea_, gaps_);
+  bands(gapArea_, data_.gaps);
   std::vector<std::pair<std::int64_t, std::int64_t>> importSpans;
-  for (const std::int64_t day : importDays_) importSpans.emplace_back(day, day + kDay);
+  for (const std::int64_t day : data_.importDays) importSpans.emplace_back(day, day + kDay);
   bands(importArea_, importSpans);
 
   // Labels at round moments, as many as the width holds.

@@ -25,6 +25,28 @@ class QRubberBand;
 class QValueAxis;
 class TimelineView;
 
+// A device's counts made ready for the timeline, a work for any thread: the
+// texts read and the kinds ordered once, not at every zoom.
+struct TimelineData {
+  struct Count {
+    std::int64_t hour;  // hours since the epoch of the device's clock
+    int month;          // months since 1970-01
+    int kind;           // index into kinds
+    std::int64_t count;
+  };
+  std::vector<Count> counts;  // by hour
+  QStringList kinds;          // drawn order, the most frequent (bottom) first
+  std::vector<std::pair<std::int64_t, std::int64_t>> gaps;  // [from, to) in seconds
+  std::vector<std::int64_t> importDays;                     // each day's first second
+};
+
+// The timeline's data of hourly counts (SeriesPoint periods "YYYY-MM-DDThh"),
+// gaps and imports ("YYYY-MM-DDT..."): kinds beyond the most frequent ones
+// the chart draws are counted together as one.
+[[nodiscard]] TimelineData PrepareTimeline(const std::vector<veks::SeriesPoint>& hours,
+                                           const std::vector<veks::MissingSpan>& gaps,
+                                           const std::vector<std::string>& imports);
+
 class TimelineChart : public QWidget {
   Q_OBJECT
 
@@ -34,12 +56,9 @@ class TimelineChart : public QWidget {
   explicit TimelineChart(QWidget* parent = nullptr);
   ~TimelineChart() override;
 
-  // Shows the hourly counts of one device (SeriesPoint periods
-  // "YYYY-MM-DDThh"), its gaps and its imports ("YYYY-MM-DDT...") over the
-  // whole of its range. No counts: the chart says `empty`.
-  void setData(const std::vector<veks::SeriesPoint>& hours,
-               const std::vector<veks::MissingSpan>& gaps, const std::vector<std::string>& imports,
-               const QString& empty = {});
+  // Shows a device's counts (PrepareTimeline) over the whole of their
+  // range. No counts: the chart says `empty`.
+  void setData(TimelineData data, const QString& empty = {});
 
   // The range shown, [from, to) in seconds of the device's clock.
   [[nodiscard]] std::int64_t shownFrom() const { return from_; }
@@ -81,16 +100,7 @@ class TimelineChart : public QWidget {
   [[nodiscard]] std::int64_t longestSpan(Period period) const;
   void dragged(double fromX, double toX);
 
-  struct Count {
-    std::int64_t hour;  // hours since the epoch of the device's clock
-    int month;          // months since 1970-01
-    int kind;           // index into kinds_
-    std::int64_t count;
-  };
-  std::vector<Count> counts_;  // by hour
-  QStringList kinds_;          // drawn order, bottom first
-  std::vector<std::pair<std::int64_t, std::int64_t>> gaps_;
-  std::vector<std::int64_t> importDays_;
+  TimelineData data_;
   std::int64_t dataFrom_ = 0, dataTo_ = kDay;
   std::int64_t from_ = 0, to_ = kDay;
   Period asked_ = Period::kAuto;

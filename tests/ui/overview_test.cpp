@@ -341,9 +341,9 @@ class OverviewTest : public QObject {
     QCOMPARE(answers.count(), 1);
     const auto result =
         answers.front().front().value<std::shared_ptr<const OverviewLoader::Result>>();
-    QVERIFY(result->ok());
-    QCOMPARE(result->value().stats.front().device, std::string("Всплеск"));
-    QCOMPARE(result->value().stats.front().value, 12);
+    QVERIFY(result->read.ok());
+    QCOMPARE(result->read.value().stats.front().device, std::string("Всплеск"));
+    QCOMPARE(result->read.value().stats.front().value, 12);
   }
 };
 
