@@ -31,6 +31,7 @@ void SetUp(QTableWidget* table, const QStringList& columns) {
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->setTabKeyNavigation(false);
   table->verticalHeader()->hide();
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
   table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   table->setWordWrap(false);
 }
@@ -201,9 +202,10 @@ DueState DueStateOf(const std::string& due, const QDateTime& now) {
 
 DueTable::DueTable(QWidget* parent) : QTableWidget(parent) {
   setObjectName(QStringLiteral("DueTable"));
-  SetUp(this, {QStringLiteral("Устройство"), QStringLiteral("Последнее событие"),
-               QStringLiteral("Событий в сутки"), QStringLiteral("Снять копию до"),
-               QStringLiteral("Срок")});
+  SetUp(this, {QStringLiteral("Устройство"), QStringLiteral("Последнее"), QStringLiteral("В сутки"),
+               QStringLiteral("Снять копию до"), QStringLiteral("Срок")});
+  horizontalHeaderItem(1)->setToolTip(QStringLiteral("Последнее событие с отметкой времени"));
+  horizontalHeaderItem(2)->setToolTip(QStringLiteral("Событий в сутки за последние 30 дней"));
   setToolTip(QStringLiteral(
       "Когда кольцо устройства перезапишет событие, самое новое в журнале, при нынешней "
       "частоте событий: копия, снятая позже, оставит пропуск"));
@@ -249,6 +251,7 @@ void DueTable::setDue(const std::vector<veks::DueEstimate>& due, const QDateTime
   Fill(this, std::move(rows), -1);  // by name, as the journal gives them
   // A selected row would hide the marks' colour.
   clearSelection();
-  resizeColumnsToContents();
-  horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  // Every column as wide as its texts: the marks' words must show whole.
+  horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  horizontalHeader()->setStretchLastSection(true);
 }

@@ -286,9 +286,6 @@ void TimelineChart::setData(TimelineData data, const QString& empty) {
     area->attachAxis(countAxis_);
     areas_.push_back(area);
   }
-  // The bands are named in the legend only where they show something.
-  chart_->legend()->markers(gapArea_).value(0)->setVisible(!data_.gaps.empty());
-  chart_->legend()->markers(importArea_).value(0)->setVisible(!data_.importDays.empty());
 
   if (data_.counts.empty()) {
     dataFrom_ = 0;
@@ -444,6 +441,8 @@ void TimelineChart::redraw() {
     }
     area->upperSeries()->replace(upper);
     area->lowerSeries()->replace(lower);
+    // A band is named in the legend only where it shows something.
+    chart_->legend()->markers(area).value(0)->setVisible(!upper.isEmpty());
   };
   bands(gapArea_, data_.gaps);
   std::vector<std::pair<std::int64_t, std::int64_t>> importSpans;
@@ -463,9 +462,10 @@ void TimelineChart::redraw() {
         Qt::UTC);
     timeAxis_->append(moment.toString(format), static_cast<double>(at));
   };
-  // A label takes about ten average characters of room.
+  // A label takes about twelve average characters of room.
+  const qreal width = chart_->plotArea().width() > 0 ? chart_->plotArea().width() : view_->width();
   const std::int64_t most = std::clamp<std::int64_t>(
-      view_->width() / (10 * view_->fontMetrics().averageCharWidth()), 2, 10);
+      static_cast<std::int64_t>(width / (12 * view_->fontMetrics().averageCharWidth())), 2, 10);
   const auto fitting = std::find_if(kSteps.begin(), kSteps.end(),
                                     [&](std::int64_t step) { return span / step <= most; });
   if (fitting != kSteps.end()) {
