@@ -55,10 +55,12 @@ void JournalWindow::setUpOverview() {
   });
   // The dock's own close button.
   connect(overviewDock_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-    if (!visible && !overviewDock_->isHidden()) return;  // only covered by another tab
-    if (overviewAction_->isChecked() != visible && !isMinimized()) {
+    // Hidden with the window, or covered by another dock: still open.
+    if (!visible && !overviewDock_->isHidden()) return;
+    if (overviewAction_->isChecked() != visible) {
       const QSignalBlocker blocker(overviewAction_);
       overviewAction_->setChecked(visible);
+      ProgramSettings()->setValue(kOverviewShownKey, visible);
     }
     if (visible) refreshOverview();
   });

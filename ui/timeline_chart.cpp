@@ -361,6 +361,7 @@ void TimelineChart::setPeriod(Period period) {
 }
 
 void TimelineChart::dragged(double fromX, double toX) {
+  if (data_.counts.empty()) return;  // no dates to choose
   const auto from = static_cast<std::int64_t>(std::floor(fromX));
   // The drag's end second is the last one it covers.
   const auto to = static_cast<std::int64_t>(std::ceil(toX)) - 1;
