@@ -132,6 +132,7 @@ class JournalWindow : public QMainWindow {
   QDockWidget* overviewDock_ = nullptr;
   QAction* overviewAction_ = nullptr;
   std::optional<veks::StatsFilter> overviewFor_;  // what the overview was asked for last
+  std::unique_ptr<QObject> overviewLinks_;        // the context of the overview's connections
 };
 
 // Device names in the order a person reads them (Russian collation, numbers

@@ -42,7 +42,12 @@ void JournalWindow::setUpOverview() {
   overviewDock_->setVisible(shown);
   if (shown)
     resizeDocks({overviewDock_}, {std::max(kOverviewWidth, width() * 2 / 5)}, Qt::Horizontal);
-  connect(overviewAction_, &QAction::toggled, this, [this](bool on) {
+  // The overview's connections live while the window's members do: the dock
+  // hides as the window's base part deletes it, and that must reach no
+  // window any more.
+  overviewLinks_ = std::make_unique<QObject>();
+  QObject* const links = overviewLinks_.get();
+  connect(overviewAction_, &QAction::toggled, links, [this](bool on) {
     ProgramSettings()->setValue(kOverviewShownKey, on);
     overviewDock_->setVisible(on);
     if (on) {
@@ -54,7 +59,7 @@ void JournalWindow::setUpOverview() {
     }
   });
   // The dock's own close button.
-  connect(overviewDock_, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+  connect(overviewDock_, &QDockWidget::visibilityChanged, links, [this](bool visible) {
     // Hidden with the window, or covered by another dock: still open.
     if (!visible && !overviewDock_->isHidden()) return;
     if (overviewAction_->isChecked() != visible) {
@@ -65,9 +70,9 @@ void JournalWindow::setUpOverview() {
     if (visible) refreshOverview();
   });
 
-  connect(overview_, &OverviewPanel::rangeChosen, this,
+  connect(overview_, &OverviewPanel::rangeChosen, links,
           [this](QDate from, QDate to) { setDateFilter(from, to); });
-  connect(overview_, &OverviewPanel::chosen, this, [this](const TableChoice& choice) {
+  connect(overview_, &OverviewPanel::chosen, links, [this](const TableChoice& choice) {
     {
       const QSignalBlocker input(ui_->InputBox), kind(ui_->EventBox);
       if (choice.input) ui_->InputBox->setValue(*choice.input);
@@ -81,7 +86,7 @@ void JournalWindow::setUpOverview() {
       showHistory();
     }
   });
-  connect(overview_, &OverviewPanel::deviceChosen, this, [this](const QString& device) {
+  connect(overview_, &OverviewPanel::deviceChosen, links, [this](const QString& device) {
     const int index = ui_->DeviceBox->findText(device, Qt::MatchExactly);
     if (index >= 0) ui_->DeviceBox->setCurrentIndex(index);
   });
