@@ -184,8 +184,10 @@ void JournalWindow::connectFilters() {
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
   });
+  // Another process changed the journal: what can be undone may have too.
   connect(model_, &JournalHistoryModel::reloaded, this, [this] {
     showCounts();
+    showUndoableImport();
     ui_->EventView->scrollTo(ui_->EventView->currentIndex());
   });
 }
