@@ -50,7 +50,7 @@ void ForgetImportChange(JournalStore& store, std::int64_t device);
 
 // The device's last import while it can be undone; nothing when it cannot (no
 // import since the journal kept records, or it was undone, or a rename
-// joined the device). kUnknownDevice when `device` names none.
+// joined the device, or a merge into it). kUnknownDevice when `device` names none.
 std::optional<UndoableImport> LastImport(JournalStore& store, const std::string& device);
 
 // Undoes the device's last import in one transaction and returns the number

@@ -95,8 +95,8 @@ class Journal {
   JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
 
   // The device's last import while it can be undone (import_undo.h): until
-  // the next import into the device, its undo, or a rename that joins the
-  // device with another. kUnknownDevice when `device` names none.
+  // the next import into the device, its undo, a rename that joins the
+  // device with another, or a merge into it. kUnknownDevice when `device` names none.
   JournalResult<std::optional<UndoableImport>> lastImport(const std::string& device);
   // Undoes the device's last import, `expectedImport` (UndoableImport::id),
   // in one transaction: the events it added go, and the device's segments

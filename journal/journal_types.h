@@ -88,7 +88,8 @@ struct ImportOutcome {
 [[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
 
 // A device's last import while it can be undone: until the next import into
-// the device, its undo, or a rename that joins the device with another.
+// the device, its undo, a rename that joins the device with another, or a
+// merge into it.
 struct UndoableImport {
   std::int64_t id = 0;           // its row of the imports table
   std::string archive;           // the archive's path as it was given

@@ -1019,6 +1019,34 @@ TEST_F(JournalTest, UndoOfAMadeDeviceAfterRenamesAndInAnOlderJournal) {
   EXPECT_EQ(j->undoLastImport("z", j->lastImport("z").value()->id, false).value(), 10);
   EXPECT_EQ(Exported(*j),
             (std::vector<std::vector<EventRecord>>{SecondEvents(0, 10), SecondEvents(20, 40)}));
+
+  // A merge that joins the segment of the last import ends its offer, and a
+  // note waiting for its event comes over waiting.
+  const std::string other = dir_.file("other.sqlite");
+  {
+    auto o = OpenJournal(other, Journal::Access::kImport);
+    for (const auto& [first, last] : {std::pair{105, 125}, std::pair{140, 150}}) {
+      ArchiveOf(SecondEvents(first, last)).writeTo(later);
+      ASSERT_TRUE(o->importArchive(later, "m").ok());
+    }
+    ASSERT_TRUE(o->addNote({"m", SecondEvent(145), {}, {}}, "k", "ждет", {"x", 0}).ok());
+    ASSERT_EQ(o->undoLastImport("m", o->lastImport("m").value()->id, true).value(), 10);
+  }
+  for (const auto& [first, last] : {std::pair{100, 110}, std::pair{120, 130}}) {
+    ArchiveOf(SecondEvents(first, last)).writeTo(later);
+    ASSERT_TRUE(j->importArchive(later, "m").ok());
+  }
+  j.reset();
+  Merge(other, journal_);
+  j = OpenJournal(journal_, Journal::Access::kImport);
+  EXPECT_FALSE(j->lastImport("m").value());
+  NoteFilter m;
+  m.device = "m";
+  const auto waiting = j->notes(m).value();
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].event, SecondEvent(145));
+  EXPECT_FALSE(waiting[0].place);
+  EXPECT_EQ(j->check().value(), std::vector<std::string>{});
 }
 
 // The last second of the --to day and the first of the --from day are in.
