@@ -56,10 +56,11 @@ std::optional<UndoableImport> LastImport(JournalStore& store, const std::string&
 // Undoes the device's last import in one transaction and returns the number
 // of events it removed. Fails, writing nothing, with kUnknownDevice; kChanged
 // when that import is not `expectedImport` (another came meanwhile) or can no
-// longer be undone; kNotedEvents when events it would remove carry notes and
-// `allowNotedEvents` is false. The import's row stays in imports, marked
-// undone; a device that the import made, left without events and notes, goes
-// with its rows of imports.
+// longer be undone; kNotedEvents when events it would remove carry notes not
+// deleted and `allowNotedEvents` is false (deleted ones, which nothing shows,
+// wait for their events without asking). The import's row stays in imports,
+// marked undone; a device that the import made, left without events and
+// notes, goes with its rows of imports.
 std::int64_t UndoLastImport(JournalStore& store, const std::string& device,
                             std::int64_t expectedImport, bool allowNotedEvents);
 
