@@ -12,6 +12,7 @@
 #include "journal/journal_schema.h"
 #include "journal/pg_connection.h"
 #include "journal/pg_schema.h"
+#include "journal/pg_sql.h"
 #include "journal/sqlite.h"
 #include "tools/archive_builder.h"
 
@@ -53,6 +54,22 @@ TEST(ServerLocation, FirstSchemaOfSearchPath) {
       {"\"unclosed", std::nullopt},
   };
   for (const auto& [path, schema] : cases) EXPECT_EQ(FirstSchemaOf(path, "alice"), schema) << path;
+}
+
+TEST(ServerLocation, StatementTextAsTheServerReadsIt) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"SELECT id FROM devices WHERE name = ?1 AND seq > ?12",
+       "SELECT id FROM devices WHERE name = $1 AND seq > $12"},
+      {"SELECT seq FROM events INDEXED BY events_timestamp WHERE segment_id = ?1 AND +timestamp IS "
+       "NOT NULL",
+       "SELECT seq FROM events WHERE segment_id = $1 AND timestamp IS NOT NULL"},
+      {"SELECT a + b, a+1, '?1 +x', \"INDEXED BY\" FROM t",
+       "SELECT a + b, a+1, '?1 +x', \"INDEXED BY\" FROM t"},
+      {"WHERE unixepoch(t) - unixepoch(max(p, ?2)) <= ?4",
+       "WHERE CAST(extract(epoch FROM CAST((t) AS timestamp)) AS bigint) - "
+       "CAST(extract(epoch FROM CAST((max(p, $2)) AS timestamp)) AS bigint) <= $4"},
+  };
+  for (const auto& [sqlite, server] : cases) EXPECT_EQ(PgStatementText(sqlite), server);
 }
 
 // A connection URI for the throw-away cluster, or nothing.
@@ -219,6 +236,10 @@ TEST_F(PgTest, ValuesRoundTripBoundAndBinary) {
     EXPECT_EQ(row.integer(0, 5), 256);
     EXPECT_EQ(row.integer(0, 6), static_cast<std::int64_t>(text.size()));
   }
+  const PgResult seconds =
+      admin_->exec(PgStatementText("SELECT unixepoch(?1) - unixepoch('1970-01-01T00:00:00')"),
+                   PgParams().add("2024-02-29T23:59:59"));
+  EXPECT_EQ(seconds.integer(0, 0), 1709251199);
 }
 
 // A transaction in which a statement failed does not report its COMMIT as done.
