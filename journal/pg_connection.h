@@ -73,8 +73,9 @@ struct PgConnectFailure : JournalError {
 };
 
 // The types parameters are sent as. Every integer column of the journal is a
-// bigint, and texts compare byte for byte.
-enum class PgType : Oid { kBigint = 20, kText = 25, kBytea = 17 };
+// bigint, and texts compare byte for byte. kUnknown (a null's only) lets the
+// server take the type the statement gives the parameter.
+enum class PgType : Oid { kUnknown = 0, kBigint = 20, kText = 25, kBytea = 17 };
 
 // A statement's parameters, numbered $1, $2, ... in the order added; every
 // one is sent in binary with its type, so nothing is parsed from text.

@@ -13,6 +13,7 @@
 #include "journal/pg_connection.h"
 #include "journal/pg_schema.h"
 #include "journal/pg_sql.h"
+#include "journal/pg_statement.h"
 #include "journal/sqlite.h"
 #include "tools/archive_builder.h"
 
@@ -240,6 +241,57 @@ TEST_F(PgTest, ValuesRoundTripBoundAndBinary) {
       admin_->exec(PgStatementText("SELECT unixepoch(?1) - unixepoch('1970-01-01T00:00:00')"),
                    PgParams().add("2024-02-29T23:59:59"));
   EXPECT_EQ(seconds.integer(0, 0), 1709251199);
+}
+
+// The journal's way with statements, run on `make` (a statement for a text)
+// and `query` (one that reads many rows): rows written and read back, a
+// query run while another steps, and the outer one run again.
+template <typename Make, typename Query>
+std::vector<std::string> StatementTrace(Make make, Query query) {
+  auto insert = make("INSERT INTO t (n, s, b) VALUES (?1, ?2, ?3)");
+  for (int n = 0; n < 5; ++n) {
+    const std::vector<std::uint8_t> bytes(static_cast<std::size_t>(n),
+                                          static_cast<std::uint8_t>(n));
+    const auto text = n % 2 ? std::optional<std::string>("№" + std::to_string(n)) : std::nullopt;
+    insert->bind(1, std::int64_t{n}).bind(2, text).bind(3, std::span<const std::uint8_t>(bytes));
+    insert->run();
+  }
+  std::vector<std::string> trace;
+  auto outer = query("SELECT n, s, b FROM t WHERE n >= ?1 AND +n < ?2 ORDER BY n");
+  outer->bind(1, std::int64_t{0}).bind(2, std::int64_t{100});
+  while (outer->step()) {
+    auto inner = make("SELECT count(*) FROM t WHERE n <= ?1");
+    inner->bind(1, outer->integer(0));
+    EXPECT_TRUE(inner->step());
+    trace.push_back(std::to_string(outer->integer(0)) + "|" +
+                    (outer->isNull(1) ? "NULL" : std::string(outer->text(1))) + "|" +
+                    std::to_string(outer->blob(2).size()) + "|" +
+                    std::to_string(inner->integer(0)));
+  }
+  outer->reset();
+  outer->bind(1, std::int64_t{3}).bind(2, std::int64_t{100});
+  trace.push_back(outer->step() ? std::to_string(outer->integer(0)) : "none");
+  return trace;
+}
+
+TEST_F(PgTest, StatementsReadAlikeOnBothEngines) {
+  TempDir dir;
+  SqliteDb file(dir.file("t.sqlite"), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  file.exec("CREATE TABLE t (n INTEGER, s TEXT, b BLOB)");
+  auto sqlite = [&](std::string_view sql) {
+    return std::make_unique<SqliteStatement>(file.handle(), sql);
+  };
+  const auto expected = StatementTrace(sqlite, sqlite);
+  EXPECT_EQ(expected.size(), 6U);
+
+  admin_->execScript("CREATE TEMP TABLE t (n bigint, s text, b bytea)");
+  PgTransaction transaction(*admin_, PgTransaction::Kind::kWrite);
+  auto whole = [&](std::string_view sql) { return std::make_unique<PgStatement>(*admin_, sql); };
+  // Batches of two rows: the cursor is fetched from again and again.
+  auto batches = [&](std::string_view sql) {
+    return std::make_unique<PgStatement>(*admin_, sql, PgStatement::Fetch::kInBatches, 2);
+  };
+  EXPECT_EQ(StatementTrace(whole, batches), expected);
 }
 
 // A transaction in which a statement failed does not report its COMMIT as done.
