@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -292,6 +293,50 @@ TEST_F(PgTest, StatementsReadAlikeOnBothEngines) {
     return std::make_unique<PgStatement>(*admin_, sql, PgStatement::Fetch::kInBatches, 2);
   };
   EXPECT_EQ(StatementTrace(whole, batches), expected);
+}
+
+// Writers of one device wait for each other; another device's writer goes on.
+TEST_F(PgTest, DeviceLockHoldsOffTheSameDeviceOnly) {
+  PgTransaction first(*admin_, PgTransaction::Kind::kWrite);
+  LockDevice(*admin_, schema_, "X");
+  PgConnection other(uri_);
+  // Should Y wait for X, the test fails rather than hangs.
+  other.execScript("SET lock_timeout = '20s'");
+  {
+    PgTransaction write(other, PgTransaction::Kind::kWrite);
+    LockDevice(other, schema_, "Y");
+  }
+  std::atomic<bool> locked{false};
+  std::thread waiter([&] {
+    PgConnection connection(uri_);
+    PgTransaction write(connection, PgTransaction::Kind::kWrite);
+    LockDevice(connection, schema_, "X");
+    locked = true;
+  });
+  // Until the waiter is seen waiting for the lock.
+  const std::string waiting =
+      "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted "
+      "AND objid::bigint = hashtext($1)::bigint & 4294967295";
+  const PgParams key = PgParams().add("device\n" + schema_ + "\nX");
+  while (other.exec(waiting, key).integer(0, 0) == 0) std::this_thread::yield();
+  EXPECT_FALSE(locked);
+  first.commit();
+  waiter.join();
+  EXPECT_TRUE(locked);
+}
+
+// A read sees the state its first statement saw, whatever others commit.
+TEST_F(PgTest, ReadTransactionSeesOneState) {
+  const std::string table = admin_->identifier(schema_) + ".t";
+  admin_->execScript("CREATE SCHEMA " + admin_->identifier(schema_) + "; CREATE TABLE " + table +
+                     " (n bigint)");
+  const std::string count = "SELECT count(*) FROM " + table;
+  PgConnection reader(uri_);
+  PgTransaction read(reader, PgTransaction::Kind::kRead);
+  EXPECT_EQ(reader.exec(count).integer(0, 0), 0);
+  admin_->execScript("INSERT INTO " + table + " VALUES (1)");
+  EXPECT_EQ(reader.exec(count).integer(0, 0), 0);
+  EXPECT_THROW(reader.exec("INSERT INTO " + table + " VALUES (2)"), PgError);
 }
 
 // A transaction in which a statement failed does not report its COMMIT as done.
