@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -207,7 +208,8 @@ class JournalWindowTest : public WindowTestBase {
   // the operator is asked and told.
   void addArchive_data() {
     QTest::addColumn<QList<int>>("before");
-    QTest::addColumn<int>("copy");  // -1: an empty archive, -2: a damaged one
+    // -1: an empty archive, -2: a damaged one, -3: one whose events have no date
+    QTest::addColumn<int>("copy");
     QTest::addColumn<bool>("chosen");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("questions");
@@ -249,6 +251,10 @@ class JournalWindowTest : public WindowTestBase {
     QTest::newRow("a damaged archive")
         << QList<int>{} << -2 << false << QStringList{} << QStringList{}
         << QStringList{"archive.dat: Архив поврежден: неверный указатель записи"};
+    QTest::newRow("events without a date: no due moment")
+        << QList<int>{} << -3 << true << QStringList{"Котельная"}
+        << QStringList{"archive.dat|archive|"}
+        << QStringList{"archive.dat: Котельная: новых событий: 3"};
   }
   void addArchive() {
     QFETCH(QList<int>, before);
@@ -261,8 +267,13 @@ class JournalWindowTest : public WindowTestBase {
     for (const int i : before) earlier.push_back(copies_[static_cast<std::size_t>(i)]);
     if (!earlier.empty()) Import(journalPath(), earlier, "Котельная");
     std::string archive = copy >= 0 ? copies_[static_cast<std::size_t>(copy)] : path_;
-    if (copy < 0)
+    if (copy == -3) {
+      ArchiveBuilder undated;
+      for (int i = 0; i < 3; ++i) undated.setRecord(i, veks::MakeRecord(1, 1, 24, 0, 0, 1, 1, 13));
+      undated.setWriteOffset(3 * veks::kRecordSize).writeTo(path_);
+    } else if (copy < 0) {
       ArchiveBuilder().fillNumbered().setWriteOffset(copy == -1 ? 255 : 12).writeTo(path_);
+    }
     if (chosen) {
       state_.ArchiveName = archive;
     } else {
@@ -278,6 +289,21 @@ class JournalWindowTest : public WindowTestBase {
     // A journal is made only for an archive that was added.
     const bool added = !messages.isEmpty() && messages.back().contains(QStringLiteral("событий"));
     QCOMPARE(std::filesystem::exists(journalPath()), added || !earlier.empty());
+    // The main window's status bar keeps what came of it, with the device's
+    // next due moment (long past for copies of 2013).
+    QString status;
+    if (added || (!messages.isEmpty() && messages.back().endsWith(QStringLiteral("в журнале")))) {
+      auto journal =
+          std::move(veks::Journal::Open(journalPath(), veks::Journal::Access::kRead).value());
+      const veks::DueEstimate due = journal->due(std::string("Котельная")).value().front();
+      status =
+          messages.back().section(QStringLiteral(": "), 1) + QStringLiteral("; ") +
+          (due.last ? QStringLiteral("следующая копия нужна до %1 (срок прошел)")
+                          .arg(QDateTime::fromString(Text(due.due), Qt::ISODate)
+                                   .toString(QStringLiteral("dd.MM.yyyy hh:mm")))
+                    : QStringLiteral("срок следующей копии не рассчитать: нет событий с датой"));
+    }
+    QCOMPARE(window_->statusBar()->currentMessage(), status);
   }
 
   // The operator's archive stays as it was; a file that is no journal is
