@@ -1,13 +1,16 @@
 #include "ui/summary_page.h"
 
+#include <QAction>
 #include <QDate>
 #include <QFontMetricsF>
+#include <QMenu>
 #include <QSettings>
 #include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "journal/journal.h"
+#include "ui/dialog_services.h"
 
 namespace {
 
@@ -124,7 +127,6 @@ void PaintTimeline(QPainter& painter, const QRectF& box, const Timeline& timelin
 }  // namespace
 
 std::optional<SummaryPage> SummaryOf(veks::Journal& journal, const veks::EventFilter& filter) {
-  if (!filter.device) return std::nullopt;
   veks::StatsFilter stats;
   stats.device = filter.device;
   stats.fromDate = filter.fromDate;
@@ -135,26 +137,28 @@ std::optional<SummaryPage> SummaryOf(veks::Journal& journal, const veks::EventFi
     return iso ? QDate::fromString(Text(*iso), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy"))
                : QString();
   };
-  return SummaryPage{Text(*filter.device), date(filter.fromDate), date(filter.toDate),
+  return SummaryPage{filter.device ? Text(*filter.device) : QStringLiteral("все устройства"),
+                     date(filter.fromDate), date(filter.toDate),
                      filter.input || filter.eventText || filter.withNotes, std::move(rows.value())};
 }
 
 void PaintSummaryPage(QPainter& painter, const QRectF& area, const SummaryPage& page) {
   painter.save();
-  std::int64_t events = 0, segments = 0, dated = 0;
-  std::vector<std::pair<QString, std::int64_t>> kinds;
+  std::int64_t events = 0, segments = 0, dated = 0, devices = 0;
+  // Every device's rows add up: the page of all devices shows their sums.
+  std::map<QString, std::int64_t> byKind;
   std::map<QDate, std::int64_t> days;
   for (const veks::StatRow& row : page.rows) {
     switch (row.measure) {
       case veks::StatMeasure::kEvents:
-        events = row.value;
+        events += row.value;
+        ++devices;
         break;
       case veks::StatMeasure::kSegments:
-        segments = row.value;
+        segments += row.value;
         break;
       case veks::StatMeasure::kKind:
-        kinds.emplace_back(row.key.empty() ? QStringLiteral("(без текста)") : Text(row.key),
-                           row.value);
+        byKind[row.key.empty() ? QStringLiteral("(без текста)") : Text(row.key)] += row.value;
         break;
       case veks::StatMeasure::kDay:
         days[QDate::fromString(Text(row.key), Qt::ISODate)] += row.value;
@@ -165,6 +169,7 @@ void PaintSummaryPage(QPainter& painter, const QRectF& area, const SummaryPage& 
     }
   }
   // The commonest kinds first; equal counts by text.
+  std::vector<std::pair<QString, std::int64_t>> kinds(byKind.begin(), byKind.end());
   std::stable_sort(kinds.begin(), kinds.end(),
                    [](const auto& a, const auto& b) { return a.second > b.second; });
 
@@ -192,9 +197,9 @@ void PaintSummaryPage(QPainter& painter, const QRectF& area, const SummaryPage& 
   pen.line(total, body);
   pen.line(QStringLiteral("Участков: %1, разрывов между ними: %2")
                .arg(Number(segments))
-               .arg(Number(std::max<std::int64_t>(segments - 1, 0))),
+               .arg(Number(segments - devices)),
            body);
-  if (segments > 1)
+  if (segments > devices)
     pen.line(QStringLiteral("В разрывах между участками события могли быть пропущены."), body);
   if (page.narrowed) {
     pen.line(QStringLiteral("Отбор по входу, событию и примечаниям сужает отчет, не сводку."),
@@ -226,8 +231,22 @@ void PaintSummaryPage(QPainter& painter, const QRectF& area, const SummaryPage& 
   painter.restore();
 }
 
-bool SummaryPageChosen(QSettings& settings) { return settings.value(kChosenKey, false).toBool(); }
+std::function<void(QPainter&, const QRectF&)> SummaryFrontPage(veks::Journal& journal,
+                                                               const veks::EventFilter& filter) {
+  std::optional<SummaryPage> page = SummaryOf(journal, filter);
+  if (!page) return {};
+  return [page = std::move(*page)](QPainter& painter, const QRectF& area) {
+    PaintSummaryPage(painter, area, page);
+  };
+}
 
-void SetSummaryPageChosen(QSettings& settings, bool chosen) {
-  settings.setValue(kChosenKey, chosen);
+QAction* AddSummaryPageChoice(QMenu* menu, QAction* before) {
+  auto* choice = new QAction(QStringLiteral("Сводка на первой странице"), menu);
+  choice->setObjectName(QStringLiteral("ASummaryPage"));
+  choice->setCheckable(true);
+  choice->setChecked(ProgramSettings()->value(kChosenKey, false).toBool());
+  QObject::connect(choice, &QAction::toggled,
+                   [](bool chosen) { ProgramSettings()->setValue(kChosenKey, chosen); });
+  menu->insertAction(before, choice);
+  return choice;
 }

@@ -17,12 +17,13 @@ class Journal;
 struct EventFilter;
 }  // namespace veks
 
-class QSettings;
+class QAction;
+class QMenu;
 
-// What the page shows: the statistics rows of one device, as
-// Journal::stats gives them for the report's device and dates.
+// What the page shows: the statistics rows of the report's device and
+// dates, as Journal::stats gives them; those of several devices add up.
 struct SummaryPage {
-  QString device;
+  QString device;  // its name, or "все устройства"
   // The dates the operator gave, "dd.MM.yyyy"; empty where none was given
   // (the page then names the first or last day with events).
   QString from;
@@ -33,8 +34,8 @@ struct SummaryPage {
   std::vector<veks::StatRow> rows;
 };
 
-// The page of `filter`'s device and dates; none when the filter names no
-// device or none of its events passes (the report then has no first page).
+// The page of `filter`'s device (every device when it names none) and dates;
+// none when no event passes (the report then has no first page).
 [[nodiscard]] std::optional<SummaryPage> SummaryOf(veks::Journal& journal,
                                                    const veks::EventFilter& filter);
 
@@ -43,7 +44,11 @@ struct SummaryPage {
 // kinds of event) is cut and counted in one line.
 void PaintSummaryPage(QPainter& painter, const QRectF& area, const SummaryPage& page);
 
-// The operator's choice "Сводка на первой странице" of the journal report,
-// kept between sessions.
-[[nodiscard]] bool SummaryPageChosen(QSettings& settings);
-void SetSummaryPageChosen(QSettings& settings, bool chosen);
+// The painting of the report's first page for ReportPageStyle::frontPage:
+// that of SummaryOf, empty when there is none.
+[[nodiscard]] std::function<void(QPainter&, const QRectF&)> SummaryFrontPage(
+    veks::Journal& journal, const veks::EventFilter& filter);
+
+// The operator's choice "Сводка на первой странице" of the journal report: a
+// check item put in `menu` before `before`, kept between sessions.
+QAction* AddSummaryPageChoice(QMenu* menu, QAction* before);

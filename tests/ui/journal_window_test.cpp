@@ -608,6 +608,60 @@ class JournalWindowTest : public WindowTestBase {
     QVERIFY(printed.section(QLatin1Char('\n'), 0, 0) != report.section(QLatin1Char('\n'), 0, 0));
   }
 
+  // "Сводка на первой странице", kept between windows: the printed report
+  // begins with the totals of its device and dates, and the report's pages
+  // follow as they print without it, numbered after it; a page range counts
+  // the summary as page 1.
+  void summaryPageBeginsThePrintedReport() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    services_->printToPdf = Text(dir_->file("journal.pdf"));
+    const auto printed = [&] {
+      in<QPushButton>(journal, "PrintButton")->click();
+      return PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+          .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    };
+    // A page less its number, the last line.
+    const auto body = [](const QString& page) { return page.trimmed().section('\n', 0, -2); };
+    const QStringList plain = printed();
+    auto* choice = journal->findChild<QAction*>(QStringLiteral("ASummaryPage"));
+    QVERIFY(choice != nullptr && !choice->isChecked());
+    choice->trigger();
+    const QStringList pages = printed();
+    QCOMPARE(pages.size(), plain.size() + 1);
+    const auto stats = std::move(veks::Journal::Open(boiler_, veks::Journal::Access::kRead).value())
+                           ->stats({std::string("Котельная"), {}, {}})
+                           .value();
+    std::vector<std::string> days;
+    std::int64_t dated = 0;
+    for (const veks::StatRow& row : stats) {
+      if (row.measure != veks::StatMeasure::kDay) continue;
+      days.push_back(row.key);
+      dated += row.value;
+    }
+    const auto shortDate = [](const std::string& iso) {
+      return QDate::fromString(Text(iso), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy"));
+    };
+    const QString first = pages[0].simplified();
+    QVERIFY2(first.startsWith(QStringLiteral("Сводка Устройство: Котельная Период: %1 – %2 "
+                                             "Событий: %3, из них без даты: %4 Участков: %5, "
+                                             "разрывов между ними: %6")
+                                  .arg(shortDate(days.front()), shortDate(days.back()))
+                                  .arg(stats[0].value)
+                                  .arg(stats[0].value - dated)
+                                  .arg(stats[1].value)
+                                  .arg(stats[1].value - 1)),
+             qPrintable(first.left(200)));
+    QVERIFY(first.endsWith(QStringLiteral("стр. 1 из %1").arg(pages.size())));
+    for (int page = 1; page < pages.size(); ++page)
+      QCOMPARE(body(pages[page]), body(plain[page - 1]));
+    services_->printPages = {2, 2};
+    QCOMPARE(printed(), QStringList{pages[1]});
+    services_->printPages = {0, 0};
+    JournalWindow another(*services_);
+    QVERIFY(another.findChild<QAction*>(QStringLiteral("ASummaryPage"))->isChecked());
+  }
+
   // The exported file is the command's export for the same filters, CSV with
   // a byte-order mark first; the name's suffix, else the filter, picks the
   // format. An older file of the name is replaced whole.
