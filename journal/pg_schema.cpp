@@ -135,12 +135,23 @@ CREATE TRIGGER notes_attached BEFORE UPDATE OF number, uuid, raw, at ON notes
   FOR EACH ROW EXECUTE FUNCTION journal_refuse('what a note is attached to is never changed');
 )sql";
 
+// Version 5: the input and kind of event indexes also hold the timestamp,
+// so that statistics over dates count from them alone.
+constexpr const char* kSchemaStatsIndexes = R"sql(
+DROP INDEX events_argument;
+CREATE INDEX events_argument ON events(segment_id, argument, seq, code, timestamp);
+DROP INDEX events_event;
+CREATE INDEX events_event ON events(segment_id, event, timestamp);
+)sql";
+
 // Each step takes the journal from version i to i + 1. A new version of the
 // file's schema stops the build here until the server's step is written.
-constexpr std::array<const char*, 4> kSteps = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes};
+constexpr std::array<const char*, 5> kSteps = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes,
+                                               kSchemaStatsIndexes};
 static_assert(kSteps.size() == kJournalSchemaVersion,
               "the server's journal needs the step to the file's new version");
 static_assert(kSteps[kJournalNotesVersion - 1] == kSchemaNotes);
+static_assert(kSteps[kJournalStatsIndexesVersion - 1] == kSchemaStatsIndexes);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
