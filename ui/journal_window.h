@@ -133,6 +133,7 @@ class JournalWindow : public QMainWindow {
   JournalHistoryModel* model_ = nullptr;
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
+  QAction* summaryChoice_ = nullptr;  // "Сводка на первой странице" of the printed report
   bool shownBefore_ = false;
   OverviewPanel* overview_ = nullptr;
   QDockWidget* overviewDock_ = nullptr;
