@@ -39,6 +39,39 @@ JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std
   });
 }
 
+JournalResult<std::vector<std::int64_t>> HistoryView::rowsAbove(
+    std::span<const NoteVersion> entries) {
+  return Guarded([&] {
+    const ReadSnapshot snapshot(store_);
+    if (version() != version_) {
+      throw JournalError{JournalError::Kind::kChanged, kMsgJournalChanged};
+    }
+    FilterQuery query(store_, filter_);
+    std::vector<std::int64_t> above;
+    above.reserve(entries.size());
+    for (const NoteVersion& entry : entries) {
+      // Parts run newest first: the first one not newer than the entry's
+      // segment holds its place, or stands right below it.
+      const auto part = std::find_if(layout_.parts.begin(), layout_.parts.end(),
+                                     [&](const Part& p) { return p.segment <= entry.segment; });
+      if (!entry.place || part == layout_.parts.end()) {
+        above.push_back(layout_.rows);
+      } else if (part->segmentId != entry.place->segment) {
+        above.push_back(part->firstRow);
+      } else if (!query.filters()) {
+        above.push_back(part->firstRow + part->lastSeq - entry.place->seq);
+      } else {
+        StatementLease count = query.prepare(
+            query.sql("SELECT count(*)", part->index, " AND seq > ?6"), part->segmentId);
+        count.bind(6, entry.place->seq);
+        count.step();
+        above.push_back(part->firstRow + count.integer(0));
+      }
+    }
+    return above;
+  });
+}
+
 std::optional<JournalError> HistoryView::reload() {
   auto done = Guarded([&] {
     layOut();

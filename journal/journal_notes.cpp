@@ -342,8 +342,9 @@ std::vector<NoteVersion> ReadNotes(JournalStore& store, const NoteFilter& filter
   const auto list = DevicesOf(store, devices);
   std::vector<NoteVersion> shown;
   if (!store.hasNotes()) return shown;
-  SqliteStatement rows = store.db().prepare(std::string(kNoteRows) +
-                                            "WHERE n.device_id = ?1 ORDER BY n.number, v.version");
+  SqliteStatement rows = store.db().prepare(
+      std::string(kNoteRows) + "WHERE n.device_id = ?1" +
+      (filter.entriesOnly ? " AND n.at IS NOT NULL" : "") + " ORDER BY n.number, v.version");
   for (const auto& [id, name] : list) {
     rows.reset();
     rows.bind(1, id);

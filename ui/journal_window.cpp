@@ -29,6 +29,7 @@
 #include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_history_model.h"
+#include "ui/note_actions.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
 #include "ui/table_copy.h"
@@ -203,6 +204,20 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
                         fontMetrics().horizontalAdvance(QStringLiteral("Участок")) + padding);
   header->resizeSection(JournalHistoryModel::kInputColumn,
                         WidestInputText(fontMetrics()) + padding);
+
+  notes_ = new NoteActions(this, services_, model_, table,
+                           {[this] { return path_; }, [this] { return journal_.get(); },
+                            [this] { return filter().device; }});
+  ui_->JournalMenuBar->addMenu(notes_->menu());
+  // The filter row is full: the notes' filter stands beside the counts under the table.
+  auto* statusRow = new QHBoxLayout;
+  ui_->tableLayout->removeWidget(ui_->StatusLine);
+  statusRow->addWidget(ui_->StatusLine, 1);
+  statusRow->addWidget(notes_->onlyNotedCheck());
+  ui_->tableLayout->addLayout(statusRow);
+  QWidget::setTabOrder(ui_->EventView, notes_->onlyNotedCheck());
+  QWidget::setTabOrder(notes_->onlyNotedCheck(), ui_->ReportBox);
+  connect(notes_->onlyNotedCheck(), &QCheckBox::toggled, this, &JournalWindow::showHistory);
 
   SetupReportBox(ui_->ReportBox);
   ui_->Splitter->setStretchFactor(0, 3);
@@ -466,7 +481,7 @@ void JournalWindow::showHistory() {
     services_.message(this, text, MessageIcon::kWarning);
     return;
   }
-  model_->setView(std::move(view.value()));
+  model_->setView(std::move(view.value()), notes_->sources(filter()));
   showCounts();
   ui_->TablePages->setCurrentWidget(ui_->EventView);
   ui_->EventView->scrollToTop();
@@ -479,7 +494,7 @@ void JournalWindow::showCounts() {
   }
   const auto& shown = *model_->view();
   const veks::EventFilter f = filter();
-  const bool filtered = f.fromDate || f.toDate || f.input || f.eventText;
+  const bool filtered = f.fromDate || f.toDate || f.input || f.eventText || f.withNotes;
   ui_->StatusLine->setText(shown.eventCount() == 0
                                ? QStringLiteral("Нет событий по отбору")
                                : (filtered ? QStringLiteral("Событий по отбору: %1, участков: %2")
@@ -500,6 +515,7 @@ void JournalWindow::showEmpty(const QString& text) {
 
 void JournalWindow::setFiltersEnabled(bool enabled) {
   ui_->FilterGroup->setEnabled(enabled);
+  notes_->setEnabled(enabled);
   for (QAction* action : {ui_->AReport, ui_->APrintReport, ui_->ASaveReport, ui_->AExport,
                           ui_->ANewest, ui_->AOldest, ui_->ARenameDevice}) {
     action->setEnabled(enabled);
@@ -523,6 +539,7 @@ veks::EventFilter JournalWindow::filter() const {
   if (ui_->ToCheck->isChecked()) f.toDate = iso(ui_->ToDate);
   if (ui_->InputBox->value() > 0) f.input = ui_->InputBox->value();
   if (ui_->EventBox->currentIndex() > 0) f.eventText = ui_->EventBox->currentText().toStdString();
+  f.withNotes = notes_->onlyNotedCheck()->isChecked();
   return f;
 }
 

@@ -20,6 +20,7 @@ namespace Ui {
 class JournalWindow;
 }
 class JournalHistoryModel;
+class NoteActions;
 class UiServices;
 
 class JournalWindow : public QMainWindow {
@@ -91,6 +92,7 @@ class JournalWindow : public QMainWindow {
   std::unique_ptr<veks::Journal> journal_;
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
+  NoteActions* notes_ = nullptr;
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
   bool shownBefore_ = false;

@@ -768,13 +768,14 @@ class JournalWindowTest : public WindowTestBase {
     in<QComboBox>(journal, "DeviceBox")->setFocus();
     // Tab walks through a date's day, month and year before it leaves.
     QStringList visited;
-    for (int i = 0; i < 18; ++i) {
+    for (int i = 0; i < 19; ++i) {
       const QString name = QApplication::focusWidget()->objectName();
       if (visited.isEmpty() || visited.back() != name) visited << name;
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
     QCOMPARE(visited, QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate",
-                                   "InputBox", "EventBox", "EventView", "ReportBox", "ReportButton",
+                                   "InputBox", "EventBox", "EventView", "NotesOnlyCheck",
+                                   "ReportBox", "ReportButton",
                                    "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
     journal->resize(1011, 711);
     journal->close();
