@@ -218,6 +218,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   QWidget::setTabOrder(ui_->EventView, notes_->onlyNotedCheck());
   QWidget::setTabOrder(notes_->onlyNotedCheck(), ui_->ReportBox);
   connect(notes_->onlyNotedCheck(), &QCheckBox::toggled, this, &JournalWindow::showHistory);
+  connect(notes_, &NoteActions::written, ui_->ReportBox, &QPlainTextEdit::clear);
 
   SetupReportBox(ui_->ReportBox);
   ui_->Splitter->setStretchFactor(0, 3);

@@ -205,8 +205,10 @@ class JournalNotesTest : public QObject {
     QCOMPARE(services_->messages, QStringList());
   }
 
-  // The printed report carries the notes as the command's report does.
+  // The printed report carries the notes as the command's report does, a
+  // report composed before the note included.
   void printedReportCarriesNotes() {
+    find<QAction>("AReport")->trigger();
     choose(0);
     services_->noteAnswers.push_back(
         NoteAnswer{QStringLiteral("Проверено"), QStringLiteral("датчик заменен"), std::nullopt});
