@@ -16,6 +16,7 @@
 #include "journal/copy_events.h"
 #include "journal/journal.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_location.h"
 #include "ui/journal_window.h"
 
 namespace {

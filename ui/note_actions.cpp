@@ -18,9 +18,7 @@
 #include <QTableView>
 #include <ctime>
 
-#include "archive/archive_format.h"
 #include "journal/device_names.h"
-#include "journal/note_output.h"
 #include "report/event_export.h"
 #include "ui/dialog_services.h"
 #include "ui/notes_pane.h"
@@ -328,32 +326,4 @@ void NoteActions::addEntry() {
       })) {
     keepKind(given->kind);
   }
-}
-
-veks::JournalResult<std::int64_t> WriteNotesExport(veks::Journal& journal,
-                                                   const veks::EventFilter& filter,
-                                                   veks::ExportFormat format, std::ostream& out) {
-  veks::NoteFilter notes;
-  notes.device = filter.device;
-  notes.fromDate = filter.fromDate;
-  notes.toDate = filter.toDate;
-  auto read = journal.notes(notes);
-  if (!read.ok()) return read.error();
-  // The journal finds events by input and kind of event from the same bytes.
-  const auto passes = [&](const veks::NoteVersion& note) {
-    if (!note.event) return !filter.input && !filter.eventText;
-    const veks::EventRecord& raw = *note.event;
-    if (filter.input && (raw[veks::kCodeByte] > 4 || raw[veks::kArgumentByte] != *filter.input)) {
-      return false;
-    }
-    return !filter.eventText || veks::TrimmedEventTexts(raw)[0] == *filter.eventText;
-  };
-  veks::NoteWriter writer(out, format);
-  std::int64_t written = 0;
-  for (const veks::NoteVersion& note : read.value()) {
-    if (!passes(note)) continue;
-    writer.write(note);
-    ++written;
-  }
-  return written;
 }

@@ -14,11 +14,9 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include "journal/journal.h"
-#include "report/event_export.h"
 #include "ui/journal_history_model.h"
 
 class QAction;
@@ -101,12 +99,3 @@ class NoteActions : public QObject {
 // The system's login name: $LOGNAME, else $USER, else the password
 // database's; empty when none gives one.
 [[nodiscard]] QString LoginName();
-
-// Writes the notes of what `filter` shows (newest versions, not deleted), in
-// the order and columns of `veks12-journal notes`: the notes of the events
-// that pass, and the operator entries whose moment passes the dates (none
-// under an input or event filter). CSV starts with its header line even when
-// no note passes. Returns the number of notes written.
-veks::JournalResult<std::int64_t> WriteNotesExport(veks::Journal& journal,
-                                                   const veks::EventFilter& filter,
-                                                   veks::ExportFormat format, std::ostream& out);
