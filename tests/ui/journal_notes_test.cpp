@@ -3,17 +3,21 @@
 // entries at their places, the notes' filter, and notes on paper.
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QListWidget>
 #include <QMenu>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
 #include <memory>
+#include <sstream>
 
+#include "cli/journal_cli.h"
 #include "journal/journal.h"
 #include "report/event_export.h"
 #include "tests/ui/window_test_base.h"
 #include "tools/device_simulator.h"
+#include "ui/journal_export.h"
 #include "ui/journal_history_model.h"
 #include "ui/journal_window.h"
 #include "ui/note_actions.h"
@@ -21,6 +25,16 @@
 namespace {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// What `veks12-journal --journal JOURNAL ARGS...` prints on stdout.
+QByteArray RunJournalCommand(const std::string& journal, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--journal", journal});
+  std::ostringstream out, err;
+  if (veks::RunJournalCli(args, {}, out, err) != 0) {
+    return QByteArray::fromStdString("<failed: " + err.str() + ">");
+  }
+  return QByteArray::fromStdString(out.str());
+}
 
 }  // namespace
 
@@ -219,6 +233,38 @@ class JournalNotesTest : public QObject {
     QVERIFY2(printed.contains(QStringLiteral("примечание 1 (Проверено, Иванов,")),
              qPrintable(printed.left(2000)));
     QVERIFY(printed.contains(QStringLiteral("датчик заменен")));
+  }
+
+  // The export dialog's notes filters write what `veks12-journal notes`
+  // writes for the device shown (CSV after its byte-order mark).
+  void exportedNotesAreTheCommands_data() {
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("start");
+    QTest::newRow("csv") << kExportNotesCsvFilter << "notes.csv" << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("jsonl") << kExportNotesJsonlFilter << "notes.jsonl" << QByteArray();
+  }
+  void exportedNotesAreTheCommands() {
+    QFETCH(QString, filter);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, start);
+    choose(4);
+    services_->noteAnswers.push_back(NoteAnswer{
+        QStringLiteral("Проверено"), QStringLiteral("строка 1\n\"строка\" 2"), std::nullopt});
+    QTest::keyClick(table(), Qt::Key_Insert);
+    services_->noteAnswers.push_back(NoteAnswer{QStringLiteral("Комментарий"),
+                                                QStringLiteral("ввод в работу"),
+                                                QDateTime(QDate(2001, 1, 1), QTime(8, 0))});
+    QTest::keyClick(table(), Qt::Key_N, Qt::ControlModifier);
+    const QString path = Text(dir_->file(file.toStdString()));
+    services_->saveAnswers.push_back(SaveChoice{path, filter});
+    QTest::keyClick(table(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(services_->messages, QStringList{QStringLiteral("Записано примечаний: 2\n") + path});
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const std::string format = filter == kExportNotesCsvFilter ? "csv" : "jsonl";
+    QCOMPARE(written.readAll(), start + RunJournalCommand(journal_, {"notes", "--device", "Насос",
+                                                                     "--format", format}));
   }
 };
 
