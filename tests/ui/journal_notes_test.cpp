@@ -3,12 +3,16 @@
 // entries at their places, the notes' filter, and notes on paper.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 #include <sstream>
 
@@ -25,6 +29,27 @@
 namespace {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// Runs `act` once a modal dialog is up (started before the blocking call).
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      act(modal);
+    }
+  });
+  timer->start();
+}
+
+// Types `text` into `widget` a character at a time, Cyrillic included.
+void Type(QWidget* widget, const QString& text) {
+  for (const QChar c : text) {
+    QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+  }
+}
 
 // What `veks12-journal --journal JOURNAL ARGS...` prints on stdout.
 QByteArray RunJournalCommand(const std::string& journal, std::vector<std::string> args) {
@@ -233,6 +258,46 @@ class JournalNotesTest : public QObject {
     QVERIFY2(printed.contains(QStringLiteral("примечание 1 (Проверено, Иванов,")),
              qPrintable(printed.left(2000)));
     QVERIFY(printed.contains(QStringLiteral("датчик заменен")));
+  }
+
+  // The note dialog takes a typed kind and text with Ctrl+Enter; a blank
+  // text is not taken, and Escape gives nothing.
+  void noteDialogFromTheKeyboard_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("typed kind") << "Осмотр"
+                                << "клапан 3" << true;
+    QTest::newRow("blank text") << "Проверено"
+                                << "  " << false;
+    QTest::newRow("no kind") << ""
+                             << "клапан 3" << false;
+  }
+  void noteDialogFromTheKeyboard() {
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(bool, taken);
+    QtUiServices real;
+    WhenModal([&](QWidget* dialog) {
+      auto* box = dialog->findChild<QComboBox*>(QStringLiteral("KindBox"));
+      box->lineEdit()->selectAll();
+      Type(box->lineEdit(), kind);
+      if (kind.isEmpty()) QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
+      Type(dialog->findChild<QPlainTextEdit*>(QStringLiteral("NoteText")), text);
+      QTest::keyClick(dialog, Qt::Key_Return, Qt::ControlModifier);
+      if (dialog->isVisible()) QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    const std::optional<NoteAnswer> given =
+        real.askNote(window_.get(), {QStringLiteral("Примечание"),
+                                     {QStringLiteral("Проверено")},
+                                     QStringLiteral("Проверено"),
+                                     {},
+                                     std::nullopt});
+    QCOMPARE(given.has_value(), taken);
+    if (taken) {
+      QCOMPARE(given->kind, kind);
+      QCOMPARE(given->text, text);
+    }
   }
 
   // The export dialog's notes filters write what `veks12-journal notes`
