@@ -71,7 +71,7 @@ NoteActions::NoteActions(QMainWindow* window, UiServices& services, JournalHisto
     auto* made = new QAction(text, window);
     made->setObjectName(QString::fromLatin1(name));
     made->setShortcut(keys);
-    window->addAction(made);  // the keys work wherever the focus is in the window
+    made->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     menu_->addAction(made);
     connect(made, &QAction::triggered, this, slot);
     return made;
@@ -85,6 +85,16 @@ NoteActions::NoteActions(QMainWindow* window, UiServices& services, JournalHisto
   menu_->addSeparator();
   entry_ = action("AAddEntry", QStringLiteral("&Запись оператора…"),
                   QKeySequence(Qt::CTRL | Qt::Key_N), &NoteActions::addEntry);
+
+  // A note's keys work in the table and the pane; elsewhere Ins, F4 and
+  // Ctrl+Del stay the fields' own (F4 opens a list or a calendar). An entry
+  // needs no row: its key works anywhere in the window.
+  for (QAction* keyed : {add_, edit_, delete_}) {
+    table->addAction(keyed);
+    pane_->addAction(keyed);
+  }
+  entry_->setShortcutContext(Qt::WindowShortcut);
+  window->addAction(entry_);
 
   contextMenu_ = new QMenu(table);
   contextMenu_->setObjectName(QStringLiteral("NotesContextMenu"));
