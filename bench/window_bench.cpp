@@ -122,9 +122,9 @@ void BM_WindowSaveReportPdf(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowSaveReportPdf)->Unit(benchmark::kMillisecond);
 
-// A journal of one device with a million events, 10,000 of them with a note,
-// made the journal window's file; the days of ten events spread over its
-// history.
+// A journal of one device with a million events and 10,000 notes, a hundred
+// of them operator entries, made the journal window's file; the days of ten
+// events spread over its history.
 struct MillionJournal {
   veks::TempDir dir;
   veks::JournalFixture fixture{dir.file("million.sqlite"), dir.file("copy.dat"), 1'000'000};
@@ -133,8 +133,11 @@ struct MillionJournal {
   MillionJournal() {
     const auto& noted = fixture.device.events();
     for (std::size_t i = 0; i < 10'000; ++i) {
-      const veks::NoteTarget target{"bench", noted[(i * 99'991) % noted.size()], std::nullopt,
-                                    std::nullopt};
+      const veks::EventRecord& event = noted[(i * 99'991) % noted.size()];
+      veks::NoteTarget target{"bench", event, std::nullopt, std::nullopt};
+      // One in a hundred is an operator entry at its event's moment.
+      const auto stamp = veks::EventTimestamp(event);
+      if (i % 100 == 99 && stamp) target = {"bench", std::nullopt, std::nullopt, *stamp};
       if (!fixture.open->addNote(target, "Комментарий", "x", {"b", 0}).ok()) {
         qFatal("note not added");
       }
