@@ -32,6 +32,11 @@ class HistoryPages {
   // Counts the rows again, in the journal's present state. On failure the
   // history is left as it was.
   virtual std::optional<JournalError> reload() = 0;
+  // The state of the journal the rows were counted in, comparable between
+  // views read through one connection; nothing when not known.
+  [[nodiscard]] virtual std::optional<std::pair<std::int64_t, std::int64_t>> state() const {
+    return std::nullopt;
+  }
   // For each operator entry, how many rows stand above it (HistoryView's
   // rowsAbove); a history that cannot place entries puts them below its rows.
   virtual JournalResult<std::vector<std::int64_t>> rowsAbove(std::span<const NoteVersion> entries) {
@@ -65,6 +70,9 @@ class HistoryView : public HistoryPages {
   // or, when that event is not shown, above the newest shown event older
   // than it (below every row when none is). kChanged as for rows().
   JournalResult<std::vector<std::int64_t>> rowsAbove(std::span<const NoteVersion> entries) override;
+  [[nodiscard]] std::optional<std::pair<std::int64_t, std::int64_t>> state() const override {
+    return version_;
+  }
 
   // Where each segment's events stand among the rows.
   struct Part {

@@ -64,13 +64,23 @@ bool JournalHistoryModel::readEntries() {
   entries_.clear();
   entryRows_.clear();
   if (!notes_.entries) return true;
-  auto entries = notes_.entries();
-  if (!entries.ok()) {
-    fail(Text(entries.error().message));
-    return false;
+  const auto state = view_->state();
+  if (!cached_ || !state || cached_->state != *state || cached_->key != notes_.entriesKey) {
+    cached_.reset();
+    auto entries = notes_.entries();
+    if (!entries.ok()) {
+      fail(Text(entries.error().message));
+      return false;
+    }
+    if (!state) return placeEntries(entries.value());
+    cached_ = CachedEntries{notes_.entriesKey, *state, std::move(entries.value())};
   }
+  return placeEntries(cached_->entries);
+}
+
+bool JournalHistoryModel::placeEntries(const std::vector<veks::NoteVersion>& entries) {
   // The device's order is oldest first, the table's newest first.
-  std::vector<veks::NoteVersion> shown(entries.value().rbegin(), entries.value().rend());
+  std::vector<veks::NoteVersion> shown(entries.rbegin(), entries.rend());
   auto above = view_->rowsAbove(shown);
   if (!above.ok()) {
     if (above.error().kind == veks::JournalError::Kind::kChanged) {

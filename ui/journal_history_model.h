@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,9 @@ struct HistoryNotes {
       std::span<const veks::EventPlace>)>
       notesAt;
   std::function<veks::JournalResult<std::vector<veks::NoteVersion>>()> entries;
+  // What `entries` reads (the device and dates): a history of the same key
+  // counted in the same state of the journal takes the entries read last.
+  std::string entriesKey;
 };
 
 class JournalHistoryModel : public QAbstractTableModel {
@@ -62,6 +66,8 @@ class JournalHistoryModel : public QAbstractTableModel {
   // seldom add, so the operator stays on the event he was reading.
   void keepPlaceOf(QItemSelectionModel* selection) { place_ = selection; }
 
+  // Forgets the entries read last (the journal was opened anew).
+  void forgetEntries() { cached_.reset(); }
   // Counts the rows and reads the entries again (after a note was written),
   // the current row kept as when the journal moves on.
   void refresh();
@@ -111,6 +117,8 @@ class JournalHistoryModel : public QAbstractTableModel {
   QVariant entryData(const veks::NoteVersion& entry, const QModelIndex& index, int role) const;
   // Reads the entries and their places; false when that failed (said so).
   bool readEntries();
+  // Places `entries` (in the device's order) among the rows.
+  bool placeEntries(const std::vector<veks::NoteVersion>& entries);
   void fail(const QString& message) const;
   void reloadView();
 
@@ -119,6 +127,14 @@ class JournalHistoryModel : public QAbstractTableModel {
   // The entries shown, newest first, and the table row of each, ascending.
   std::vector<veks::NoteVersion> entries_;
   std::vector<std::int64_t> entryRows_;
+  // The entries read last, with what they were read for: placing a
+  // device's entries takes a pass over its events by time.
+  struct CachedEntries {
+    std::string key;
+    std::pair<std::int64_t, std::int64_t> state;
+    std::vector<veks::NoteVersion> entries;
+  };
+  std::optional<CachedEntries> cached_;
   // Recently read pages, the most recent first.
   mutable std::list<std::pair<std::int64_t, Page>> pages_;
   mutable std::int64_t pagesRead_ = 0;

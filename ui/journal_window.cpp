@@ -349,6 +349,7 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
           ? std::optional<std::string>(devices_[static_cast<std::size_t>(shown)].name)
           : std::nullopt;
   model_->setView(nullptr);
+  model_->forgetEntries();
   journal_.reset();
   devices_.clear();
   {

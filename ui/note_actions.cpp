@@ -128,6 +128,8 @@ HistoryNotes NoteActions::sources(const veks::EventFilter& filter) const {
   entries.toDate = filter.toDate;
   entries.entriesOnly = true;
   notes.entries = [journal, entries] { return journal->notes(entries); };
+  notes.entriesKey = filter.device.value_or("") + '\n' + filter.fromDate.value_or("") + '\n' +
+                     filter.toDate.value_or("");
   return notes;
 }
 
