@@ -90,6 +90,10 @@ class JournalWindow : public QMainWindow {
   // Gives the device shown a new name, or joins it with another device (after
   // the operator confirms), through a journal opened for writing meanwhile.
   void renameDevice();
+  // Looks up whether the device shown has an import to undo, and offers it.
+  void showUndoableImport();
+  // Undoes the last import into the device shown, once the operator confirms.
+  void undoLastImport();
   // The journal's check, off the GUI thread: "журнал исправен" or the problems.
   void checkJournal();
   // A copy of the journal into a new file, off the GUI thread.
@@ -114,6 +118,8 @@ class JournalWindow : public QMainWindow {
   // view before the journal closes.
   std::unique_ptr<veks::Journal> journal_;
   std::vector<veks::DeviceSummary> devices_;
+  // The device shown's last import, while it can be undone.
+  std::optional<veks::UndoableImport> undoable_;
   JournalHistoryModel* model_ = nullptr;
   NoteActions* notes_ = nullptr;
   std::function<QString()> chosenArchive_;

@@ -1051,6 +1051,66 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), devices.front());
   }
 
+  // Ctrl+Z undoes the last import into the device shown once the operator
+  // confirms, asked again when events carry notes; declined, nothing changes.
+  void undoLastImport_data() {
+    QTest::addColumn<bool>("noted");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::newRow("declined") << false << QList<bool>{false};
+    QTest::newRow("confirmed") << false << QList<bool>{true};
+    QTest::newRow("noted, declined the second time") << true << QList<bool>{true, false};
+    QTest::newRow("noted, confirmed twice") << true << QList<bool>{true, true};
+  }
+  void undoLastImport() {
+    QFETCH(bool, noted);
+    QFETCH(QList<bool>, answers);
+    Import(journalPath(), {copies_[0], copies_[1]}, "Котельная");
+    const QByteArray before = RunJournalCommand(journalPath(), {"export"});
+    Import(journalPath(), {copies_[2]}, "Котельная");
+    const auto added = static_cast<qsizetype>(windows_[2].second - windows_[1].second);
+    if (noted) {
+      // The device's newest event, which only copy c holds.
+      auto j = veks::Journal::Open(journalPath(), veks::Journal::Access::kWrite);
+      QVERIFY(j.ok());
+      veks::EventFilter device;
+      device.device = "Котельная";
+      veks::EventRecord newest{};
+      (void)j.value()->forEachEvent(
+          device, veks::EventOrder::kNewestFirst,
+          [&](const veks::JournalEvent& e) { return newest = e.raw, false; });
+      QVERIFY(j.value()->addNote({"Котельная", newest, {}, {}}, "к", "т", {"x", 0}).ok());
+    }
+    const QByteArray after = RunJournalCommand(journalPath(), {"export"});
+    JournalWindow* journal = openJournal();
+    QVERIFY(journal);
+    const int rows = journal->historyModel()->rowCount();
+    auto* undo = journal->findChild<QAction*>(QStringLiteral("AUndoImport"));
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    services_->confirmAnswers.assign(answers.begin(), answers.end());
+    QTest::keyClick(journal, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(services_->questions.size(), answers.size());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^Отменить импорт copy-c\\.dat от \\d{4}-\\d\\d-\\d\\d "
+                                          "\\d\\d:\\d\\d\\? Будет удалено событий: %1\\.$")
+                               .arg(added))
+            .match(services_->questions.value(0))
+            .hasMatch(),
+        qPrintable(services_->questions.value(0)));
+    if (answers.size() > 1) {
+      QVERIFY(services_->questions[1].startsWith(
+          QStringLiteral("Событий с примечаниями среди удаляемых: 1.")));
+    }
+    const bool undone = !answers.contains(false);
+    QCOMPARE(RunJournalCommand(journalPath(), {"export"}), undone ? before : after);
+    QCOMPARE(journal->historyModel()->rowCount(), undone ? rows - added : rows);
+    QCOMPARE(services_->messages,
+             undone ? QStringList{QStringLiteral("Импорт copy-c.dat отменен; удалено событий: %1")
+                                      .arg(added)}
+                    : QStringList{});
+    QCOMPARE(undo->isEnabled(), !undone);
+  }
+
   // "Проверить журнал" says a sound journal is sound and lists a broken
   // one's problems; "Резервная копия…" never replaces a file and makes a
   // journal that exports as the original does.

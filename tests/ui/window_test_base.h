@@ -132,10 +132,13 @@ class FakeServices : public UiServices {
     deviceAnswers.pop_front();
     return answer;
   }
-  // Records the question and answers confirmAnswer.
+  // Records the question and answers with the next of confirmAnswers, else confirmAnswer.
   bool confirm(QWidget*, const QString& text) override {
     questions << text;
-    return confirmAnswer;
+    if (confirmAnswers.empty()) return confirmAnswer;
+    const bool answer = confirmAnswers.front();
+    confirmAnswers.pop_front();
+    return answer;
   }
   void beep() override { ++beeps; }
   // Records "title|kind|text" and answers with the next of noteAnswers.
@@ -165,6 +168,7 @@ class FakeServices : public UiServices {
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
   bool confirmAnswer = false;
+  std::deque<bool> confirmAnswers;
   QString printToPdf;
   std::pair<int, int> printPages;  // the page range asked for; 0: all
   int printDialogs = 0;
