@@ -161,14 +161,24 @@ CREATE TABLE import_undo_parts (
 );
 )sql";
 
+// Version 6: the input and kind of event indexes also hold the timestamp,
+// so that statistics over dates count from them alone.
+constexpr const char* kSchemaStatsIndexes = R"sql(
+DROP INDEX events_argument;
+CREATE INDEX events_argument ON events(segment_id, argument, seq, code, timestamp);
+DROP INDEX events_event;
+CREATE INDEX events_event ON events(segment_id, event, timestamp);
+)sql";
+
 // Each step takes the journal from version i to i + 1. A new version of the
 // file's schema stops the build here until the server's step is written.
-constexpr std::array<const char*, 5> kSteps = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes,
-                                               kSchemaUndo};
+constexpr std::array<const char*, 6> kSteps = {kSchemaV1,    kSchemaV2,   kSchemaV3,
+                                               kSchemaNotes, kSchemaUndo, kSchemaStatsIndexes};
 static_assert(kSteps.size() == kJournalSchemaVersion,
               "the server's journal needs the step to the file's new version");
 static_assert(kSteps[kJournalNotesVersion - 1] == kSchemaNotes);
 static_assert(kSteps[kJournalUndoVersion - 1] == kSchemaUndo);
+static_assert(kSteps[kJournalStatsIndexesVersion - 1] == kSchemaStatsIndexes);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QStringList>
 #include <algorithm>
 #include <memory>
@@ -30,6 +32,20 @@ std::string ManyDevicesText(const std::vector<std::string>& devices) {
   for (const std::string& device : devices) names += (names.empty() ? "" : ", ") + device;
   return "копия продолжает историю нескольких устройств (" + names +
          ") и не добавлена: сначала объедините эти устройства";
+}
+
+// When the device's next copy must be taken, before its ring overwrites
+// events the journal does not hold yet; a moment already past says so. The
+// moment is on the device's clock, compared with this computer's.
+QString DueText(const veks::DueEstimate& estimate) {
+  if (!estimate.last) {
+    return QStringLiteral("срок следующей копии не рассчитать: нет событий с датой");
+  }
+  const QDateTime due = QDateTime::fromString(Text(estimate.due), Qt::ISODate);
+  QString text = QStringLiteral("следующая копия нужна до ") +
+                 due.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+  if (due < QDateTime::currentDateTime()) text += QStringLiteral(" (срок прошел)");
+  return text;
 }
 
 }  // namespace
@@ -164,10 +180,19 @@ void JournalActions::addArchive() {
   if (!opened.ok()) return journalFailed(opened.error());
   std::unique_ptr<veks::Journal> journal = std::move(opened.value());
   auto outcome = journal->importEvents(archive, events, device);
+  // What came of it stays in the status bar with the device's next due
+  // moment, which the copy just added has moved.
+  QString status;
+  if (outcome.ok()) {
+    status = Text(veks::ImportOutcomeText(outcome.value()));
+    const auto due = journal->due(outcome.value().device);
+    if (due.ok() && due.value().size() == 1) status += "; " + DueText(due.value().front());
+  }
   journal.reset();
   // The journal window behind the message shows the history as it is now.
   if (journalWindow_) journalWindow_->reload(device);
   if (outcome.ok()) {
+    window_->statusBar()->showMessage(status);
     say(veks::ImportOutcomeText(outcome.value()), MessageIcon::kInformation);
   } else {
     say(outcome.error().message);

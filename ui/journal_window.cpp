@@ -28,6 +28,7 @@
 #include "ui/note_actions.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
+#include "ui/summary_page.h"
 #include "ui/table_copy.h"
 #include "ui_journal_window.h"
 
@@ -229,6 +230,7 @@ void JournalWindow::connectActions() {
   ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   connect(ui_->ASaveReport, &QAction::triggered, this, &JournalWindow::saveReport);
   connect(ui_->AExport, &QAction::triggered, this, &JournalWindow::exportEvents);
+  summaryChoice_ = AddSummaryPageChoice(ui_->JournalMenu, ui_->AExport);
   connect(ui_->ANewest, &QAction::triggered, this, &JournalWindow::showNewest);
   connect(ui_->AOldest, &QAction::triggered, this, &JournalWindow::showOldest);
   connect(ui_->ARenameDevice, &QAction::triggered, this, &JournalWindow::renameDevice);
@@ -566,9 +568,14 @@ void JournalWindow::printReport() {
 }
 
 ReportPageStyle JournalWindow::printStyle() const {
-  return ReportPageStyle{ui_->ReportBox->font(),
-                         Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
-                         ReportPageStyle::Numbering::kOfTotal};
+  ReportPageStyle style{ui_->ReportBox->font(),
+                        Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
+                        ReportPageStyle::Numbering::kOfTotal};
+  // The summary of the devices and dates the report holds, when asked for.
+  if (journal_ && summaryChoice_->isChecked()) {
+    style.frontPage = SummaryFrontPage(*journal_, outputSelection().filter);
+  }
+  return style;
 }
 
 void JournalWindow::saveReport() {

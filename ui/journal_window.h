@@ -124,6 +124,7 @@ class JournalWindow : public QMainWindow {
   NoteActions* notes_ = nullptr;
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
+  QAction* summaryChoice_ = nullptr;  // "Сводка на первой странице" of the printed report
   bool shownBefore_ = false;
 };
 

@@ -530,10 +530,22 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
   filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
   filters[2].eventText = "Норма";
   std::vector<std::vector<std::vector<EventRecord>>> expected;
+  // The statistics read the indexes each version has: a whole history and a
+  // day range of it, for the moment and input indexes and without them.
+  std::vector<StatsFilter> statsFilters(2);
+  statsFilters[1].fromDate = "2013-01-01";
+  statsFilters[1].toDate = "2014-05-10";
+  std::vector<std::vector<StatRow>> stats;
+  const auto statsOf = [&](Journal& j) {
+    std::vector<std::vector<StatRow>> rows;
+    for (const StatsFilter& filter : statsFilters) rows.push_back(j.stats(filter).value());
+    return rows;
+  };
   {
     auto j = OpenJournal(journal_, Journal::Access::kImport);
     for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
     for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
+    stats = statsOf(*j);
   }
   // A history view that is not the real one shows whether the update makes it anew.
   const std::string oldView =
@@ -558,11 +570,31 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
       for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
       EXPECT_EQ(j->view(one).value()->eventCount(), events);
     }
+    EXPECT_EQ(statsOf(*j), stats);
   }
   EXPECT_EQ(FileSnapshot(journal_), before);
   OpenJournal(journal_, Journal::Access::kImport).reset();
   EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
+  // Version 5's input and kind indexes, without the timestamp: read as they
+  // are, then rebuilt by the next import.
+  const char* const indexed =
+      "SELECT count(*) FROM pragma_index_info('events_argument') WHERE name = 'timestamp'";
+  ASSERT_EQ(Count(journal_, indexed), 1);
+  ExecSql(journal_,
+          "DROP INDEX events_argument; DROP INDEX events_event; "
+          "CREATE INDEX events_argument ON events(segment_id, argument, seq, code); "
+          "CREATE INDEX events_event ON events(segment_id, event); PRAGMA user_version = 5;");
+  const FileSnapshot fifth(journal_);
+  EXPECT_EQ(statsOf(*OpenJournal(journal_, Journal::Access::kRead)), stats);
+  EXPECT_EQ(FileSnapshot(journal_), fifth);
+  EXPECT_EQ(statsOf(*OpenJournal(journal_, Journal::Access::kImport)), stats);
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  EXPECT_EQ(Count(journal_, indexed), 1);
+  EXPECT_EQ(Count(journal_,
+                  "SELECT count(*) FROM pragma_index_info('events_event') "
+                  "WHERE name = 'timestamp'"),
+            1);
   EXPECT_EQ(IntegrityCheck(journal_), "ok");
   std::string exported;
   for (std::size_t segment = 0; segment < expected.back().size(); ++segment) {
@@ -1303,8 +1335,8 @@ TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
       {"UPDATE notes SET device_id = 2 WHERE number = 1",
        "примечание 1: событие другого устройства"},
       {"DROP TRIGGER note_versions_kept; DELETE FROM note_versions", "примечание 2: нет ни одной"},
-      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, 'event)', "
-       "'time)') WHERE name = 'events_event'",
+      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, ' event,', "
+       "' time,') WHERE name = 'events_event'",
        "база SQLite: "},
   };
   for (std::size_t i = 0; i < damages.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -207,7 +208,8 @@ class JournalWindowTest : public WindowTestBase {
   // the operator is asked and told.
   void addArchive_data() {
     QTest::addColumn<QList<int>>("before");
-    QTest::addColumn<int>("copy");  // -1: an empty archive, -2: a damaged one
+    // -1: an empty archive, -2: a damaged one, -3: one whose events have no date
+    QTest::addColumn<int>("copy");
     QTest::addColumn<bool>("chosen");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("questions");
@@ -249,6 +251,10 @@ class JournalWindowTest : public WindowTestBase {
     QTest::newRow("a damaged archive")
         << QList<int>{} << -2 << false << QStringList{} << QStringList{}
         << QStringList{"archive.dat: Архив поврежден: неверный указатель записи"};
+    QTest::newRow("events without a date: no due moment")
+        << QList<int>{} << -3 << true << QStringList{"Котельная"}
+        << QStringList{"archive.dat|archive|"}
+        << QStringList{"archive.dat: Котельная: новых событий: 3"};
   }
   void addArchive() {
     QFETCH(QList<int>, before);
@@ -261,8 +267,13 @@ class JournalWindowTest : public WindowTestBase {
     for (const int i : before) earlier.push_back(copies_[static_cast<std::size_t>(i)]);
     if (!earlier.empty()) Import(journalPath(), earlier, "Котельная");
     std::string archive = copy >= 0 ? copies_[static_cast<std::size_t>(copy)] : path_;
-    if (copy < 0)
+    if (copy == -3) {
+      ArchiveBuilder undated;
+      for (int i = 0; i < 3; ++i) undated.setRecord(i, veks::MakeRecord(1, 1, 24, 0, 0, 1, 1, 13));
+      undated.setWriteOffset(3 * veks::kRecordSize).writeTo(path_);
+    } else if (copy < 0) {
       ArchiveBuilder().fillNumbered().setWriteOffset(copy == -1 ? 255 : 12).writeTo(path_);
+    }
     if (chosen) {
       state_.ArchiveName = archive;
     } else {
@@ -278,6 +289,21 @@ class JournalWindowTest : public WindowTestBase {
     // A journal is made only for an archive that was added.
     const bool added = !messages.isEmpty() && messages.back().contains(QStringLiteral("событий"));
     QCOMPARE(std::filesystem::exists(journalPath()), added || !earlier.empty());
+    // The main window's status bar keeps what came of it, with the device's
+    // next due moment (long past for copies of 2013).
+    QString status;
+    if (added || (!messages.isEmpty() && messages.back().endsWith(QStringLiteral("в журнале")))) {
+      auto journal =
+          std::move(veks::Journal::Open(journalPath(), veks::Journal::Access::kRead).value());
+      const veks::DueEstimate due = journal->due(std::string("Котельная")).value().front();
+      status =
+          messages.back().section(QStringLiteral(": "), 1) + QStringLiteral("; ") +
+          (due.last ? QStringLiteral("следующая копия нужна до %1 (срок прошел)")
+                          .arg(QDateTime::fromString(Text(due.due), Qt::ISODate)
+                                   .toString(QStringLiteral("dd.MM.yyyy hh:mm")))
+                    : QStringLiteral("срок следующей копии не рассчитать: нет событий с датой"));
+    }
+    QCOMPARE(window_->statusBar()->currentMessage(), status);
   }
 
   // The operator's archive stays as it was; a file that is no journal is
@@ -580,6 +606,60 @@ class JournalWindowTest : public WindowTestBase {
                 .simplified()
                 .contains(narrowed.section(QLatin1Char('\n'), -1).simplified()));
     QVERIFY(printed.section(QLatin1Char('\n'), 0, 0) != report.section(QLatin1Char('\n'), 0, 0));
+  }
+
+  // "Сводка на первой странице", kept between windows: the printed report
+  // begins with the totals of its device and dates, and the report's pages
+  // follow as they print without it, numbered after it; a page range counts
+  // the summary as page 1.
+  void summaryPageBeginsThePrintedReport() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    services_->printToPdf = Text(dir_->file("journal.pdf"));
+    const auto printed = [&] {
+      in<QPushButton>(journal, "PrintButton")->click();
+      return PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+          .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    };
+    // A page less its number, the last line.
+    const auto body = [](const QString& page) { return page.trimmed().section('\n', 0, -2); };
+    const QStringList plain = printed();
+    auto* choice = journal->findChild<QAction*>(QStringLiteral("ASummaryPage"));
+    QVERIFY(choice != nullptr && !choice->isChecked());
+    choice->trigger();
+    const QStringList pages = printed();
+    QCOMPARE(pages.size(), plain.size() + 1);
+    const auto stats = std::move(veks::Journal::Open(boiler_, veks::Journal::Access::kRead).value())
+                           ->stats({std::string("Котельная"), {}, {}})
+                           .value();
+    std::vector<std::string> days;
+    std::int64_t dated = 0;
+    for (const veks::StatRow& row : stats) {
+      if (row.measure != veks::StatMeasure::kDay) continue;
+      days.push_back(row.key);
+      dated += row.value;
+    }
+    const auto shortDate = [](const std::string& iso) {
+      return QDate::fromString(Text(iso), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy"));
+    };
+    const QString first = pages[0].simplified();
+    QVERIFY2(first.startsWith(QStringLiteral("Сводка Устройство: Котельная Период: %1 – %2 "
+                                             "Событий: %3, из них без даты: %4 Участков: %5, "
+                                             "разрывов между ними: %6")
+                                  .arg(shortDate(days.front()), shortDate(days.back()))
+                                  .arg(stats[0].value)
+                                  .arg(stats[0].value - dated)
+                                  .arg(stats[1].value)
+                                  .arg(stats[1].value - 1)),
+             qPrintable(first.left(200)));
+    QVERIFY(first.endsWith(QStringLiteral("стр. 1 из %1").arg(pages.size())));
+    for (int page = 1; page < pages.size(); ++page)
+      QCOMPARE(body(pages[page]), body(plain[page - 1]));
+    services_->printPages = {2, 2};
+    QCOMPARE(printed(), QStringList{pages[1]});
+    services_->printPages = {0, 0};
+    JournalWindow another(*services_);
+    QVERIFY(another.findChild<QAction*>(QStringLiteral("ASummaryPage"))->isChecked());
   }
 
   // The exported file is the command's export for the same filters, CSV with
