@@ -59,6 +59,8 @@ class SilentServices : public UiServices {
   }
   bool confirm(QWidget*, const QString&) override { return false; }
   void beep() override {}
+  std::optional<NoteAnswer> askNote(QWidget*, const NoteQuestion&) override { return std::nullopt; }
+  std::optional<QString> askAuthor(QWidget*, const QString&) override { return std::nullopt; }
   std::optional<SaveChoice> saveAnswer;
   int messages = 0;
 };
@@ -122,14 +124,26 @@ void BM_WindowSaveReportPdf(benchmark::State& state) {
 }
 BENCHMARK(BM_WindowSaveReportPdf)->Unit(benchmark::kMillisecond);
 
-// A journal of one device with a million events, made the journal window's
-// file; the days of ten events spread over its history.
+// A journal of one device with a million events and 10,000 notes, a hundred
+// of them operator entries, made the journal window's file; the days of ten
+// events spread over its history.
 struct MillionJournal {
   veks::TempDir dir;
   veks::JournalFixture fixture{dir.file("million.sqlite"), dir.file("copy.dat"), 1'000'000};
   std::vector<QDate> days;
 
   MillionJournal() {
+    const auto& noted = fixture.device.events();
+    for (std::size_t i = 0; i < 10'000; ++i) {
+      const veks::EventRecord& event = noted[(i * 99'991) % noted.size()];
+      veks::NoteTarget target{"bench", event, std::nullopt, std::nullopt};
+      // One in a hundred is an operator entry at its event's moment.
+      const auto stamp = veks::EventTimestamp(event);
+      if (i % 100 == 99 && stamp) target = {"bench", std::nullopt, std::nullopt, *stamp};
+      if (!fixture.open->addNote(target, "Комментарий", "x", {"b", 0}).ok()) {
+        qFatal("note not added");
+      }
+    }
     fixture.open.reset();
     SetJournalFilePath(QString::fromStdString(fixture.journal));
     const auto& events = fixture.device.events();
@@ -235,6 +249,27 @@ void BM_JournalOneDayRange(benchmark::State& state) {
   if (screen.services.messages != 0) state.SkipWithError("a message was shown");
 }
 BENCHMARK(BM_JournalOneDayRange)->Unit(benchmark::kMillisecond);
+
+// "только с примечаниями" checked, to the repainted first page of the noted
+// events and entries.
+void BM_JournalNotedOnly(benchmark::State& state) {
+  JournalScreen screen;
+  auto* noted = screen.find<QCheckBox>("NotesOnlyCheck");
+  for (auto _ : state) {
+    state.PauseTiming();
+    noted->setChecked(false);
+    screen.window->repaint();
+    state.ResumeTiming();
+    noted->setChecked(true);
+    screen.window->repaint();
+    if (screen.rows() < 9'000) {
+      state.SkipWithError("the noted events are not shown");
+      break;
+    }
+  }
+  if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+}
+BENCHMARK(BM_JournalNotedOnly)->Unit(benchmark::kMillisecond);
 
 // Ctrl+End on a fresh view: the oldest page read and painted.
 void BM_JournalJumpToOldest(benchmark::State& state) {

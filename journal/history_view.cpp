@@ -1,6 +1,7 @@
 #include "journal/history_view.h"
 
 #include <algorithm>
+#include <map>
 
 #include "journal/event_query.h"
 
@@ -36,6 +37,59 @@ JournalResult<std::vector<HistoryRow>> HistoryView::rows(std::int64_t first, std
       throw JournalError{JournalError::Kind::kChanged, kMsgJournalChanged};
     }
     return read(first, count);
+  });
+}
+
+JournalResult<std::vector<std::int64_t>> HistoryView::rowsAbove(
+    std::span<const NoteVersion> entries) {
+  return Guarded([&] {
+    const ReadSnapshot snapshot(store_);
+    if (version() != version_) {
+      throw JournalError{JournalError::Kind::kChanged, kMsgJournalChanged};
+    }
+    FilterQuery query(store_, filter_);
+    // Under the notes' filter alone, a segment's noted events are read once
+    // and each entry's place found among them, instead of a count apiece.
+    const bool notedOnly = filter_.withNotes && !filter_.fromDate && !filter_.toDate &&
+                           !filter_.input && !filter_.eventText;
+    std::map<std::int64_t, std::vector<std::int64_t>> noted;
+    const auto notedSeqs = [&](std::int64_t segment) -> const std::vector<std::int64_t>& {
+      auto [found, added] = noted.try_emplace(segment);
+      if (added) {
+        StatementLease read = store_.statement(
+            "SELECT DISTINCT n.seq FROM notes n WHERE n.segment_id = ?1 AND NOT EXISTS "
+            "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted) ORDER BY n.seq");
+        read.bind(1, segment);
+        while (read.step()) found->second.push_back(read.integer(0));
+      }
+      return found->second;
+    };
+    std::vector<std::int64_t> above;
+    above.reserve(entries.size());
+    for (const NoteVersion& entry : entries) {
+      // Parts run newest first: the first one not newer than the entry's
+      // segment holds its place, or stands right below it.
+      const auto part = std::find_if(layout_.parts.begin(), layout_.parts.end(),
+                                     [&](const Part& p) { return p.segment <= entry.segment; });
+      if (!entry.place || part == layout_.parts.end()) {
+        above.push_back(layout_.rows);
+      } else if (part->segmentId != entry.place->segment) {
+        above.push_back(part->firstRow);
+      } else if (!query.filters()) {
+        above.push_back(part->firstRow + part->lastSeq - entry.place->seq);
+      } else if (notedOnly) {
+        const std::vector<std::int64_t>& seqs = notedSeqs(part->segmentId);
+        const auto newer = std::upper_bound(seqs.begin(), seqs.end(), entry.place->seq);
+        above.push_back(part->firstRow + (seqs.end() - newer));
+      } else {
+        StatementLease count = query.prepare(
+            query.sql("SELECT count(*)", part->index, " AND seq > ?6"), part->segmentId);
+        count.bind(6, entry.place->seq);
+        count.step();
+        above.push_back(part->firstRow + count.integer(0));
+      }
+    }
+    return above;
   });
 }
 

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
+#include "journal/journal_notes.h"
 #include "journal/journal_store.h"
 #include "journal/journal_types.h"
 
@@ -30,6 +32,16 @@ class HistoryPages {
   // Counts the rows again, in the journal's present state. On failure the
   // history is left as it was.
   virtual std::optional<JournalError> reload() = 0;
+  // The state of the journal the rows were counted in, comparable between
+  // views read through one connection; nothing when not known.
+  [[nodiscard]] virtual std::optional<std::pair<std::int64_t, std::int64_t>> state() const {
+    return std::nullopt;
+  }
+  // For each operator entry, how many rows stand above it (HistoryView's
+  // rowsAbove); a history that cannot place entries puts them below its rows.
+  virtual JournalResult<std::vector<std::int64_t>> rowsAbove(std::span<const NoteVersion> entries) {
+    return std::vector<std::int64_t>(entries.size(), rowCount());
+  }
 };
 
 // The history of the filter's device (which must be named) that passes the
@@ -52,6 +64,15 @@ class HistoryView : public HistoryPages {
   [[nodiscard]] std::vector<std::int64_t> gapRows() const override;
   JournalResult<std::vector<HistoryRow>> rows(std::int64_t first, std::int64_t count) override;
   std::optional<JournalError> reload() override;
+
+  // For each operator entry (ReadNotes: `place` and `segment` set), how many
+  // of the rows stand above it: it stands right above the event it follows,
+  // or, when that event is not shown, above the newest shown event older
+  // than it (below every row when none is). kChanged as for rows().
+  JournalResult<std::vector<std::int64_t>> rowsAbove(std::span<const NoteVersion> entries) override;
+  [[nodiscard]] std::optional<std::pair<std::int64_t, std::int64_t>> state() const override {
+    return version_;
+  }
 
   // Where each segment's events stand among the rows.
   struct Part {

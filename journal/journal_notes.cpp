@@ -202,38 +202,76 @@ class DevicePlaces {
         lastStamped_(store.db().prepare(
             "SELECT seq FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
             "ORDER BY seq DESC LIMIT 1")),
-        lastBefore_(store.db().prepare(
-            "SELECT max(seq) FROM events WHERE segment_id = ?1 AND timestamp <= ?2")) {
+        stamped_(
+            store.db().prepare("SELECT timestamp, seq FROM events INDEXED BY events_timestamp "
+                               "WHERE segment_id = ?1 AND timestamp <= ?2 ORDER BY timestamp")) {
     for (std::size_t i = 0; i < segments_.size(); ++i)
       numbers_[segments_[i].id] = static_cast<int>(i) + 1;
   }
 
-  // Sets the note's place, and its segment's number. An entry follows the
-  // last event, in the device's order, whose timestamp is not later than
+  // Sets the notes' places, and their segments' numbers. An entry follows
+  // the last event, in the device's order, whose timestamp is not later than
   // its moment. Segments are in order of their last timestamps, so the first
   // one from the end whose last timestamp is not later holds the answer in
   // its last stamped event, unless a later one holds an earlier event.
-  void place(NoteVersion& note) {
-    if (note.moment && !note.place) {
-      for (auto s = segments_.rbegin(); s != segments_.rend() && !note.place; ++s) {
-        if (!s->lastTimestamp) continue;
-        const bool whole = *s->lastTimestamp <= *note.moment;
-        SqliteStatement& find = whole ? lastStamped_ : lastBefore_;
-        find.reset();
-        find.bind(1, s->id);
-        if (!whole) find.bind(2, std::string_view(*note.moment));
-        if (find.step() && !find.isNull(0)) note.place = EventPlace{s->id, find.integer(0)};
-      }
+  void place(std::span<NoteVersion* const> notes) {
+    std::vector<NoteVersion*> pending;
+    for (NoteVersion* note : notes) {
+      if (note->moment && !note->place) pending.push_back(note);
     }
-    const auto found = note.place ? numbers_.find(note.place->segment) : numbers_.end();
-    note.segment = found != numbers_.end() ? found->second : 0;
+    std::sort(pending.begin(), pending.end(),
+              [](const NoteVersion* a, const NoteVersion* b) { return *a->moment < *b->moment; });
+    for (auto s = segments_.rbegin(); s != segments_.rend() && !pending.empty(); ++s) {
+      if (!s->lastTimestamp) continue;
+      // The entries from `whole` on are not earlier than the segment's end.
+      const auto whole = std::partition_point(pending.begin(), pending.end(), [&](auto* note) {
+        return *note->moment < *s->lastTimestamp;
+      });
+      if (whole != pending.end()) {
+        lastStamped_.reset();
+        lastStamped_.bind(1, s->id);
+        if (lastStamped_.step()) {
+          for (auto note = whole; note != pending.end(); ++note)
+            (*note)->place = EventPlace{s->id, lastStamped_.integer(0)};
+        }
+      }
+      // The earlier ones in one pass over the segment's events by time: each
+      // takes the latest event of those not later than its moment.
+      if (whole != pending.begin()) {
+        stamped_.reset();
+        stamped_.bind(1, s->id).bind(2, std::string_view(*(*(whole - 1))->moment));
+        std::optional<std::int64_t> latest;
+        auto next = pending.begin();
+        while (stamped_.step()) {
+          const std::string_view stamp = stamped_.text(0);
+          for (; next != whole && std::string_view(*(*next)->moment) < stamp; ++next) {
+            if (latest) (*next)->place = EventPlace{s->id, *latest};
+          }
+          // Events joined before a segment's first have negative seqs.
+          const std::int64_t seq = stamped_.integer(1);
+          latest = latest ? std::max(*latest, seq) : seq;
+        }
+        for (; next != whole; ++next) {
+          if (latest) (*next)->place = EventPlace{s->id, *latest};
+        }
+      }
+      std::erase_if(pending, [](const NoteVersion* note) { return note->place.has_value(); });
+    }
+    for (NoteVersion* note : notes) {
+      const auto found = note->place ? numbers_.find(note->place->segment) : numbers_.end();
+      note->segment = found != numbers_.end() ? found->second : 0;
+    }
+  }
+  void place(NoteVersion& note) {
+    NoteVersion* one = &note;
+    place(std::span(&one, 1));
   }
 
  private:
   std::vector<SegmentRow> segments_;
   std::map<std::int64_t, int> numbers_;
   SqliteStatement lastStamped_;
-  SqliteStatement lastBefore_;
+  SqliteStatement stamped_;
 };
 
 // The order of notes within a device: place, event notes before entries,
@@ -352,25 +390,32 @@ std::vector<NoteVersion> ReadNotes(JournalStore& store, const NoteFilter& filter
   const auto list = DevicesOf(store, devices);
   std::vector<NoteVersion> shown;
   if (!store.hasNotes()) return shown;
-  SqliteStatement rows = store.db().prepare(std::string(kNoteRows) +
-                                            "WHERE n.device_id = ?1 ORDER BY n.number, v.version");
+  SqliteStatement rows = store.db().prepare(std::string(kNoteRows) + "WHERE n.device_id = ?1" +
+                                            (filter.entriesOnly ? " AND n.at IS NOT NULL" : "") +
+                                            " ORDER BY n.number, v.version");
   for (const auto& [id, name] : list) {
     rows.reset();
     rows.bind(1, id);
     std::vector<StoredNote> notes = ReadStored(rows);
     DevicePlaces places(store, id);
-    std::vector<std::pair<NoteKey, const StoredNote*>> ordered;
+    std::vector<StoredNote*> passing;
+    std::vector<NoteVersion*> firsts;
     for (StoredNote& note : notes) {
       if (Shown(note, filter.history).empty() ||
           !InDates(note.versions.front(), filter.fromDate, filter.toDate)) {
         continue;
       }
-      places.place(note.versions.front());
-      for (NoteVersion& v : note.versions) {
-        v.place = note.versions.front().place;
-        v.segment = note.versions.front().segment;
+      passing.push_back(&note);
+      firsts.push_back(&note.versions.front());
+    }
+    places.place(firsts);
+    std::vector<std::pair<NoteKey, const StoredNote*>> ordered;
+    for (StoredNote* note : passing) {
+      for (NoteVersion& v : note->versions) {
+        v.place = note->versions.front().place;
+        v.segment = note->versions.front().segment;
       }
-      ordered.emplace_back(KeyOf(note.versions.front()), &note);
+      ordered.emplace_back(KeyOf(note->versions.front()), note);
     }
     std::sort(ordered.begin(), ordered.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -427,10 +472,12 @@ std::int64_t ForEachReportItem(JournalStore& store, const EventFilter& filter,
             eventNotes[*note.event].push_back(v);
           } else if (v.moment && entriesShown && InDates(v, filter.fromDate, filter.toDate)) {
             entries.push_back(v);
-            places.place(entries.back());
           }
         }
       }
+      std::vector<NoteVersion*> placed;
+      for (NoteVersion& entry : entries) placed.push_back(&entry);
+      places.place(placed);
     }
     // The report runs newest first: ReadNotes' order reversed.
     std::sort(entries.begin(), entries.end(),

@@ -90,6 +90,7 @@ struct NoteFilter {
   std::optional<std::string> fromDate;
   std::optional<std::string> toDate;
   bool history = false;  // every version, not only the newest of each note not deleted
+  bool entriesOnly = false;  // operator entries only, no event notes
 };
 
 // What the journal report shows, in its order: an event with the notes under

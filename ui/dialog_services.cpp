@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -282,3 +283,20 @@ bool QtUiServices::confirm(QWidget* parent, const QString& text) {
 }
 
 void QtUiServices::beep() { QApplication::beep(); }
+
+std::optional<NoteAnswer> QtUiServices::askNote(QWidget* parent, const NoteQuestion& question) {
+  NoteEditor editor(question, parent);
+  if (editor.exec() != QDialog::Accepted) return std::nullopt;
+  return editor.answer();
+}
+
+std::optional<QString> QtUiServices::askAuthor(QWidget* parent, const QString& proposed) {
+  bool given = false;
+  const QString name =
+      QInputDialog::getText(parent, ApplicationTitle(),
+                            QStringLiteral("Под каким именем подписывать примечания?\n"
+                                           "Имя сохраняется в настройках программы."),
+                            QLineEdit::Normal, proposed, &given);
+  if (!given) return std::nullopt;
+  return name;
+}

@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 
+#include "ui/note_editor.h"
+
 class QPrinter;
 class QSettings;
 class QWidget;
@@ -68,6 +70,12 @@ class UiServices {
   // answer, so an Enter pressed by habit changes nothing.
   virtual bool confirm(QWidget* parent, const QString& text) = 0;
   virtual void beep() = 0;
+  // Asks for a note's kind and text (and an operator entry's moment); what
+  // was given, or nothing when cancelled.
+  virtual std::optional<NoteAnswer> askNote(QWidget* parent, const NoteQuestion& question) = 0;
+  // Asks the name that signs the operator's notes, offering `proposed`; the
+  // name as given, or nothing when cancelled.
+  virtual std::optional<QString> askAuthor(QWidget* parent, const QString& proposed) = 0;
 };
 
 // Qt's own dialogs (non-native, so every platform behaves alike).
@@ -94,6 +102,8 @@ class QtUiServices : public UiServices {
                                           const QStringList& others) override;
   bool confirm(QWidget* parent, const QString& text) override;
   void beep() override;
+  std::optional<NoteAnswer> askNote(QWidget* parent, const NoteQuestion& question) override;
+  std::optional<QString> askAuthor(QWidget* parent, const QString& proposed) override;
 };
 
 // The program's settings (window places, the journal file, the last folder):

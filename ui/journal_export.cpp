@@ -7,7 +7,9 @@
 #include <ostream>
 #include <streambuf>
 
+#include "archive/archive_format.h"
 #include "journal/journal_output.h"
+#include "journal/note_output.h"
 
 namespace {
 
@@ -46,8 +48,13 @@ class FileStreamBuf : public std::streambuf {
 veks::ExportFormat ExportFormatOf(const QString& fileName, const QString& filter) {
   const QString suffix = QFileInfo(fileName).suffix().toLower();
   const bool jsonl = suffix == QLatin1String("jsonl") ||
-                     (suffix != QLatin1String("csv") && filter == kExportJsonlFilter);
+                     (suffix != QLatin1String("csv") &&
+                      (filter == kExportJsonlFilter || filter == kExportNotesJsonlFilter));
   return jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv;
+}
+
+bool ExportsNotes(const QString& filter) {
+  return filter == kExportNotesCsvFilter || filter == kExportNotesJsonlFilter;
 }
 
 std::optional<QString> ExportRefusal(const QString& target, const OwnFiles& own) {
@@ -65,7 +72,7 @@ std::optional<QString> ExportRefusal(const QString& target, const OwnFiles& own)
 }
 
 ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& filter,
-                               veks::ExportFormat format, const QString& fileName) {
+                               veks::ExportFormat format, const QString& fileName, bool notes) {
   const QString shown = QDir::toNativeSeparators(fileName);
   QSaveFile file(fileName);
   const auto failed = [&] {
@@ -76,7 +83,17 @@ ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& 
   if (format == veks::ExportFormat::kCsv && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
   FileStreamBuf buffer(file);
   std::ostream out(&buffer);
-  const veks::JournalOutput written = veks::WriteJournalExport(journal, filter, format, out);
+  veks::JournalOutput written;
+  if (notes) {
+    auto noted = WriteNotesExport(journal, filter, format, out);
+    if (noted.ok()) {
+      written.events = noted.value();
+    } else {
+      written.error = noted.error();
+    }
+  } else {
+    written = veks::WriteJournalExport(journal, filter, format, out);
+  }
   out.flush();
   if (written.error) {
     file.cancelWriting();
@@ -87,4 +104,33 @@ ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& 
   }
   if (!out || !file.commit()) return failed();
   return ExportFileOutcome{written.events, std::nullopt, false};
+}
+
+veks::JournalResult<std::int64_t> WriteNotesExport(veks::Journal& journal,
+                                                   const veks::EventFilter& filter,
+                                                   veks::ExportFormat format, std::ostream& out) {
+  veks::NoteFilter notes;
+  notes.device = filter.device;
+  notes.fromDate = filter.fromDate;
+  notes.toDate = filter.toDate;
+  auto read = journal.notes(notes);
+  if (!read.ok()) return read.error();
+  // An event passes the input and kind filters by its bytes, as the journal
+  // decides it from the columns it keeps of them.
+  const auto passes = [&](const veks::NoteVersion& note) {
+    if (!note.event) return !filter.input && !filter.eventText;
+    const veks::EventRecord& raw = *note.event;
+    if (filter.input && (raw[veks::kCodeByte] > 4 || raw[veks::kArgumentByte] != *filter.input)) {
+      return false;
+    }
+    return !filter.eventText || veks::TrimmedEventTexts(raw)[0] == *filter.eventText;
+  };
+  veks::NoteWriter writer(out, format);
+  std::int64_t written = 0;
+  for (const veks::NoteVersion& note : read.value()) {
+    if (!passes(note)) continue;
+    writer.write(note);
+    ++written;
+  }
+  return written;
 }

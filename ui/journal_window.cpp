@@ -25,6 +25,7 @@
 #include "ui/import_undo.h"
 #include "ui/journal_export.h"
 #include "ui/journal_history_model.h"
+#include "ui/note_actions.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
 #include "ui/summary_page.h"
@@ -100,6 +101,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   setAttribute(Qt::WA_DeleteOnClose);
   setUpFilters();
   setUpTable();
+  setUpNotes();
   SetupReportBox(ui_->ReportBox);
   ui_->Splitter->setStretchFactor(0, 3);
   ui_->Splitter->setStretchFactor(1, 1);
@@ -160,6 +162,23 @@ void JournalWindow::setUpTable() {
                         fontMetrics().horizontalAdvance(QStringLiteral("Участок")) + padding);
   header->resizeSection(JournalHistoryModel::kInputColumn,
                         WidestInputText(fontMetrics()) + padding);
+}
+
+void JournalWindow::setUpNotes() {
+  notes_ = new NoteActions(this, services_, model_, ui_->EventView,
+                           {[this] { return path_; }, [this] { return journal_.get(); },
+                            [this] { return selection().filter.device; }});
+  ui_->JournalMenuBar->addMenu(notes_->menu());
+  // The filter row is full: the notes' filter stands beside the counts under the table.
+  auto* statusRow = new QHBoxLayout;
+  ui_->tableLayout->removeWidget(ui_->StatusLine);
+  statusRow->addWidget(ui_->StatusLine, 1);
+  statusRow->addWidget(notes_->onlyNotedCheck());
+  ui_->tableLayout->addLayout(statusRow);
+  QWidget::setTabOrder(ui_->EventView, notes_->onlyNotedCheck());
+  QWidget::setTabOrder(notes_->onlyNotedCheck(), ui_->ReportBox);
+  connect(notes_->onlyNotedCheck(), &QCheckBox::toggled, this, &JournalWindow::showHistory);
+  connect(notes_, &NoteActions::written, ui_->ReportBox, &QPlainTextEdit::clear);
 }
 
 void JournalWindow::connectFilters() {
@@ -337,6 +356,7 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
           ? std::optional<std::string>(devices_[static_cast<std::size_t>(shown)].name)
           : std::nullopt;
   model_->setView(nullptr);
+  model_->forgetEntries();
   journal_.reset();
   overviewFor_.reset();  // the journal may have changed: the overview is read anew
   devices_.clear();
@@ -432,7 +452,7 @@ void JournalWindow::showHistory() {
     services_.message(this, text, MessageIcon::kWarning);
     return;
   }
-  model_->setView(std::move(view.value()));
+  model_->setView(std::move(view.value()), notes_->sources(selection().filter));
   refreshOverview();
   showCounts();
   ui_->TablePages->setCurrentWidget(ui_->EventView);
@@ -446,7 +466,7 @@ void JournalWindow::showCounts() {
   }
   const auto& shown = *model_->view();
   const veks::EventFilter f = selection().filter;
-  const bool filtered = f.fromDate || f.toDate || f.input || f.eventText;
+  const bool filtered = f.fromDate || f.toDate || f.input || f.eventText || f.withNotes;
   ui_->StatusLine->setText(shown.eventCount() == 0
                                ? QStringLiteral("Нет событий по отбору")
                                : (filtered ? QStringLiteral("Событий по отбору: %1, участков: %2")
@@ -470,6 +490,7 @@ void JournalWindow::showEmpty(const QString& text) {
 
 void JournalWindow::setFiltersEnabled(bool enabled) {
   ui_->FilterGroup->setEnabled(enabled);
+  notes_->setEnabled(enabled);
   for (QAction* action : {ui_->AReport, ui_->APrintReport, ui_->ASaveReport, ui_->AExport,
                           ui_->ANewest, ui_->AOldest, ui_->ARenameDevice}) {
     action->setEnabled(enabled);
@@ -501,6 +522,7 @@ JournalSelection JournalWindow::selection() const {
   if (ui_->EventBox->currentIndex() > 0) {
     f.eventText = title.event = ui_->EventBox->currentText().toStdString();
   }
+  f.withNotes = notes_->onlyNotedCheck()->isChecked();
   return chosen;
 }
 
@@ -605,7 +627,8 @@ QString JournalWindow::proposedName(const QString& prefix, const QString& suffix
 void JournalWindow::exportEvents() {
   if (!journal_) return;
   const std::optional<SaveChoice> choice = services_.saveFileName(
-      this, QStringLiteral("Экспорт событий"), {kExportCsvFilter, kExportJsonlFilter},
+      this, QStringLiteral("Экспорт событий"),
+      {kExportCsvFilter, kExportJsonlFilter, kExportNotesCsvFilter, kExportNotesJsonlFilter},
       proposedName(QStringLiteral("события"), QStringLiteral("csv")));
   if (!choice) return;
   if (const std::optional<QString> refusal = ExportRefusal(choice->fileName, ownFiles())) {
@@ -617,7 +640,8 @@ void JournalWindow::exportEvents() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
     outcome = ExportToFile(*journal_, outputSelection().filter,
-                           ExportFormatOf(choice->fileName, choice->filter), choice->fileName);
+                           ExportFormatOf(choice->fileName, choice->filter), choice->fileName,
+                           ExportsNotes(choice->filter));
   }
   if (outcome.error) {
     services_.message(this, *outcome.error,
@@ -625,7 +649,8 @@ void JournalWindow::exportEvents() {
     return;
   }
   services_.message(this,
-                    QStringLiteral("Записано событий: %1\n%2")
+                    (ExportsNotes(choice->filter) ? QStringLiteral("Записано примечаний: %1\n%2")
+                                                  : QStringLiteral("Записано событий: %1\n%2"))
                         .arg(outcome.events)
                         .arg(QDir::toNativeSeparators(choice->fileName)),
                     MessageIcon::kInformation);

@@ -22,6 +22,7 @@ namespace Ui {
 class JournalWindow;
 }
 class JournalHistoryModel;
+class NoteActions;
 class OverviewPanel;
 class QDockWidget;
 class UiServices;
@@ -65,6 +66,8 @@ class JournalWindow : public QMainWindow {
   // The set-up steps of the constructor.
   void setUpFilters();
   void setUpTable();
+  // The notes' menu, pane and filter (note_actions.h).
+  void setUpNotes();
   void connectFilters();
   void connectActions();
   void setUpKeys();
@@ -131,6 +134,7 @@ class JournalWindow : public QMainWindow {
   // The device shown's last import, while it can be undone.
   std::optional<veks::UndoableImport> undoable_;
   JournalHistoryModel* model_ = nullptr;
+  NoteActions* notes_ = nullptr;
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
   QAction* summaryChoice_ = nullptr;  // "Сводка на первой странице" of the printed report

@@ -141,8 +141,25 @@ class FakeServices : public UiServices {
     return answer;
   }
   void beep() override { ++beeps; }
+  // Records "title|kind|text" and answers with the next of noteAnswers.
+  std::optional<NoteAnswer> askNote(QWidget*, const NoteQuestion& question) override {
+    noteQuestions << question.title + QLatin1Char('|') + question.kind + QLatin1Char('|') +
+                         question.text;
+    noteKinds = question.kinds;
+    if (noteAnswers.empty()) return std::nullopt;
+    const std::optional<NoteAnswer> answer = noteAnswers.front();
+    noteAnswers.pop_front();
+    return answer;
+  }
+  std::optional<QString> askAuthor(QWidget*, const QString& proposed) override {
+    authorQuestions << proposed;
+    return authorAnswer;
+  }
 
   QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames, questions;
+  QStringList noteQuestions, authorQuestions, noteKinds;
+  std::deque<std::optional<NoteAnswer>> noteAnswers;
+  std::optional<QString> authorAnswer;
   QList<MessageIcon> icons;  // of the messages
   std::deque<std::optional<QString>> fileAnswers;
   std::deque<std::optional<SaveChoice>> saveAnswers;
