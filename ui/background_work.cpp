@@ -72,7 +72,14 @@ WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
   // worker, which must not touch widgets.
   QTimer poll;
   poll.setInterval(50);
+  bool waitShown = false;
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (progress.waiting() != waitShown && !progress.canceled()) {
+      waitShown = progress.waiting();
+      dialog.setLabelText(waitShown ? kJournalBusyLabel : label);
+      // A wait is no moment: the operator sees at once why nothing happens.
+      if (waitShown) dialog.show();
+    }
     const std::int64_t total = progress.total();
     if (total <= 0 || progress.canceled()) return;
     // The bar counts in thousandths, so a long history fits an int.
