@@ -7,6 +7,9 @@
 #include <QThread>
 #include <QTimer>
 #include <climits>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <memory>
 
 namespace {
@@ -94,4 +97,18 @@ WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
   thread->wait();
   poll.stop();
   return progress.canceled() ? WorkEnd::kCanceled : WorkEnd::kFinished;
+}
+
+std::function<bool(int, int)> PageProgress(WorkProgress& progress) {
+  return [&progress](int page, int pages) {
+    progress.setTotal(pages);
+    progress.setDone(page);
+    return !progress.canceled();
+  };
+}
+
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }

@@ -49,3 +49,11 @@ inline constexpr int kProgressDelayMs = 400;
 // The dialog is a child of `parent`, named "WorkProgress".
 WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
                           const std::function<void(WorkProgress&)>& work);
+
+// The progress of printing, page `page` of `pages` (0 while they are counted),
+// for PrintReport and SaveReportLines; false once the operator cancelled.
+[[nodiscard]] std::function<bool(int page, int pages)> PageProgress(WorkProgress& progress);
+
+// Gives the memory that big work freed back to the system, where the C
+// library keeps it otherwise (glibc keeps the freed heap of its threads).
+void ReturnFreedMemory();

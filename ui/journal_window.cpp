@@ -31,6 +31,7 @@
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
+#include "ui/spooled_report.h"
 #include "ui/table_copy.h"
 #include "ui_journal_window.h"
 
@@ -301,6 +302,8 @@ JournalWindow::~JournalWindow() {
   settings->setValue(kGeometryKey, saveGeometry());
   settings->setValue(kSplitterKey, ui_->Splitter->saveState());
   model_->setView(nullptr);
+  clearReport();
+  ReturnFreedMemory();
 }
 
 void JournalWindow::showEvent(QShowEvent* event) {
@@ -455,7 +458,7 @@ void JournalWindow::showHistory() {
   // Every change of the device, the filters or the journal comes here: a
   // report made before it no longer shows what the table does, and printing
   // or saving makes the report anew.
-  ui_->ReportBox->clear();
+  clearReport();
   model_->setView(nullptr);
   ui_->EventView->clearSpans();
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
@@ -494,7 +497,7 @@ void JournalWindow::showEmpty(const QString& text) {
   ui_->EmptyLabel->setText(text);
   ui_->TablePages->setCurrentWidget(ui_->EmptyLabel);
   ui_->StatusLine->clear();
-  ui_->ReportBox->clear();
+  clearReport();
   setFiltersEnabled(false);
 }
 
@@ -538,42 +541,79 @@ veks::JournalReportTitle JournalWindow::reportTitle() const {
   return title;
 }
 
+void JournalWindow::clearReport() {
+  ui_->ReportBox->clear();
+  report_.reset();
+}
+
 bool JournalWindow::composeReport() {
-  if (!journal_) return false;
-  std::optional<veks::JournalError> error;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    ReportBoxSink sink(ui_->ReportBox);
-    sink.clear();
-    error = veks::WriteJournalReport(*journal_, filter(), reportTitle(), sink).error;
+  if (!journal_ || !path_) return false;
+  clearReport();
+  // The work reads through a journal of its own thread, with what the
+  // window's filters say now.
+  const std::string path = path_->toStdString();
+  const veks::EventFilter shown = filter();
+  const veks::JournalReportTitle title = reportTitle();
+  const std::int64_t expected = model_->rowCount();
+  SpooledReport::Made made;
+  RunBackgroundWork(this, QStringLiteral("Составление отчета…"), [&](WorkProgress& progress) {
+    made = SpooledReport::Make(path, shown, title, expected, progress);
+  });
+  if (made.error) {
+    services_.message(this, journalText(Text(made.error->message)),
+                      made.error->kind == veks::JournalError::Kind::kNoEvents
+                          ? MessageIcon::kInformation
+                          : MessageIcon::kWarning);
   }
-  if (error) {
-    services_.message(this, journalText(Text(error->message)),
-                      error->kind == veks::JournalError::Kind::kNoEvents ? MessageIcon::kInformation
-                                                                         : MessageIcon::kWarning);
-  }
-  return !error;
+  if (!made.report) return false;
+  report_ = std::move(made.report);
+  ShowReportStart(*report_, ui_->ReportBox);
+  ReturnFreedMemory();
+  return true;
 }
 
 void JournalWindow::printReport() {
   if (!journal_) return;
-  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
+  if (!report_ && !composeReport()) return;
   QPrinter printer(QPrinter::HighResolution);
   if (!services_.printDialog(this, &printer)) return;
   printer.setDocName(QStringLiteral("Журнал событий"));
-  // Printing to a file is a save too.
-  if (!printer.outputFileName().isEmpty() &&
-      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
-    return;
-  }
-  DocumentLines lines(*ui_->ReportBox->document());
   ReportPageStyle style = printStyle();
   TakePageRange(printer, style);
-  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
+  const QString file = printer.outputFileName();
+  // Printing to a file is a save too.
+  if (!file.isEmpty() && RefuseOwnFile(this, services_, file, ownFiles())) return;
+  if (!file.isEmpty() && printer.outputFormat() == QPrinter::PdfFormat) {
+    // Written beside its place and put there whole: a cancelled or failed
+    // print leaves no part of a file, and an older one as it was.
+    writeReport(file, ReportFileFormat::kPdf, style, PrinterPdfPages(printer, printer.docName()));
+    return;
+  }
+  PrintOutcome printed = PrintOutcome::kFailed;
+  RunBackgroundWork(this, QStringLiteral("Печать отчета…"), [&](WorkProgress& progress) {
+    printed = PrintReport(*report_, style, printer, PageProgress(progress));
+  });
+  ReturnFreedMemory();
+  if (printed == PrintOutcome::kFailed) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
                       MessageIcon::kWarning);
   }
+}
+
+bool JournalWindow::writeReport(const QString& file, ReportFileFormat format,
+                                const ReportPageStyle& style, const PdfPages& pages) {
+  SaveOutcome outcome;
+  RunBackgroundWork(this, QStringLiteral("Запись отчета…"), [&](WorkProgress& progress) {
+    outcome = SaveReportLines(*report_, file, format, style, pages, PageProgress(progress));
+  });
+  ReturnFreedMemory();
+  if (outcome.outcome == PrintOutcome::kFailed) {
+    services_.message(this,
+                      QStringLiteral("Отчет не удается сохранить в файл %1: %2")
+                          .arg(QDir::toNativeSeparators(file), outcome.reason),
+                      MessageIcon::kWarning);
+  }
+  return outcome.outcome == PrintOutcome::kPrinted;
 }
 
 ReportPageStyle JournalWindow::printStyle() const {
@@ -584,13 +624,16 @@ ReportPageStyle JournalWindow::printStyle() const {
 
 void JournalWindow::saveReport() {
   if (!journal_) return;
-  // As for printing, an empty box gets the report of what the filters show.
-  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
-  const std::optional<QString> saved = AskAndSaveReport(
-      this, services_, *ui_->ReportBox,
-      proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles(), printStyle());
-  if (saved) {
-    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") + QDir::toNativeSeparators(*saved));
+  // As for printing, an empty box gets the report of what the filters show;
+  // the file holds the whole report, however little of it the box shows.
+  if (!report_ && !composeReport()) return;
+  const std::optional<SaveChoice> choice = AskReportFile(
+      this, services_, proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles());
+  if (!choice) return;
+  if (writeReport(choice->fileName, ReportFormatOf(choice->fileName, choice->filter), printStyle(),
+                  PrinterPdfPages(report_->title()))) {
+    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") +
+                             QDir::toNativeSeparators(choice->fileName));
   }
 }
 

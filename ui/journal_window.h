@@ -20,6 +20,7 @@ namespace Ui {
 class JournalWindow;
 }
 class JournalHistoryModel;
+class SpooledReport;
 class UiServices;
 
 class JournalWindow : public QMainWindow {
@@ -57,10 +58,18 @@ class JournalWindow : public QMainWindow {
   void showCounts();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
-  // Fills the report box; false when the report could not be made (said so).
+  // Makes the report of what the filters show, off the GUI thread, and
+  // shows its beginning in the report box; false when it could not be made
+  // (said so) or the operator cancelled.
   bool composeReport();
+  void clearReport();
+  // Printing and saving give the whole report made last, off the GUI thread.
   void printReport();
   void saveReport();
+  // Writes the report to `file`, whole or not at all; false when it was not
+  // (a failure said so).
+  bool writeReport(const QString& file, ReportFileFormat format, const ReportPageStyle& style,
+                   const PdfPages& pages);
   [[nodiscard]] ReportPageStyle printStyle() const;
   void exportEvents();
   void openJournalFile();
@@ -89,6 +98,8 @@ class JournalWindow : public QMainWindow {
   // The model's view reads through the journal: the model lets go of its
   // view before the journal closes.
   std::unique_ptr<veks::Journal> journal_;
+  // The report whose beginning the box shows; none while the box is empty.
+  std::unique_ptr<SpooledReport> report_;
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
   std::function<QString()> chosenArchive_;

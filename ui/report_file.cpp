@@ -147,6 +147,15 @@ bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
   return true;
 }
 
+std::optional<SaveChoice> AskReportFile(QWidget* parent, UiServices& services,
+                                        const QString& proposedName, const OwnFiles& own) {
+  std::optional<SaveChoice> choice =
+      services.saveFileName(parent, QStringLiteral("Сохранить отчет"),
+                            {kReportPdfFilter, kReportTextFilter}, proposedName);
+  if (choice && RefuseOwnFile(parent, services, choice->fileName, own)) return std::nullopt;
+  return choice;
+}
+
 std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
                                         const QPlainTextEdit& box, const QString& proposedName,
                                         const OwnFiles& own, const ReportPageStyle& style) {
@@ -154,11 +163,8 @@ std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
     services.message(parent, QStringLiteral("Отчет пуст"), MessageIcon::kInformation);
     return std::nullopt;
   }
-  const std::optional<SaveChoice> choice =
-      services.saveFileName(parent, QStringLiteral("Сохранить отчет"),
-                            {kReportPdfFilter, kReportTextFilter}, proposedName);
+  const std::optional<SaveChoice> choice = AskReportFile(parent, services, proposedName, own);
   if (!choice) return std::nullopt;
-  if (RefuseOwnFile(parent, services, choice->fileName, own)) return std::nullopt;
   const QString shown = QDir::toNativeSeparators(choice->fileName);
   if (const std::optional<QString> error = SaveReport(
           box, choice->fileName, ReportFormatOf(choice->fileName, choice->filter), style)) {

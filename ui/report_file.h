@@ -15,6 +15,7 @@ class QPlainTextEdit;
 class QTextDocument;
 class QWidget;
 class UiServices;
+struct SaveChoice;
 
 enum class ReportFileFormat { kPdf, kText };
 
@@ -82,6 +83,12 @@ enum class OwnFile { kNone, kArchive, kJournal };
 // ("Отчет нельзя сохранить в файл журнала: TARGET"); true when refused.
 [[nodiscard]] bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
                                  const OwnFiles& own);
+
+// The file to save a report to: asks for it offering `proposedName` in the
+// PDF and text filters, and refuses the own files. Nothing when cancelled or
+// refused (said so).
+std::optional<SaveChoice> AskReportFile(QWidget* parent, UiServices& services,
+                                        const QString& proposedName, const OwnFiles& own);
 
 // "Сохранить отчет…" of both windows: refuses an empty box ("Отчет пуст"),
 // asks for the file offering `proposedName` in the PDF and text filters,

@@ -122,6 +122,7 @@ SpooledReport::Made SpooledReport::Make(const std::string& path, const veks::Eve
                                QDir::toNativeSeparators(QDir::tempPath()).toStdString() + ")"};
     return made;
   }
+  report->rewind();
   made.report = std::move(report);
   return made;
 }

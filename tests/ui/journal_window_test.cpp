@@ -893,7 +893,12 @@ class JournalWindowTest : public WindowTestBase {
     QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
     auto* box = in<QPlainTextEdit>(journal, "ReportBox");
     auto* table = in<QTableView>(journal, "EventView");
+    // The menu's popup was the last window active; offscreen, nothing gives
+    // the activation back.
+    journal->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(journal));
     table->setFocus();
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), table, kPatienceMs);
     press(Qt::Key_Down);
     press(Qt::Key_Down, Qt::ShiftModifier);
     press(Qt::Key_C, Qt::ControlModifier);
