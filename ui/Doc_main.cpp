@@ -27,6 +27,7 @@
 #include "ui/dialog_services.h"
 #include "ui/event_table_model.h"
 #include "ui/journal_actions.h"
+#include "ui/journal_location.h"
 #include "ui/journal_window.h"
 #include "ui/key_codes.h"
 #include "ui/report_box.h"

@@ -17,6 +17,7 @@
 #include "journal/journal.h"
 #include "ui/background_work.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_location.h"
 #include "ui/journal_window.h"
 
 namespace {

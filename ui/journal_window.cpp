@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
@@ -16,18 +15,14 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <algorithm>
-#include <array>
-#include <cstdlib>
-#include <ostream>
-#include <streambuf>
 
 #include "archive/event_decoder.h"
 #include "journal/journal_output.h"
-#include "report/event_export.h"
 #include "report/report_text.h"
 #include "ui/background_work.h"
 #include "ui/date_field.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_export.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
@@ -37,11 +32,8 @@
 
 namespace {
 
-const QString kJournalFileKey = QStringLiteral("journal/file");
 const QString kGeometryKey = QStringLiteral("journalWindow/geometry");
 const QString kSplitterKey = QStringLiteral("journalWindow/splitter");
-const QString kCsvFilter = QStringLiteral("CSV, UTF-8 (*.csv)");
-const QString kJsonlFilter = QStringLiteral("JSON lines (*.jsonl)");
 const QString kAnyEvent = QStringLiteral("все");
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
@@ -66,36 +58,6 @@ int WidestInputText(const QFontMetrics& metrics) {
   }
   return widest;
 }
-
-// Export lines go to the file a buffer at a time.
-class FileStreamBuf : public std::streambuf {
- public:
-  explicit FileStreamBuf(QIODevice& device) : device_(device) {
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-  }
-
- protected:
-  int_type overflow(int_type ch) override {
-    if (!flush()) return traits_type::eof();
-    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(ch);
-      pbump(1);
-    }
-    return traits_type::not_eof(ch);
-  }
-  int sync() override { return flush() ? 0 : -1; }
-
- private:
-  bool flush() {
-    const qint64 size = pptr() - pbase();
-    if (size > 0 && device_.write(pbase(), size) != size) return false;
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return true;
-  }
-
-  QIODevice& device_;
-  std::array<char, 1 << 16> buffer_{};
-};
 
 }  // namespace
 
@@ -129,36 +91,26 @@ QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& scree
   return {x, y};
 }
 
-std::optional<QString> JournalFilePath() {
-  const QString chosen = ProgramSettings()->value(kJournalFileKey).toString();
-  if (!chosen.isEmpty()) return chosen;
-  const auto path = veks::DefaultJournalPath(std::getenv("XDG_DATA_HOME"), std::getenv("HOME"));
-  if (!path) return std::nullopt;
-  return Text(*path);
-}
-
-void SetJournalFilePath(const QString& path) {
-  const auto settings = ProgramSettings();
-  if (path.isEmpty()) {
-    settings->remove(kJournalFileKey);
-  } else {
-    settings->setValue(kJournalFileKey, path);
-  }
-}
-
-QString NoJournalPathText() {
-  return QStringLiteral(
-      "Не задан файл журнала: переменные HOME и XDG_DATA_HOME не указывают каталог. "
-      "Откройте файл журнала: «Журнал → Открыть файл журнала…» (Ctrl+O).");
-}
-
 JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
     : QMainWindow(parent, Qt::Window),
       ui_(std::make_unique<Ui::JournalWindow>()),
       services_(services) {
   ui_->setupUi(this);
   setAttribute(Qt::WA_DeleteOnClose);
+  setUpFilters();
+  setUpTable();
+  SetupReportBox(ui_->ReportBox);
+  ui_->Splitter->setStretchFactor(0, 3);
+  ui_->Splitter->setStretchFactor(1, 1);
+  connectFilters();
+  connectActions();
+  setUpKeys();
+  restoreSettings();
+  reload();
+  ui_->DeviceBox->setFocus();
+}
 
+void JournalWindow::setUpFilters() {
   // The journal's dates are those of the device's century.
   for (QDateEdit* date : {ui_->FromDate, ui_->ToDate}) {
     date->setDateRange(QDate(2000, 1, 1), QDate(2099, 12, 31));
@@ -170,7 +122,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
     const QString kind = Text(text).trimmed();
     if (ui_->EventBox->findText(kind, Qt::MatchExactly) < 0) ui_->EventBox->addItem(kind);
   }
+}
 
+void JournalWindow::setUpTable() {
   model_ = new JournalHistoryModel(this);
   QTableView* table = ui_->EventView;
   table->setModel(model_);
@@ -204,11 +158,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
                         fontMetrics().horizontalAdvance(QStringLiteral("Участок")) + padding);
   header->resizeSection(JournalHistoryModel::kInputColumn,
                         WidestInputText(fontMetrics()) + padding);
+}
 
-  SetupReportBox(ui_->ReportBox);
-  ui_->Splitter->setStretchFactor(0, 3);
-  ui_->Splitter->setStretchFactor(1, 1);
-
+void JournalWindow::connectFilters() {
   connect(ui_->DeviceBox, &QComboBox::currentIndexChanged, this, &JournalWindow::deviceChosen);
   connect(ui_->FromCheck, &QCheckBox::toggled, this, [this](bool on) {
     ui_->FromDate->setEnabled(on);
@@ -226,6 +178,8 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   });
   connect(ui_->InputBox, &QSpinBox::valueChanged, this, &JournalWindow::showHistory);
   connect(ui_->EventBox, &QComboBox::currentIndexChanged, this, &JournalWindow::showHistory);
+  // The table keeps its device; a report made for the other scope is stale.
+  connect(ui_->AllDevicesCheck, &QCheckBox::toggled, ui_->ReportBox, &QPlainTextEdit::clear);
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
@@ -234,7 +188,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
     showCounts();
     ui_->EventView->scrollTo(ui_->EventView->currentIndex());
   });
+}
 
+void JournalWindow::connectActions() {
   // The menu's mnemonic is Alt+Ж, which a Latin keyboard layout cannot type:
   // Alt+J and F10 open it too, its first item current. A plain Alt press
   // and release goes to the menu bar, as the style does it.
@@ -263,7 +219,9 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connect(ui_->ExportButton, &QPushButton::clicked, ui_->AExport, &QAction::trigger);
   connect(ui_->NewestButton, &QPushButton::clicked, ui_->ANewest, &QAction::trigger);
   connect(ui_->OldestButton, &QPushButton::clicked, ui_->AOldest, &QAction::trigger);
+}
 
+void JournalWindow::setUpKeys() {
   // The window's keys (Ctrl+E, Ctrl+Home, ...) reach its actions from the
   // date and number fields too, which would take them as editing keys; the
   // report box keeps Ctrl+Home and Ctrl+End for moving in the report.
@@ -287,14 +245,13 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
         },
         Qt::QueuedConnection);
   }
+}
 
+void JournalWindow::restoreSettings() {
   const auto settings = ProgramSettings();
   placeRestored_ = restoreGeometry(settings->value(kGeometryKey).toByteArray());
   if (!placeRestored_) resize(960, 640);
   ui_->Splitter->restoreState(settings->value(kSplitterKey).toByteArray());
-
-  reload();
-  ui_->DeviceBox->setFocus();
 }
 
 JournalWindow::~JournalWindow() {
@@ -462,7 +419,7 @@ void JournalWindow::showHistory() {
   model_->setView(nullptr);
   ui_->EventView->clearSpans();
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
-  auto view = journal_->view(filter());
+  auto view = journal_->view(selection().filter);
   if (!view.ok()) {
     const QString text = journalText(Text(view.error().message));
     showEmpty(text);
@@ -481,7 +438,7 @@ void JournalWindow::showCounts() {
     ui_->EventView->setSpan(row, 0, 1, JournalHistoryModel::kColumnCount);
   }
   const auto& shown = *model_->view();
-  const veks::EventFilter f = filter();
+  const veks::EventFilter f = selection().filter;
   const bool filtered = f.fromDate || f.toDate || f.input || f.eventText;
   ui_->StatusLine->setText(shown.eventCount() == 0
                                ? QStringLiteral("Нет событий по отбору")
@@ -511,34 +468,36 @@ void JournalWindow::setFiltersEnabled(bool enabled) {
                               ui_->NewestButton, ui_->OldestButton}) {
     button->setEnabled(enabled);
   }
+  ui_->AllDevicesCheck->setEnabled(enabled);
 }
 
-veks::EventFilter JournalWindow::filter() const {
-  veks::EventFilter f;
+JournalSelection JournalWindow::selection() const {
+  JournalSelection chosen;
+  veks::EventFilter& f = chosen.filter;
+  veks::JournalReportTitle& title = chosen.title;
   const int index = ui_->DeviceBox->currentIndex();
   if (index >= 0 && index < static_cast<int>(devices_.size())) {
     f.device = devices_[static_cast<std::size_t>(index)].name;
   }
-  const auto iso = [](const QDateEdit* edit) {
-    return edit->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+  // The journal takes ISO dates; the title shows them as the operator reads them.
+  const auto dates = [](const QDateEdit* edit, std::optional<std::string>& iso,
+                        std::optional<std::string>& shown) {
+    iso = edit->date().toString(QStringLiteral("yyyy-MM-dd")).toStdString();
+    shown = edit->date().toString(QStringLiteral("dd.MM.yy")).toStdString();
   };
-  if (ui_->FromCheck->isChecked()) f.fromDate = iso(ui_->FromDate);
-  if (ui_->ToCheck->isChecked()) f.toDate = iso(ui_->ToDate);
-  if (ui_->InputBox->value() > 0) f.input = ui_->InputBox->value();
-  if (ui_->EventBox->currentIndex() > 0) f.eventText = ui_->EventBox->currentText().toStdString();
-  return f;
+  if (ui_->FromCheck->isChecked()) dates(ui_->FromDate, f.fromDate, title.from);
+  if (ui_->ToCheck->isChecked()) dates(ui_->ToDate, f.toDate, title.to);
+  if (ui_->InputBox->value() > 0) f.input = title.input = ui_->InputBox->value();
+  if (ui_->EventBox->currentIndex() > 0) {
+    f.eventText = title.event = ui_->EventBox->currentText().toStdString();
+  }
+  return chosen;
 }
 
-veks::JournalReportTitle JournalWindow::reportTitle() const {
-  veks::JournalReportTitle title;
-  const auto text = [](const QDateEdit* edit) {
-    return edit->date().toString(QStringLiteral("dd.MM.yy")).toStdString();
-  };
-  if (ui_->FromCheck->isChecked()) title.from = text(ui_->FromDate);
-  if (ui_->ToCheck->isChecked()) title.to = text(ui_->ToDate);
-  if (ui_->InputBox->value() > 0) title.input = ui_->InputBox->value();
-  if (ui_->EventBox->currentIndex() > 0) title.event = ui_->EventBox->currentText().toStdString();
-  return title;
+JournalSelection JournalWindow::outputSelection() const {
+  JournalSelection chosen = selection();
+  if (ui_->AllDevicesCheck->isChecked()) chosen.filter.device.reset();
+  return chosen;
 }
 
 void JournalWindow::clearReport() {
@@ -552,12 +511,11 @@ bool JournalWindow::composeReport() {
   // The work reads through a journal of its own thread, with what the
   // window's filters say now.
   const std::string path = path_->toStdString();
-  const veks::EventFilter shown = filter();
-  const veks::JournalReportTitle title = reportTitle();
+  const JournalSelection chosen = outputSelection();
   const std::int64_t expected = model_->rowCount();
   SpooledReport::Made made;
   RunBackgroundWork(this, QStringLiteral("Составление отчета…"), [&](WorkProgress& progress) {
-    made = SpooledReport::Make(path, shown, title, expected, progress);
+    made = SpooledReport::Make(path, chosen.filter, chosen.title, expected, progress);
   });
   if (made.error) {
     services_.message(this, journalText(Text(made.error->message)),
@@ -648,81 +606,51 @@ OwnFiles JournalWindow::ownFiles() const {
 QString JournalWindow::proposedName(const QString& prefix, const QString& suffix) const {
   QString name = prefix;
   const int index = ui_->DeviceBox->currentIndex();
-  if (index >= 0 && index < static_cast<int>(devices_.size())) {
-    const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+  if (index < 0 || index >= static_cast<int>(devices_.size())) {
+    return name + QLatin1Char('.') + suffix;
+  }
+  const veks::DeviceSummary& device = devices_[static_cast<std::size_t>(index)];
+  std::optional<std::string> lastTimestamp = device.lastTimestamp;
+  if (ui_->AllDevicesCheck->isChecked()) {
+    name += QStringLiteral("-все-устройства");
+    for (const veks::DeviceSummary& summary : devices_) {
+      lastTimestamp = std::max(lastTimestamp, summary.lastTimestamp);
+    }
+  } else {
     const QString deviceName = FileNamePart(Text(device.name));
     if (!deviceName.isEmpty()) name += QLatin1Char('-') + deviceName;
-    const QDate last =
-        ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(device.lastTimestamp);
-    if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
   }
+  const QDate last = ui_->ToCheck->isChecked() ? ui_->ToDate->date() : IsoDate(lastTimestamp);
+  if (last.isValid()) name += QLatin1Char('-') + last.toString(Qt::ISODate);
   return name + QLatin1Char('.') + suffix;
 }
 
 void JournalWindow::exportEvents() {
   if (!journal_) return;
-  const std::optional<SaveChoice> choice =
-      services_.saveFileName(this, QStringLiteral("Экспорт событий"), {kCsvFilter, kJsonlFilter},
-                             proposedName(QStringLiteral("события"), QStringLiteral("csv")));
+  const std::optional<SaveChoice> choice = services_.saveFileName(
+      this, QStringLiteral("Экспорт событий"), {kExportCsvFilter, kExportJsonlFilter},
+      proposedName(QStringLiteral("события"), QStringLiteral("csv")));
   if (!choice) return;
-  const QString* const name = &choice->fileName;
-  const QString& chosenFilter = choice->filter;
-  switch (OwnFileAt(*name, ownFiles())) {
-    case OwnFile::kArchive:
-      services_.message(this,
-                        QStringLiteral("Экспорт не может заменить файл архива: ") +
-                            QDir::toNativeSeparators(*name),
-                        MessageIcon::kWarning);
-      return;
-    case OwnFile::kJournal:
-      services_.message(this,
-                        QStringLiteral("Экспорт не может заменить файл журнала: ") +
-                            QDir::toNativeSeparators(*name),
-                        MessageIcon::kWarning);
-      return;
-    case OwnFile::kNone:
-      break;
+  if (const std::optional<QString> refusal = ExportRefusal(choice->fileName, ownFiles())) {
+    services_.message(this, *refusal, MessageIcon::kWarning);
+    return;
   }
-  // The name's suffix, where it names a format, wins over the filter.
-  const QString suffix = QFileInfo(*name).suffix().toLower();
-  const bool jsonl = suffix == QLatin1String("jsonl") ||
-                     (suffix != QLatin1String("csv") && chosenFilter == kJsonlFilter);
-  // The file is written beside its place under another name and takes the
-  // place only when complete: a failed export leaves an older file as it was.
-  QSaveFile file(*name);
-  const auto failed = [&] {
-    services_.message(this,
-                      QDir::toNativeSeparators(*name) + QStringLiteral(": ") + file.errorString(),
-                      MessageIcon::kWarning);
-  };
-  if (!file.open(QIODevice::WriteOnly)) return failed();
-  // A byte-order mark tells spreadsheet programs that the CSV is UTF-8.
-  if (!jsonl && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
-  FileStreamBuf buffer(file);
-  std::ostream out(&buffer);
-  veks::JournalOutput written;
+  ExportFileOutcome outcome;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    written = veks::WriteJournalExport(
-        *journal_, filter(), jsonl ? veks::ExportFormat::kJsonl : veks::ExportFormat::kCsv, out);
-    out.flush();
+    outcome = ExportToFile(*journal_, outputSelection().filter,
+                           ExportFormatOf(choice->fileName, choice->filter), choice->fileName);
   }
-  if (written.error) {
-    file.cancelWriting();
-    services_.message(this,
-                      QStringLiteral("%1 не записан: %2")
-                          .arg(QDir::toNativeSeparators(*name), Text(written.error->message)),
-                      written.error->kind == veks::JournalError::Kind::kNoEvents
-                          ? MessageIcon::kInformation
-                          : MessageIcon::kWarning);
+  if (outcome.error) {
+    services_.message(this, *outcome.error,
+                      outcome.noEvents ? MessageIcon::kInformation : MessageIcon::kWarning);
     return;
   }
-  if (!out || !file.commit()) return failed();
   services_.message(this,
                     QStringLiteral("Записано событий: %1\n%2")
-                        .arg(written.events)
-                        .arg(QDir::toNativeSeparators(*name)),
+                        .arg(outcome.events)
+                        .arg(QDir::toNativeSeparators(choice->fileName)),
                     MessageIcon::kInformation);
 }
 

@@ -1,8 +1,9 @@
 // The journal window: one device's history from the event journal, newest
 // first, filtered by a date range, an input and a kind of event; the journal
 // report of what the filters show, printed or not; and the export of the same
-// events to CSV or JSON lines. It reads the journal; its menu also renames
-// and joins devices, checks the journal and makes a backup copy of it.
+// events to CSV or JSON lines, of that device or, when the operator asks, of
+// every device. It reads the journal; its menu also renames and joins
+// devices, checks the journal and makes a backup copy of it.
 #pragma once
 
 #include <QMainWindow>
@@ -14,6 +15,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_report.h"
+#include "ui/journal_location.h"
 #include "ui/report_file.h"
 
 namespace Ui {
@@ -22,6 +24,13 @@ class JournalWindow;
 class JournalHistoryModel;
 class SpooledReport;
 class UiServices;
+
+// What the window's device and filters choose, said twice: for the journal
+// (ISO dates) and for the report's title (dates as the operator reads them).
+struct JournalSelection {
+  veks::EventFilter filter;
+  veks::JournalReportTitle title;
+};
 
 class JournalWindow : public QMainWindow {
   Q_OBJECT
@@ -51,6 +60,14 @@ class JournalWindow : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The set-up steps of the constructor.
+  void setUpFilters();
+  void setUpTable();
+  void connectFilters();
+  void connectActions();
+  void setUpKeys();
+  void restoreSettings();
+
   bool eventFilter(QObject* watched, QEvent* event) override;
   void deviceChosen();
   void showHistory();
@@ -83,13 +100,17 @@ class JournalWindow : public QMainWindow {
   void checkJournal();
   // A copy of the journal into a new file, off the GUI thread.
   void backupJournal();
-  [[nodiscard]] veks::EventFilter filter() const;
-  [[nodiscard]] veks::JournalReportTitle reportTitle() const;
+  // The device shown and the filters: what the table shows.
+  [[nodiscard]] JournalSelection selection() const;
+  // What the report, its printing and saving, and the export take: the
+  // table's selection, of every device when "Все устройства" is checked.
+  [[nodiscard]] JournalSelection outputSelection() const;
   [[nodiscard]] OwnFiles ownFiles() const;
   // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
   [[nodiscard]] QString journalText(const QString& message) const;
-  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown and the last day the
-  // filters show, the "по" date or the device's last day.
+  // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown ("все-устройства"
+  // when every device is asked for) and the last day the filters show, the
+  // "по" date or the last day of the devices.
   [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
   std::unique_ptr<Ui::JournalWindow> ui_;
@@ -117,12 +138,3 @@ class JournalWindow : public QMainWindow {
 // screen's edge on the roomier side, overlapping it as little as the screen
 // allows. The frame's top left corner.
 [[nodiscard]] QPoint PlaceBeside(const QRect& occupied, const QSize& frame, const QRect& screen);
-
-// The journal file the program works with: the one last opened in the
-// journal window (kept in the settings), else the default one. Nothing when
-// neither is known.
-[[nodiscard]] std::optional<QString> JournalFilePath();
-// Remembers `path` as the journal file; an empty path returns to the default.
-void SetJournalFilePath(const QString& path);
-// Why there is no journal file to work with.
-[[nodiscard]] QString NoJournalPathText();

@@ -663,6 +663,37 @@ class JournalWindowTest : public WindowTestBase {
              QStringList{"archive.dat"});
   }
 
+  // "Все устройства" gives the report and the export of every device, as
+  // the commands without a device do; the table keeps its device, and a
+  // report made for the other choice is cleared.
+  void reportAndExportOfAllDevices() {
+    const std::string path = dir_->file("two.sqlite");
+    std::vector<std::string> boilers;
+    for (int i = 1; i <= 3; ++i) {
+      boilers.push_back((kBoilerFolder + QStringLiteral("/boiler-%1.dat").arg(i)).toStdString());
+    }
+    Import(path, boilers, "Котельная");
+    Import(path, {copies_[0]}, "demo");
+    useJournal(path);
+    JournalWindow* journal = openJournal();
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    const int rows = journal->historyModel()->rowCount();
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    QVERIFY(!box->toPlainText().isEmpty());
+    in<QCheckBox>(journal, "AllDevicesCheck")->setChecked(true);
+    QVERIFY(box->toPlainText().isEmpty());
+    QCOMPARE(journal->historyModel()->rowCount(), rows);
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(box->toPlainText() + QLatin1Char('\n'),
+             QString::fromUtf8(RunJournalCommand(path, {"report"})));
+    const QString exported = Text(dir_->file("all.jsonl"));
+    services_->saveAnswers.push_back(SaveChoice{exported, {}});
+    QTest::keyClick(journal, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(ReadAll(exported), RunJournalCommand(path, {"export", "--format", "jsonl"}));
+    QCOMPARE(services_->proposedNames.value(0),
+             QStringLiteral("события-все-устройства-2013-04-06.csv"));
+  }
+
   // Ctrl+S in the journal window saves the report (made first when the box
   // is empty), offering a name of the device and the last day shown, and
   // never onto the journal's log; the status line says where it went.
@@ -773,14 +804,15 @@ class JournalWindowTest : public WindowTestBase {
     in<QComboBox>(journal, "DeviceBox")->setFocus();
     // Tab walks through a date's day, month and year before it leaves.
     QStringList visited;
-    for (int i = 0; i < 18; ++i) {
+    for (int i = 0; i < 19; ++i) {
       const QString name = QApplication::focusWidget()->objectName();
       if (visited.isEmpty() || visited.back() != name) visited << name;
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     }
-    QCOMPARE(visited, QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate",
-                                   "InputBox", "EventBox", "EventView", "ReportBox", "ReportButton",
-                                   "PrintButton", "ExportButton", "NewestButton", "OldestButton"}));
+    QCOMPARE(visited,
+             QStringList({"DeviceBox", "FromCheck", "FromDate", "ToCheck", "ToDate", "InputBox",
+                          "EventBox", "EventView", "ReportBox", "ReportButton", "PrintButton",
+                          "ExportButton", "AllDevicesCheck", "NewestButton", "OldestButton"}));
     journal->resize(1011, 711);
     journal->close();
     QTRY_VERIFY_WITH_TIMEOUT(actions()->journalWindow() == nullptr, kPatienceMs);
