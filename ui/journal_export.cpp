@@ -65,7 +65,8 @@ std::optional<QString> ExportRefusal(const QString& target, const OwnFiles& own)
 }
 
 ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& filter,
-                               veks::ExportFormat format, const QString& fileName) {
+                               veks::ExportFormat format, const QString& fileName,
+                               const std::function<bool()>& keepGoing) {
   const QString shown = QDir::toNativeSeparators(fileName);
   QSaveFile file(fileName);
   const auto failed = [&] {
@@ -76,8 +77,16 @@ ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& 
   if (format == veks::ExportFormat::kCsv && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
   FileStreamBuf buffer(file);
   std::ostream out(&buffer);
-  const veks::JournalOutput written = veks::WriteJournalExport(journal, filter, format, out);
+  bool stopped = false;
+  const veks::JournalOutput written = veks::WriteJournalExport(journal, filter, format, out, [&] {
+    stopped = keepGoing && !keepGoing();
+    return !stopped;
+  });
   out.flush();
+  if (stopped) {
+    file.cancelWriting();
+    return ExportFileOutcome{0, std::nullopt, false, true};
+  }
   if (written.error) {
     file.cancelWriting();
     return ExportFileOutcome{0,

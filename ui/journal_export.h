@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "journal/journal.h"
@@ -28,11 +29,14 @@ struct ExportFileOutcome {
   std::int64_t events = 0;       // written, when there is no error
   std::optional<QString> error;  // why nothing was written, naming the file
   bool noEvents = false;         // the error is only that no event passes
+  bool canceled = false;         // stopped by `keepGoing`: nothing written
 };
 
 // Writes the export of the events that pass `filter` to `fileName`. The
 // file is written beside its place under another name and takes the place
-// only when complete, so a failed export leaves an older file as it was.
+// only when complete, so a failed or stopped export leaves an older file as
+// it was. `keepGoing`, given, is asked after each event.
 [[nodiscard]] ExportFileOutcome ExportToFile(veks::Journal& journal,
                                              const veks::EventFilter& filter,
-                                             veks::ExportFormat format, const QString& fileName);
+                                             veks::ExportFormat format, const QString& fileName,
+                                             const std::function<bool()>& keepGoing = {});

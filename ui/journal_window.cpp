@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPrinter>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
@@ -626,7 +625,7 @@ QString JournalWindow::proposedName(const QString& prefix, const QString& suffix
 }
 
 void JournalWindow::exportEvents() {
-  if (!journal_) return;
+  if (!journal_ || !path_) return;
   const std::optional<SaveChoice> choice = services_.saveFileName(
       this, QStringLiteral("Экспорт событий"), {kExportCsvFilter, kExportJsonlFilter},
       proposedName(QStringLiteral("события"), QStringLiteral("csv")));
@@ -635,13 +634,33 @@ void JournalWindow::exportEvents() {
     services_.message(this, *refusal, MessageIcon::kWarning);
     return;
   }
+  // The export reads through a journal of its own thread.
+  const std::string path = path_->toStdString();
+  const veks::EventFilter filter = outputSelection().filter;
+  const veks::ExportFormat format = ExportFormatOf(choice->fileName, choice->filter);
+  const QString fileName = choice->fileName;
+  const std::int64_t expected = model_->rowCount();
   ExportFileOutcome outcome;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    outcome = ExportToFile(*journal_, outputSelection().filter,
-                           ExportFormatOf(choice->fileName, choice->filter), choice->fileName);
+  std::optional<veks::JournalError> openFailed;
+  RunBackgroundWork(this, QStringLiteral("Экспорт событий…"), [&](WorkProgress& progress) {
+    auto opened = veks::Journal::Open(path, veks::Journal::Access::kRead);
+    if (!opened.ok()) {
+      openFailed = opened.error();
+      return;
+    }
+    std::int64_t events = 0;
+    progress.setTotal(expected);
+    outcome = ExportToFile(*opened.value(), filter, format, fileName, [&] {
+      if (++events % 1024 == 0) progress.setDone(events);
+      return !progress.canceled();
+    });
+  });
+  ReturnFreedMemory();
+  if (openFailed) {
+    services_.message(this, journalText(Text(openFailed->message)), MessageIcon::kWarning);
+    return;
   }
+  if (outcome.canceled) return;
   if (outcome.error) {
     services_.message(this, *outcome.error,
                       outcome.noEvents ? MessageIcon::kInformation : MessageIcon::kWarning);
@@ -728,24 +747,30 @@ void JournalWindow::renameDevice() {
     return;
   }
   // The window reads only; the rename writes through a journal of its own,
-  // closed as soon as it is done.
+  // closed as soon as it is done, off the GUI thread: another program may
+  // hold the journal, and the operator may stop waiting for it.
   std::optional<veks::JournalError> error;
   std::optional<veks::RenameOutcome> outcome;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kWrite);
-    if (opened.ok()) {
-      auto renamed = opened.value()->renameDevice(device, name.toStdString());
-      if (renamed.ok()) {
-        outcome = std::move(renamed.value());
-      } else {
-        error = renamed.error();
-      }
-    } else {
-      error = opened.error();
-    }
-  }
+  const std::string path = path_->toStdString();
+  const WorkEnd end =
+      RunBackgroundWork(this, QStringLiteral("Переименование устройства…"), [&](WorkProgress& p) {
+        auto opened = veks::Journal::Open(path, veks::Journal::Access::kWrite);
+        if (!opened.ok()) {
+          error = opened.error();
+          return;
+        }
+        opened.value()->setBusyWait([&p] {
+          p.setWaiting(true);
+          return !p.canceled();
+        });
+        auto renamed = opened.value()->renameDevice(device, name.toStdString());
+        if (renamed.ok()) {
+          outcome = std::move(renamed.value());
+        } else {
+          error = renamed.error();
+        }
+      });
+  if (error && end == WorkEnd::kCanceled) return;  // the wait was stopped: nothing changed
   if (error) {
     services_.message(this, journalText(Text(error->message)), MessageIcon::kWarning);
     // Another process may have renamed or joined the device meanwhile.
