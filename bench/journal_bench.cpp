@@ -111,6 +111,30 @@ void BM_ImportThousandCopiesCommand(benchmark::State& state) {
 }
 BENCHMARK(BM_ImportThousandCopiesCommand)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// `veks12-journal merge` of a journal of 100,000 events, one segment a
+// hundred rings long, into a new journal (0) and into a copy of itself, which
+// gains nothing (1).
+void BM_MergeHundredThousandCommand(benchmark::State& state) {
+  TempDir dir;
+  JournalFixture fixture(dir.file("source.sqlite"), dir.file("copy.dat"), 100'000);
+  fixture.open.reset();
+  const std::string target = dir.file("target.sqlite");
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::filesystem::remove(target);
+    if (state.range(0) == 1) std::filesystem::copy_file(fixture.journal, target);
+    state.ResumeTiming();
+    if (!RunTool({"--journal", target, "merge", fixture.journal})) {
+      state.SkipWithError("merge failed");
+    }
+  }
+}
+BENCHMARK(BM_MergeHundredThousandCommand)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
 // `veks12-journal export` of 1,000,000 events as CSV, to /dev/null; the
 // argument: in one segment (0) or in 1,001 (1).
 void BM_ExportMillionCsvCommand(benchmark::State& state) {

@@ -28,6 +28,7 @@ constexpr std::string_view kUsage =
     "       veks12-journal [--journal FILE] check\n"
     "       veks12-journal [--journal FILE] backup [--] TARGET\n"
     "       veks12-journal [--journal FILE] rename [--] DEVICE NEWNAME\n"
+    "       veks12-journal [--journal FILE] merge [--] SOURCE\n"
     "       veks12-journal [--journal FILE] stats [--device NAME] [--from DD.MM.YY] "
     "[--to DD.MM.YY] [--format text|csv|jsonl]\n"
     "       veks12-journal [--journal FILE] due [--device NAME]\n"
@@ -52,6 +53,8 @@ constexpr std::string_view kUsage =
     "  check              check the journal's integrity and its own rules\n"
     "  backup             copy the journal to TARGET, a file that must not exist yet\n"
     "  rename             give DEVICE the name NEWNAME, or join it to the device NEWNAME\n"
+    "  merge              join every device of the journal SOURCE, its notes with it,\n"
+    "                     to the device of the same name (SOURCE is only read)\n"
     "  stats              counts per device: events, kinds, inputs, chatter, valves,\n"
     "                     days and flood slots, as CSV (default), JSON lines or text\n"
     "  due                per device: the last time, events per day, and by when the\n"
@@ -79,7 +82,8 @@ constexpr std::string_view kUsage =
     "  --history          every version of each note\n"
     "  --help             this text\n"
     "  --                 ends the options: every word after it is an archive\n"
-    "                     (a backup's target, a device name of rename, a note's TEXT)\n";
+    "                     (a backup's target, a device name of rename, a note's TEXT,\n"
+    "                     merge's SOURCE)\n";
 
 enum class Command {
   kImport,
@@ -89,6 +93,7 @@ enum class Command {
   kCheck,
   kBackup,
   kRename,
+  kMerge,
   kStats,
   kDue,
   kNote,  // its verb follows
@@ -109,6 +114,7 @@ struct Request {
   StatsFormat statsFormat = StatsFormat::kCsv;
   std::vector<std::string> archives;
   std::string target;              // of a backup
+  std::string source;              // of a merge
   std::vector<std::string> names;  // rename: DEVICE NEWNAME
   // Of the notes.
   std::optional<EventRecord> event;
@@ -135,6 +141,7 @@ bool Allows(Command command, const std::string& option) {
     case Command::kCheck:
     case Command::kBackup:
     case Command::kRename:
+    case Command::kMerge:
       return false;
     case Command::kReport:
       return option == "--device" || option == "--from" || option == "--to" || option == "--input";
@@ -233,7 +240,7 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
       {"import", Command::kImport}, {"devices", Command::kDevices}, {"report", Command::kReport},
       {"export", Command::kExport}, {"check", Command::kCheck},     {"backup", Command::kBackup},
       {"rename", Command::kRename}, {"stats", Command::kStats},     {"due", Command::kDue},
-      {"note", Command::kNote},     {"notes", Command::kNotes}};
+      {"merge", Command::kMerge},   {"note", Command::kNote},       {"notes", Command::kNotes}};
   Request request;
   std::map<std::string, std::string> options;
   std::optional<Command> command;
@@ -345,6 +352,10 @@ std::variant<Request, UsageError, Help> ParseArgs(std::span<const std::string> a
     if (words.size() != 1) return UsageError{"backup needs one target file"};
     if (words.front().empty()) return UsageError{"backup needs a file name"};
     request.target = words.front();
+  } else if (request.command == Command::kMerge) {
+    if (words.size() != 1) return UsageError{"merge needs one source journal"};
+    if (words.front().empty()) return UsageError{"merge needs a file name"};
+    request.source = words.front();
   } else if (request.command == Command::kRename) {
     if (words.size() != 2) return UsageError{"rename takes DEVICE and NEWNAME"};
     for (const std::string& name : words) {
@@ -480,6 +491,34 @@ int Rename(Journal& journal, const Request& request, std::ostream& out, std::ost
   return 0;
 }
 
+// Joins every device of `source` to `journal`, device by device, one line
+// each as it is committed.
+int Merge(Journal& journal, const std::string& path, Journal& source, const Request& request,
+          std::ostream& out, std::ostream& err) {
+  int code = 0;
+  const auto read = source.forEachDeviceCopy([&](const DeviceCopy& device) {
+    auto merged = journal.mergeDevice(device, request.source);
+    if (!merged.ok() && IsJournalFailure(merged.error().kind)) {
+      err << "veks12-journal: " << path << ": " << merged.error().message << '\n';
+      code = 1;
+      return false;
+    }
+    if (!merged.ok()) {
+      err << request.source << ": " << device.name << ": " << merged.error().message << '\n';
+      code = 1;
+      return true;
+    }
+    out << request.source << ": " << MergeOutcomeText(merged.value()) << '\n';
+    out.flush();
+    return true;
+  });
+  if (!read.ok()) {
+    err << "veks12-journal: " << request.source << ": " << read.error().message << '\n';
+    return 1;
+  }
+  return code;
+}
+
 int Stats(Journal& journal, const Request& request, std::ostream& out, std::ostream& err) {
   StatsFilter filter;
   filter.device = request.device;
@@ -588,7 +627,23 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
                         : std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   }
 
-  const auto access = request.command == Command::kImport                 ? Journal::Access::kImport
+  // A merge reads its source, which must be another journal, before the
+  // target is opened (and perhaps made).
+  std::unique_ptr<Journal> source;
+  if (request.command == Command::kMerge) {
+    if (SameJournalFile(request.source, *path)) {
+      err << "veks12-journal: " << request.source << ": " << kMsgMergeSelf << '\n';
+      return 1;
+    }
+    auto opened = Journal::Open(request.source, Journal::Access::kRead);
+    if (!opened.ok()) {
+      err << "veks12-journal: " << request.source << ": " << opened.error().message << '\n';
+      return 1;
+    }
+    source = std::move(opened.value());
+  }
+  const bool imports = request.command == Command::kImport || request.command == Command::kMerge;
+  const auto access = imports                                             ? Journal::Access::kImport
                       : request.command == Command::kRename || writesNote ? Journal::Access::kWrite
                                                                           : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
@@ -617,6 +672,9 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       break;
     case Command::kRename:
       code = Rename(journal, request, out, err);
+      break;
+    case Command::kMerge:
+      code = Merge(journal, *path, *source, request, out, err);
       break;
     case Command::kStats:
       code = Stats(journal, request, out, err);

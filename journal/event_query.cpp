@@ -51,7 +51,7 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
   }
   if (filter_.eventText) sql += " AND " + column("event", "events_event") + " = ?5";
   // The noted events of a segment are found through the notes' index and
-  // read by the table's key. A note is deleted by its last version only.
+  // read by the table's key. A note with a delete among its versions is deleted.
   if (filter_.withNotes) {
     sql += store_.hasNotes() ? " AND seq IN (SELECT n.seq FROM notes n WHERE n.segment_id = ?1 "
                                "AND NOT EXISTS (SELECT 1 FROM note_versions v "

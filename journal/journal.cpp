@@ -180,6 +180,22 @@ JournalResult<std::vector<DeviceSummary>> Journal::devices() {
   });
 }
 
+JournalResult<std::int64_t> Journal::forEachDeviceCopy(
+    const std::function<bool(const DeviceCopy&)>& visit) {
+  if (!store_) return std::int64_t{0};
+  return Guarded([&] { return ForEachDeviceCopy(*store_, visit); });
+}
+
+JournalResult<MergeOutcome> Journal::mergeDevice(const DeviceCopy& device,
+                                                 const std::string& source) {
+  return Guarded([&] {
+    std::int64_t events = 0;
+    for (const auto& segment : device.segments) events += static_cast<std::int64_t>(segment.size());
+    if (!store_ && events == 0) return MergeOutcome{device.name};
+    return MergeDevice(storeToWrite(), device, source);
+  });
+}
+
 JournalResult<std::int64_t> Journal::forEachEvent(const EventFilter& filter, EventOrder order,
                                                   const EventVisitor& visit) {
   if (!store_ && filter.device) {

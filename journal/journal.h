@@ -21,8 +21,8 @@
 // (journal_store.h), the import (journal_import.h), the event query
 // (event_query.h), the history view (history_view.h), the journal file
 // (journal_file.h), device names (device_names.h), the check
-// (journal_check.h), the backup (journal_backup.h) and notes
-// (journal_notes.h).
+// (journal_check.h), the backup (journal_backup.h), notes
+// (journal_notes.h) and merging (journal_merge.h).
 #pragma once
 
 #include <functional>
@@ -36,6 +36,7 @@
 #include "journal/device_names.h"
 #include "journal/history_view.h"
 #include "journal/journal_file.h"
+#include "journal/journal_merge.h"
 #include "journal/journal_notes.h"
 #include "journal/journal_stats.h"
 #include "journal/journal_types.h"
@@ -101,6 +102,17 @@ class Journal {
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();
+
+  // Visits every device by name, each with its whole history and notes as a
+  // merge takes them, all read in one state; `visit` returns false to stop.
+  // Returns the number of devices visited. Nothing is written.
+  JournalResult<std::int64_t> forEachDeviceCopy(
+      const std::function<bool(const DeviceCopy&)>& visit);
+  // Joins a device of another journal (forEachDeviceCopy) with this
+  // journal's device of the same name, its notes with it, in a transaction of
+  // its own (journal_merge.h). Like an import, the first merge that stores
+  // events makes the journal. `source` names the other journal.
+  JournalResult<MergeOutcome> mergeDevice(const DeviceCopy& device, const std::string& source);
 
   // Visits the events that pass the filter in the given order and returns
   // how many it visited. kUnknownDevice when the device filter names none,

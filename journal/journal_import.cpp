@@ -32,6 +32,7 @@ class Importer {
   ImportOutcome import(const std::string& archive, std::span<const EventRecord> copy,
                        const std::optional<std::string>& deviceName);
   void joinSegment(std::int64_t device, std::int64_t segment);
+  StitchedCopy stitch(std::int64_t device, std::span<const EventRecord> copy);
   std::string propose(const std::string& archive, std::span<const EventRecord> copy) {
     if (copy.empty()) return store_.freeDeviceName(DeviceNameForFile(archive));
     store_.db().exec("BEGIN");
@@ -327,7 +328,26 @@ void Importer::joinSegment(std::int64_t device, std::int64_t segment) {
   }
 }
 
+StitchedCopy Importer::stitch(std::int64_t device, std::span<const EventRecord> copy) {
+  const StitchPlan plan = PlanStitch(copy, deviceExcerpts(copy, device));
+  StitchedCopy done{plan.kind, plan.joinedSegments(), 0, {}};
+  if (plan.kind == StitchPlan::Kind::kAlreadyHeld) {
+    const SegmentRow& holder = rows_[plan.heldBy];
+    done.start = {holder.id, holder.firstSeq + plan.heldAt};
+  } else if (plan.kind != StitchPlan::Kind::kEmptyCopy) {
+    const Applied applied = apply(device, copy, plan);
+    done.gained = applied.gained;
+    done.start = applied.copyStart;
+  }
+  return done;
+}
+
 }  // namespace
+
+StitchedCopy StitchCopy(JournalStore& store, std::int64_t device,
+                        std::span<const EventRecord> copy) {
+  return Importer(store).stitch(device, copy);
+}
 
 void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment) {
   Importer(store).joinSegment(device, segment);

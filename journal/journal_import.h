@@ -13,6 +13,7 @@
 #include "archive/archive_format.h"
 #include "journal/journal_store.h"
 #include "journal/journal_types.h"
+#include "journal/stitch.h"
 
 namespace veks {
 
@@ -37,5 +38,22 @@ std::string ProposeDevice(JournalStore& store, const std::string& archive,
 // earliest rank of the others). The segment must rank after every segment of
 // `device`. Runs inside the caller's transaction.
 void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment);
+
+// What stitching a run of events into a device did.
+struct StitchedCopy {
+  StitchPlan::Kind kind = StitchPlan::Kind::kEmptyCopy;
+  std::size_t joinedSegments = 0;  // StitchPlan::joinedSegments
+  std::int64_t gained = 0;         // events the device's history did not hold
+  // Where the run's first event stands now; its later events follow it in
+  // the same segment, one seq apart (nothing for an empty run).
+  EventPlace start;
+};
+
+// Takes `copy` (events known to follow one another, oldest first, of any
+// length) into `device`'s history by the import rules, as an import would
+// take a copy with --device. A new segment ranks after every other. Runs
+// inside the caller's transaction and writes no imports row.
+StitchedCopy StitchCopy(JournalStore& store, std::int64_t device,
+                        std::span<const EventRecord> copy);
 
 }  // namespace veks

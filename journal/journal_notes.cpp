@@ -170,11 +170,19 @@ std::vector<StoredNote> ReadStored(SqliteStatement& rows) {
 }
 
 // The versions a listing shows of a note: every one with `history`; else the
-// newest, unless it is a delete.
+// newest, unless the note is deleted.
 std::span<const NoteVersion> Shown(const StoredNote& note, bool history) {
   if (history) return note.versions;
-  if (note.versions.empty() || note.versions.back().deleted) return {};
-  return {&note.versions.back(), 1};
+  const auto& all = note.versions;
+  if (all.empty() || std::any_of(all.begin(), all.end(), [](auto& v) { return v.deleted; })) {
+    return {};
+  }
+  // The newest is the one written last: a merge may number a version
+  // written elsewhere after one written later here.
+  const auto newest = std::max_element(all.begin(), all.end(), [](auto& a, auto& b) {
+    return std::tie(a.written, a.version) < std::tie(b.written, b.version);
+  });
+  return {&*newest, 1};
 }
 
 bool InDates(const NoteVersion& note, const std::optional<std::string>& from,
@@ -319,12 +327,14 @@ std::int64_t AddNoteVersion(JournalStore& store, std::int64_t number,
   }
   store.resetStatements();
   SqliteTransaction transaction(store.db());
+  // The newest version as a listing shows it (written last); a delete among
+  // the versions, wherever a merge numbered it, ends the note.
   SqliteStatement newest = store.db().prepare(
-      "SELECT version, kind, text, deleted FROM note_versions WHERE note = ?1 "
-      "ORDER BY version DESC LIMIT 1");
+      "SELECT (SELECT max(version) FROM note_versions WHERE note = ?1), kind, text, "
+      "(SELECT max(deleted) FROM note_versions WHERE note = ?1) FROM note_versions "
+      "WHERE note = ?1 ORDER BY written DESC, version DESC LIMIT 1");
   newest.bind(1, number);
   if (!newest.step()) throw Error(JournalError::Kind::kNoSuchNote, kMsgNoSuchNote);
-  // A delete is a note's last version.
   if (newest.integer(3) != 0) throw Error(JournalError::Kind::kNoteDeleted, kMsgNoteDeleted);
   const std::int64_t version = newest.integer(0) + 1;
   const std::string keptKind(newest.text(1)), keptText(newest.text(2));

@@ -11,6 +11,7 @@
 #include "archive/event_decoder.h"
 #include "journal/journal.h"
 #include "report/report_text.h"
+#include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
 #include "tools/archive_builder.h"
 #include "tools/device_simulator.h"
@@ -298,6 +299,57 @@ TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
   EXPECT_EQ(run({"import", c3}).out, c3 + ": -Б: уже в журнале\n");
 }
 
+// Each device of the source joins the device of its name, notes with it;
+// merging again brings nothing; the source is never touched.
+TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
+  const std::string source = dir_.file("-другой.sqlite"), later = dir_.file("later.dat");
+  ArchiveOf(SecondEvents(0, 1)).writeTo(later);
+  const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
+  const auto in = [&](const std::string& journal, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--journal", journal});
+    return run(args, named);
+  };
+  ASSERT_EQ(in(source, {"import", "--device", "Котельная", archive_}).code, 0);
+  ASSERT_EQ(in(source, {"import", "--device", "Печь", later}).code, 0);
+  ASSERT_EQ(in(source, {"note", "add", "--device", "Котельная", "--event",
+                        "2013-11-28T08:30:00/0107001e081c0b0d", "--author", "a", "проверено"})
+                .code,
+            0);
+  ASSERT_EQ(in(source, {"note", "edit", "1", "--author", "b", "исправлено"}).code, 0);
+  ASSERT_EQ(run({"import", "--device", "Котельная", later}).code, 0);
+  const FileSnapshot untouched(source);
+  const std::string fresh = dir_.file("новый/j.sqlite");
+  const std::string boiler = source + ": Котельная: новых событий: ",
+                    oven = source + ": Печь: новых событий: ";
+  for (const auto& [journal, out] : std::vector<std::pair<std::string, std::string>>{
+           {journal_,
+            boiler + "5; новый участок, возможен пропуск событий; примечаний: 1\n" + oven + "1\n"},
+           {journal_, boiler + "0\n" + oven + "0\n"},
+           {fresh, boiler + "5; примечаний: 1\n" + oven + "1\n"}}) {
+    const CliRun r = in(journal, {"merge", "--", source});
+    EXPECT_EQ(std::tie(r.code, r.out, r.err), std::make_tuple(0, out, std::string()));
+  }
+  EXPECT_EQ(FileSnapshot(source), untouched);
+  EXPECT_EQ(in(fresh, {"notes", "--history"}).out, in(source, {"notes", "--history"}).out);
+  EXPECT_EQ(in(fresh, {"export"}).out, in(source, {"export"}).out);
+
+  std::filesystem::create_symlink(journal_, dir_.file("link.sqlite"));
+  const FileSnapshot target(journal_);
+  for (const auto& [journal, from, message] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {journal_, dir_.file("link.sqlite"), "Журнал нельзя объединить с самим собой"},
+           {journal_, dir_.file("нет.sqlite"), "Журнал не найден"},
+           {journal_, archive_, "Файл не является журналом событий"},
+           {archive_, source, "Файл не является журналом событий"}}) {
+    const CliRun r = in(journal, {"merge", from});
+    const std::string& failed = journal == archive_ ? journal : from;
+    EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(1, std::string())) << message;
+    EXPECT_EQ(r.err, "veks12-journal: " + failed + ": " + message + "\n");
+  }
+  EXPECT_EQ(FileSnapshot(journal_), target);
+  EXPECT_EQ(FileSnapshot(source), untouched);
+}
+
 // The journal report line of an event.
 std::string Row(const EventRecord& event) { return ReportRowLine(DecodeEventRow(event)); }
 
@@ -388,7 +440,8 @@ TEST_F(JournalCliTest, NotesAreWrittenListedAndReported) {
     }
   }
   const std::string header =
-      "number,version,device,event_timestamp,event_raw,at,kind,text,author,written,deleted\r\n";
+      "number,version,device,event_timestamp,event_raw,at,kind,text,author,written,"
+      "deleted\r\n";
   const std::string written = "2023-11-14T22:13:20Z";
   const std::string n1 = "\"Цех, 2\",2013-11-28T08:30:00,0107001e081c0b0d,,Проверено,";
   const std::string n2 = "2,1,\"Цех, 2\",,ff09030201040506,,Комментарий,-минус,ivanov," + written;
@@ -541,8 +594,9 @@ INSTANTIATE_TEST_SUITE_P(
         Args{"note", "delete"}, Args{"note", "delete", "1", "x"},
         Args{"note", "delete", "1", "--", "x"}, Args{"note", "delete", "1", "--kind", "k"},
         Args{"notes", "--history", "--history"}, Args{"notes", "extra"},
-        Args{"notes", "--format", "text"}, Args{"notes", "--input", "3"},
-        Args{"report", "--history"}, Args{"notes", "--author", "a"}));
+        Args{"notes", "--format", "text"}, Args{"notes", "--input", "3"}, Args{"merge"},
+        Args{"merge", "a", "b"}, Args{"merge", "--device", "d", "a"}, Args{"merge", "-a"},
+        Args{"merge", ""}, Args{"report", "--history"}, Args{"notes", "--author", "a"}));
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

@@ -302,6 +302,133 @@ TEST_F(JournalTest, NotesStayOnTheirEventsWhateverHappensToTheHistory) {
   }
 }
 
+// The notes as any journal reads them, sorted: without the numbers, which
+// each journal gives in its own order.
+std::vector<std::string> VersionLines(Journal& journal, bool history) {
+  NoteFilter filter;
+  filter.history = history;
+  std::vector<std::string> lines;
+  auto notes = journal.notes(filter);
+  for (NoteVersion n : notes.value()) {
+    n.number = n.version = 0;
+    lines.push_back(NoteLine(n));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// Merges every device of `source` into `target`; returns the events and
+// notes that came.
+std::int64_t Merge(const std::string& source, const std::string& target) {
+  auto into = OpenJournal(target, Journal::Access::kImport);
+  std::int64_t came = 0;
+  EXPECT_TRUE(OpenJournal(source, Journal::Access::kRead)
+                  ->forEachDeviceCopy([&](const DeviceCopy& device) {
+                    const auto merged = into->mergeDevice(device, source);
+                    EXPECT_TRUE(merged.ok()) << merged.error().message;
+                    came += merged.value().newEvents + merged.value().notes;
+                    return true;
+                  })
+                  .ok());
+  return came;
+}
+
+// Two journals of random copies of one device, some in both, with notes,
+// entries, edits and deletes, each merged into a copy of the other; then the
+// two write other versions of the same notes (edits on both sides, an edit
+// against a delete) and merge into each other, twice. Both end with the
+// history of all the copies, segments longer than the ring included, every
+// version of every note once and the same notes showing; a source is never
+// touched.
+TEST_F(JournalTest, MergedJournalsHoldOneHistoryAndEveryNoteOnce) {
+  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+    SimulatedCopies copies(seed + 90, 8 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
+    const std::vector<std::string> paths = writeCopies(copies);
+    const std::string tag = std::to_string(seed);
+    const std::array<std::string, 2> built = {dir_.file("a" + tag), dir_.file("b" + tag)};
+    const std::array<std::string, 2> merged = {built[1] + "+a", built[0] + "+b"};
+    std::array<std::unique_ptr<Journal>, 2> j = {OpenJournal(built[0], Journal::Access::kImport),
+                                                 OpenJournal(built[1], Journal::Access::kImport)};
+    std::mt19937 random(seed);
+    MemoryHistory all;
+    std::int64_t clock = 1'500'000'000;
+    std::set<std::string> written;
+    // An edit or a delete; a note deleted already takes none.
+    const auto edit = [&](Journal& journal, std::int64_t number, const std::string& text) {
+      const NoteSignature by{"правка", ++clock};
+      const auto r = text.empty() ? journal.deleteNote(number, by)
+                                  : journal.editNote(number, std::nullopt, text, by);
+      ASSERT_TRUE(r.ok() || r.error().kind == JournalError::Kind::kNoteDeleted);
+    };
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+      all.import(copies.events(i));
+      const CopyWindow w = copies.windows[i];
+      const unsigned to = 1 + random() % 3;  // A, B or both
+      for (std::size_t k = 0; k < 2; ++k) {
+        if ((to & (1u << k)) == 0) continue;
+        ASSERT_TRUE(j[k]->importArchive(paths[i], "котёл").ok());
+        if (w.first == w.last) continue;
+        const EventRecord event = copies.device.events()[w.first + random() % (w.last - w.first)];
+        NoteTarget target{"котёл", event, {}, {}};
+        if (i % 4 == 0 && EventTimestamp(event)) target = {"котёл", {}, {}, EventTimestamp(event)};
+        const auto added =
+            j[k]->addNote(target, "Комментарий", "к " + tag + "." + std::to_string(i),
+                          {"автор " + std::to_string(k), ++clock});
+        ASSERT_TRUE(added.ok()) << added.error().message;
+        if (i % 3 == 1) {
+          edit(*j[k], 1 + random() % added.value(), random() % 4 ? "и " + std::to_string(i) : "");
+        }
+      }
+    }
+    for (int step = 0; step < 2; ++step) {
+      for (auto& journal : j) {
+        for (const std::string& line : VersionLines(*journal, true)) written.insert(line);
+      }
+      j = {};
+      if (step == 1) break;
+      std::filesystem::copy_file(built[1], merged[0]);
+      std::filesystem::copy_file(built[0], merged[1]);
+      const std::array<FileSnapshot, 2> sources = {FileSnapshot(built[0]), FileSnapshot(built[1])};
+      Merge(built[0], merged[0]);
+      Merge(built[1], merged[1]);
+      for (std::size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(FileSnapshot(built[k]), sources[k]);
+        EXPECT_FALSE(std::filesystem::exists(built[k] + "-wal"));
+      }
+      j = {OpenJournal(merged[0], Journal::Access::kWrite),
+           OpenJournal(merged[1], Journal::Access::kWrite)};
+      const auto live = j[0]->notes({}).value();
+      for (std::size_t n = 0; n < live.size() && n < 3; ++n) {
+        edit(*j[0], live[n].number, "слева " + std::to_string(n));
+        const auto other = j[1]->notes({}).value();
+        for (const NoteVersion& v : other) {
+          if (v.text == live[n].text) edit(*j[1], v.number, n == 1 ? "" : "справа" + tag);
+        }
+      }
+    }
+    for (int round = 0; round < 2; ++round) {
+      const std::int64_t came = Merge(merged[1], merged[0]) + Merge(merged[0], merged[1]);
+      EXPECT_TRUE(round == 0 || came == 0) << "seed " << seed;
+    }
+
+    std::vector<std::vector<EventRecord>> expected;
+    for (const Segment& segment : all.segments()) expected.push_back(segment.events);
+    std::sort(expected.begin(), expected.end(),
+              [](const auto& x, const auto& y) { return LastTimestamp(x) < LastTimestamp(y); });
+    const auto longest = std::max_element(expected.begin(), expected.end(),
+                                          [](auto& x, auto& y) { return x.size() < y.size(); });
+    EXPECT_TRUE(seed % 2 == 1 || longest->size() > std::size_t{kSlotCount});
+    j = {OpenJournal(merged[0], Journal::Access::kRead),
+         OpenJournal(merged[1], Journal::Access::kRead)};
+    for (auto& journal : j) {
+      EXPECT_EQ(Exported(*journal), expected) << "seed " << seed;
+      EXPECT_EQ(VersionLines(*journal, true), std::vector(written.begin(), written.end()));
+      EXPECT_EQ(journal->check().value(), std::vector<std::string>{});
+    }
+    EXPECT_EQ(VersionLines(*j[0], false), VersionLines(*j[1], false)) << "seed " << seed;
+  }
+}
+
 // Any page of a view is the slice of the device's history, newest first, with
 // a gap row where a segment ends and an older one begins; the counts agree.
 TEST_F(JournalTest, HistoryViewPagesAreSlicesOfTheNewestFirstHistory) {
