@@ -547,9 +547,10 @@ void JournalWindow::printReport() {
     return;
   }
   PrintOutcome printed = PrintOutcome::kFailed;
-  RunBackgroundWork(this, QStringLiteral("Печать отчета…"), [&](WorkProgress& progress) {
-    printed = PrintReport(*report_, style, printer, PageProgress(progress));
-  });
+  RunBackgroundWork(this, QStringLiteral("Печать отчета…"),
+                    [&, report = report_](WorkProgress& progress) {
+                      printed = PrintReport(*report, style, printer, PageProgress(progress));
+                    });
   ReturnFreedMemory();
   if (printed == PrintOutcome::kFailed) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
@@ -560,9 +561,10 @@ void JournalWindow::printReport() {
 bool JournalWindow::writeReport(const QString& file, ReportFileFormat format,
                                 const ReportPageStyle& style, const PdfPages& pages) {
   SaveOutcome outcome;
-  RunBackgroundWork(this, QStringLiteral("Запись отчета…"), [&](WorkProgress& progress) {
-    outcome = SaveReportLines(*report_, file, format, style, pages, PageProgress(progress));
-  });
+  RunBackgroundWork(
+      this, QStringLiteral("Запись отчета…"), [&, report = report_](WorkProgress& progress) {
+        outcome = SaveReportLines(*report, file, format, style, pages, PageProgress(progress));
+      });
   ReturnFreedMemory();
   if (outcome.outcome == PrintOutcome::kFailed) {
     services_.message(this,

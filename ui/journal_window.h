@@ -120,7 +120,9 @@ class JournalWindow : public QMainWindow {
   // view before the journal closes.
   std::unique_ptr<veks::Journal> journal_;
   // The report whose beginning the box shows; none while the box is empty.
-  std::unique_ptr<SpooledReport> report_;
+  // Printing and saving hold it too, so that the window may drop it meanwhile
+  // (a reload from the event loop) while the work reads on.
+  std::shared_ptr<SpooledReport> report_;
   std::vector<veks::DeviceSummary> devices_;
   JournalHistoryModel* model_ = nullptr;
   std::function<QString()> chosenArchive_;

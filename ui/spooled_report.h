@@ -61,7 +61,7 @@ struct SpooledReport::Made {
 
 // How many lines of a report the report box shows: the rest is printed and
 // saved, never shown.
-inline constexpr qsizetype kBoxLines = 10'000;
+inline constexpr qsizetype kBoxLines = 5'000;
 
 // Fills `box` with the report's first kBoxLines lines; a longer report ends
 // with a line that says how many lines the report has and that printing and

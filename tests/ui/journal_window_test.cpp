@@ -1179,7 +1179,7 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(box->blockCount(), kBoxLines + 1);
     QVERIFY(box->document()->lastBlock().text().startsWith(
         QStringLiteral("… здесь показаны первые %1 строк отчета из ")
-            .arg(QLocale(QLocale::Russian).toString(10'000))));
+            .arg(QLocale(QLocale::Russian).toString(kBoxLines))));
 
     services_->printToPdf = Text(dir_->file("300k.pdf"));
     in<QPushButton>(journal, "PrintButton")->click();
