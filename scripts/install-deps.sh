@@ -3,9 +3,11 @@
 # Usage: scripts/install-deps.sh [run|test]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build qt6-base-dev libgl-dev libsqlite3-dev fonts-liberation2 qt6-translations-l10n)
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libpq-dev fonts-liberation2
+          qt6-translations-l10n)
 if [ "${1:-test}" = test ]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev poppler-utils clang libclang-rt-14-dev sqlite3)
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev poppler-utils clang libclang-rt-14-dev sqlite3
+            postgresql)
 fi
 
 missing=()
