@@ -1308,6 +1308,11 @@ int main(int argc, char** argv) {
   // the other chose. Each run keeps its own.
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                      QString::fromStdString(home.file("config")));
+  // The 300,000-event print read back takes minutes under the sanitizers,
+  // more than the five Qt Test gives a test function.
+  if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT")) {
+    qputenv("QTEST_FUNCTION_TIMEOUT", "1800000");
+  }
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   JournalWindowTest test;
