@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "journal/device_names.h"
+#include "journal/import_undo.h"
 #include "journal/journal_import.h"
 
 namespace veks {
@@ -53,6 +54,10 @@ RenameOutcome RenameDevice(JournalStore& store, const std::string& device,
   }
 
   outcome.joined = true;
+  // The join changes both devices' segments beyond what their last imports'
+  // records can undo.
+  ForgetImportChange(store, *from);
+  ForgetImportChange(store, *to);
   const DeviceTotals before = Totals(store, *to);
   // The device's segments keep their order and rank after every other
   // segment: ranks are numbered across the journal, so after the greatest.

@@ -8,6 +8,7 @@
 #include "journal/copy_events.h"
 #include "journal/device_rename.h"
 #include "journal/event_query.h"
+#include "journal/import_undo.h"
 #include "journal/journal_backup.h"
 #include "journal/journal_check.h"
 #include "journal/journal_import.h"
@@ -170,6 +171,22 @@ JournalResult<std::string> Journal::proposedDevice(const std::string& archive,
 JournalResult<RenameOutcome> Journal::renameDevice(const std::string& device,
                                                    const std::string& newName) {
   return Guarded([&] { return RenameDevice(*store_, device, newName); });
+}
+
+JournalResult<std::optional<UndoableImport>> Journal::lastImport(const std::string& device) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  return Guarded([&] { return LastImport(*store_, device); });
+}
+
+JournalResult<std::int64_t> Journal::undoLastImport(const std::string& device,
+                                                    std::int64_t expectedImport,
+                                                    bool allowNotedEvents) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  if (readOnly_) {
+    return JournalError{JournalError::Kind::kReadOnly,
+                        std::string(kMsgJournalReadOnly) + ": " + *readOnly_};
+  }
+  return Guarded([&] { return UndoLastImport(*store_, device, expectedImport, allowNotedEvents); });
 }
 
 JournalResult<std::vector<DeviceSummary>> Journal::devices() {

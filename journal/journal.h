@@ -22,7 +22,8 @@
 // (event_query.h), the history view (history_view.h), the journal file
 // (journal_file.h), device names (device_names.h), the check
 // (journal_check.h), the backup (journal_backup.h), notes
-// (journal_notes.h) and merging (journal_merge.h).
+// (journal_notes.h), merging (journal_merge.h) and the undo of an import
+// (import_undo.h).
 #pragma once
 
 #include <functional>
@@ -99,6 +100,20 @@ class Journal {
   // name (see device_rename.h). kUnknownDevice when `device` names none;
   // kBadDeviceName for a name an operator may not give or equal names.
   JournalResult<RenameOutcome> renameDevice(const std::string& device, const std::string& newName);
+
+  // The device's last import while it can be undone (import_undo.h): until
+  // the next import into the device, its undo, a rename that joins the
+  // device with another, or a merge into it. kUnknownDevice when `device` names none.
+  JournalResult<std::optional<UndoableImport>> lastImport(const std::string& device);
+  // Undoes the device's last import, `expectedImport` (UndoableImport::id),
+  // in one transaction: the events it added go, and the device's segments
+  // are again what they were before it. Returns the number of events
+  // removed. Notes on them are kept and wait for their events; unless
+  // `allowNotedEvents`, such events refuse the undo with kNotedEvents.
+  // kChanged when the device's last undoable import is no longer that one.
+  // The journal must be open for writing.
+  JournalResult<std::int64_t> undoLastImport(const std::string& device, std::int64_t expectedImport,
+                                             bool allowNotedEvents);
 
   // Every device, by name.
   JournalResult<std::vector<DeviceSummary>> devices();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "journal/device_names.h"
+#include "journal/import_undo.h"
 #include "journal/stitch.h"
 #include "report/event_export.h"
 
@@ -68,11 +69,12 @@ class Importer {
     auto found = byDevice.find(device);
     return found != byDevice.end() ? std::move(found->second) : std::vector<SegmentExcerpt>{};
   }
-  // What writing a plan did: the events the history gained, and where the
-  // copy's first event stands now.
+  // What writing a plan did: the events the history gained, where the
+  // copy's first event stands now, and what it changed in the segments.
   struct Applied {
     std::int64_t gained = 0;
     EventPlace copyStart;
+    ImportChange change;
   };
   Applied apply(std::int64_t deviceId, std::span<const EventRecord> copy, const StitchPlan& plan);
 
@@ -197,10 +199,11 @@ Importer::Applied Importer::apply(std::int64_t device, std::span<const EventReco
                                   const StitchPlan& plan) {
   const auto middle = copy.subspan(plan.newFrom, plan.newTo - plan.newFrom);
   if (plan.kind == StitchPlan::Kind::kNewSegment) {
-    return {static_cast<std::int64_t>(copy.size()), {store_.newSegment(device, 0, copy), 0}};
+    const std::int64_t id = store_.newSegment(device, 0, copy);
+    return {static_cast<std::int64_t>(copy.size()), {id, 0}, {id, std::nullopt, {}}};
   }
   // The events of segments the copy holds whole are among the copy's own.
-  Applied applied{static_cast<std::int64_t>(middle.size()), {}};
+  Applied applied{static_cast<std::int64_t>(middle.size()), {}, {}};
   std::int64_t rank = INT64_MAX;
   for (const AbsorbedSegment& held : plan.absorbed) {
     applied.gained -= rows_[held.segment].count;
@@ -209,6 +212,7 @@ Importer::Applied Importer::apply(std::int64_t device, std::span<const EventReco
   const std::optional<std::string> middleStamp = LastTimestamp(middle);
   if (plan.before) {
     SegmentRow host = rows_[plan.before->segment];
+    applied.change = {host.id, host, {}};
     applied.copyStart = {host.id, host.lastSeq + 1 - plan.before->length};
     store_.insertEvents(host.id, host.lastSeq + 1, middle);
     host.lastSeq += static_cast<std::int64_t>(middle.size());
@@ -216,6 +220,7 @@ Importer::Applied Importer::apply(std::int64_t device, std::span<const EventReco
     if (middleStamp) host.lastTimestamp = middleStamp;
     if (plan.after) {
       const SegmentRow& tail = rows_[plan.after->segment];
+      applied.change.joined.emplace_back(host.lastSeq + 1, tail);
       // The notes of the tail's events follow them (the notes' foreign key).
       store_.statement("UPDATE events SET segment_id = ?1, seq = seq + ?2 WHERE segment_id = ?3")
           .bind(1, host.id)
@@ -232,6 +237,7 @@ Importer::Applied Importer::apply(std::int64_t device, std::span<const EventReco
     store_.saveSegment(host);
   } else if (plan.after) {
     SegmentRow host = rows_[plan.after->segment];
+    applied.change = {host.id, host, {}};
     host.firstSeq -= static_cast<std::int64_t>(middle.size());
     applied.copyStart = {host.id, host.firstSeq};
     store_.insertEvents(host.id, host.firstSeq, middle);
@@ -244,8 +250,10 @@ Importer::Applied Importer::apply(std::int64_t device, std::span<const EventReco
     const std::int64_t id = store_.newSegment(device, 0, copy);
     store_.statement("UPDATE segments SET rank = ?2 WHERE id = ?1").bind(1, id).bind(2, rank).run();
     applied.copyStart = {id, 0};
+    applied.change.segment = id;
   }
   for (const AbsorbedSegment& held : plan.absorbed) {
+    applied.change.joined.emplace_back(applied.copyStart.seq + held.at, rows_[held.segment]);
     store_.dropSegment(held.segment, {applied.copyStart.segment, applied.copyStart.seq + held.at});
   }
   return applied;
@@ -277,8 +285,12 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
     StatementLease any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
     hadHistory = any.bind(1, *choice.deviceId).step();
     any.reset();
+    // The record of the device's last import names segments that this import
+    // may join: it goes first.
+    ForgetImportChange(store_, *choice.deviceId);
   }
-  outcome.newEvents = apply(*choice.deviceId, copy, choice.plan).gained;
+  const Applied applied = apply(*choice.deviceId, copy, choice.plan);
+  outcome.newEvents = applied.gained;
   outcome.kind = ImportOutcome::Kind::kAdded;
   outcome.newSegment = choice.plan.kind == StitchPlan::Kind::kNewSegment && hadHistory;
   outcome.joinedSegments = choice.plan.joinedSegments() >= 2;
@@ -292,6 +304,8 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
       .bind(4, static_cast<std::int64_t>(copy.size()))
       .bind(5, outcome.newEvents)
       .run();
+  RecordImportChange(store_, sqlite3_last_insert_rowid(store_.db().handle()), *choice.deviceId,
+                     applied.change);
   transaction.commit();
   return outcome;
 }

@@ -36,7 +36,9 @@ std::string ProposeDevice(JournalStore& store, const std::string& archive,
 // own (keeping its rank), disappears into the segment that holds it, or is
 // joined with the segments it overlaps (the joined segment taking the
 // earliest rank of the others). The segment must rank after every segment of
-// `device`. Runs inside the caller's transaction.
+// `device`. Runs inside the caller's transaction. Like StitchCopy, it
+// leaves the undo of the devices' last imports (import_undo.h) to the
+// caller, who forgets their records first: they would name segments it drops.
 void JoinSegment(JournalStore& store, std::int64_t device, std::int64_t segment);
 
 // What stitching a run of events into a device did.

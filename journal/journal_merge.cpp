@@ -8,6 +8,7 @@
 #include <map>
 #include <tuple>
 
+#include "journal/import_undo.h"
 #include "journal/journal_import.h"
 #include "journal/journal_notes.h"
 
@@ -56,6 +57,8 @@ bool MergeNote(JournalStore& store, std::int64_t device, const NoteCopy& note,
     insert.bind(1, std::string_view(note.uuid)).bind(2, device).bind(6, note.moment);
     if (note.event && place) {
       insert.bind(3, place->segment).bind(4, place->seq).bind(5, Bytes(*note.event));
+    } else if (note.event) {
+      insert.bindNull(3).bindNull(4).bind(5, Bytes(*note.event));  // it waits here too
     } else {
       insert.bindNull(3).bindNull(4).bindNull(5);
     }
@@ -142,7 +145,10 @@ std::int64_t ForEachDeviceCopy(JournalStore& store,
       while (notes.step()) {
         NoteCopy note;
         note.uuid = std::string(notes.text(1));
-        if (!notes.isNull(4)) {
+        if (!notes.isNull(4) && notes.isNull(2)) {
+          note.event = RecordOf(notes.blob(4));
+          note.waiting = true;
+        } else if (!notes.isNull(4)) {
           const auto found = segments.find(notes.integer(2));
           // A note whose event is gone is damage that `check` reports; a
           // merge does not spread it.
@@ -183,13 +189,17 @@ MergeOutcome MergeDevice(JournalStore& store, const DeviceCopy& device, const st
         .bind(1, std::string_view(device.name))
         .run();
     id = sqlite3_last_insert_rowid(store.db().handle());
+  } else {
+    // The segments the merge joins are beyond what the record of the
+    // device's last import can undo.
+    ForgetImportChange(store, *id);
   }
 
   // The notes of a segment's events go on the events while their places are
   // known, right after it joins: what later segments move, the notes follow.
   std::vector<std::vector<const NoteCopy*>> bySegment(device.segments.size());
   for (const NoteCopy& note : device.notes) {
-    if (note.event) bySegment[note.segment].push_back(&note);
+    if (note.event && !note.waiting) bySegment[note.segment].push_back(&note);
   }
   bool changed = false;
   for (std::size_t i = 0; i < device.segments.size(); ++i) {
@@ -206,7 +216,9 @@ MergeOutcome MergeDevice(JournalStore& store, const DeviceCopy& device, const st
     }
   }
   for (const NoteCopy& note : device.notes) {
-    if (!note.event) outcome.notes += MergeNote(store, *id, note, std::nullopt) ? 1 : 0;
+    if (!note.event || note.waiting) {
+      outcome.notes += MergeNote(store, *id, note, std::nullopt) ? 1 : 0;
+    }
   }
   if (changed) {
     store

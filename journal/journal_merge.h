@@ -47,6 +47,9 @@ struct NoteCopy {
   std::optional<EventRecord> event;
   std::size_t segment = 0;
   std::size_t position = 0;
+  // The note's event was taken away by an undone import: the note has the
+  // bytes and no place (segment and position say nothing).
+  bool waiting = false;
   std::optional<std::string> moment;  // an operator entry's moment
   std::vector<NoteVersionCopy> versions;
 };

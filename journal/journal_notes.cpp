@@ -425,7 +425,7 @@ std::int64_t ForEachReportItem(JournalStore& store, const EventFilter& filter,
         for (const NoteVersion& v : Shown(note, false)) {
           if (note.event) {
             eventNotes[*note.event].push_back(v);
-          } else if (entriesShown && InDates(v, filter.fromDate, filter.toDate)) {
+          } else if (v.moment && entriesShown && InDates(v, filter.fromDate, filter.toDate)) {
             entries.push_back(v);
             places.place(entries.back());
           }

@@ -75,7 +75,8 @@ struct NoteVersion {
   std::string written;  // UtcMomentText
   bool deleted = false;
   // Where it stands in the state read: an event note at its event, an entry
-  // after the event at `place` (none: before every event). `segment` is the
+  // after the event at `place` (none: before every event). A note whose
+  // event an undone import took away has none until its event comes back. `segment` is the
   // place's segment number in the device's order, from 1 (0: none).
   std::optional<EventPlace> place;
   int segment = 0;
@@ -119,7 +120,8 @@ std::int64_t AddNoteVersion(JournalStore& store, std::int64_t number,
 // a device in the order of its history, each event's notes right after its
 // place by number, an entry after the last event whose timestamp is not
 // later than its moment (before every event when none is), entries at one
-// place by moment then number, after that place's event notes. Without
+// place by moment then number, after that place's event notes; notes
+// waiting for their event before every event. Without
 // `history` the newest version of each note not deleted; with it every
 // version, oldest first. kUnknownDevice when the filter names no device.
 std::vector<NoteVersion> ReadNotes(JournalStore& store, const NoteFilter& filter);
@@ -133,8 +135,8 @@ std::vector<NoteVersion> ReadNotesAt(JournalStore& store, std::span<const EventP
 // the events that pass, newest first, each with its notes (newest versions,
 // not deleted), and the operator entries whose moment passes the dates, at
 // their places (ReadNotes' order reversed); no entries under the input or
-// event filters. Returns the number of items visited; stops when `visit`
-// returns false. kUnknownDevice when the filter names no device.
+// event filters. Notes waiting for their event have no place in it. Returns the number of items
+// visited; stops when `visit` returns false. kUnknownDevice when the filter names no device.
 std::int64_t ForEachReportItem(JournalStore& store, const EventFilter& filter,
                                const ReportVisitor& visit);
 

@@ -128,13 +128,59 @@ CREATE TRIGGER notes_attached BEFORE UPDATE OF number, uuid, raw, at ON notes
   BEGIN SELECT RAISE(ABORT, 'what a note is attached to is never changed'); END;
 )sql";
 
+// What undoing a device's last import needs (journal/import_undo.h): the
+// segment that holds the import's events now, what that segment was before
+// it (no prior_ values when the import made it), and the runs of it that
+// were segments of their own before the import joined them in. A device has
+// at most one such record, for its last import, kept until the next import
+// into it, its undo or a rename join. An undone import keeps its row in
+// imports, marked with the moment of the undo.
+// Version 5.
+constexpr const char* kSchemaUndo = R"sql(
+ALTER TABLE imports ADD COLUMN undone_at TEXT;
+CREATE TABLE import_undo (
+  import_id             INTEGER PRIMARY KEY REFERENCES imports(id),
+  device_id             INTEGER NOT NULL UNIQUE REFERENCES devices(id),
+  segment_id            INTEGER NOT NULL REFERENCES segments(id),
+  first_seq             INTEGER NOT NULL,
+  last_seq              INTEGER NOT NULL,
+  prior_rank            INTEGER,
+  prior_first_seq       INTEGER,
+  prior_last_seq        INTEGER,
+  prior_last_timestamp  TEXT
+);
+CREATE TABLE import_undo_parts (
+  import_id       INTEGER NOT NULL REFERENCES import_undo(import_id),
+  at_seq          INTEGER NOT NULL,
+  rank            INTEGER NOT NULL,
+  first_seq       INTEGER NOT NULL,
+  event_count     INTEGER NOT NULL,
+  last_timestamp  TEXT,
+  PRIMARY KEY (import_id, at_seq)
+) WITHOUT ROWID;
+)sql";
+
+// Version 6: the input and kind-of-event indexes also hold the timestamp, so
+// that statistics over a date range count from these indexes alone instead
+// of looking up every event's row, and a chattering input is found in one
+// pass over its input index in order.
+constexpr const char* kSchemaStatsIndexes = R"sql(
+DROP INDEX events_argument;
+CREATE INDEX events_argument ON events(segment_id, argument, seq, code, timestamp);
+DROP INDEX events_event;
+CREATE INDEX events_event ON events(segment_id, event, timestamp);
+)sql";
+
 }  // namespace
 
 void MigrateJournal(SqliteDb& db, std::int64_t to) {
   // Each step takes the journal from version i to i + 1.
-  static constexpr const char* kSteps[] = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes};
+  static constexpr const char* kSteps[] = {kSchemaV1,    kSchemaV2,   kSchemaV3,
+                                           kSchemaNotes, kSchemaUndo, kSchemaStatsIndexes};
   static_assert(std::size(kSteps) == kJournalSchemaVersion);
   static_assert(kSteps[kJournalNotesVersion - 1] == kSchemaNotes);
+  static_assert(kSteps[kJournalUndoVersion - 1] == kSchemaUndo);
+  static_assert(kSteps[kJournalStatsIndexesVersion - 1] == kSchemaStatsIndexes);
   SqliteTransaction transaction(db);
   for (std::int64_t version = db.pragmaInteger("user_version"); version < to; ++version) {
     db.exec(kSteps[version]);

@@ -15,7 +15,12 @@ inline constexpr std::int64_t kJournalApplicationId = 0x564B4A4C;
 // The version that brought notes (kSchemaNotes in journal_schema.cpp): the
 // one number to change when another step comes before it.
 inline constexpr std::int64_t kJournalNotesVersion = 4;
-inline constexpr std::int64_t kJournalSchemaVersion = kJournalNotesVersion;
+// The version that brought the undo of a device's last import (kSchemaUndo).
+inline constexpr std::int64_t kJournalUndoVersion = 5;
+// The version whose input and kind indexes hold the timestamp
+// (kSchemaStatsIndexes).
+inline constexpr std::int64_t kJournalStatsIndexesVersion = 6;
+inline constexpr std::int64_t kJournalSchemaVersion = kJournalStatsIndexesVersion;
 
 // Brings an open journal of an older version up to `version` (this program's
 // unless a test makes an older journal), in one transaction.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <tuple>
 
 #include "journal/event_query.h"
@@ -82,12 +83,15 @@ class DeviceCounter {
   void select(std::int64_t device) {
     device_ = device;
     std::tie(events_, segments_) = totals();
-    if (dated_) {
-      StatementLease all = store_.statement(
-          "SELECT coalesce(sum(event_count), 0) FROM segments WHERE device_id = ?1");
-      all.bind(1, device_).step();
-      fewInRange_ = events_ <= std::max<std::int64_t>(1000, all.integer(0) / 8);
-    }
+    StatementLease all = store_.statement(
+        "SELECT coalesce(sum(event_count), 0), "
+        "(SELECT coalesce(sum(event_count), 0) FROM segments) FROM segments WHERE device_id = ?1");
+    all.bind(1, device_).step();
+    if (dated_) fewInRange_ = events_ <= std::max<std::int64_t>(1000, all.integer(0) / 8);
+    // The moment index holds every device's events: walked in order it costs
+    // the journal's events in range, worth it when the device holds a good
+    // share of them; otherwise the device's own events are sorted by slot.
+    byMoment_ = store_.hasIndex("events_moment") && all.integer(0) * 4 >= all.integer(1);
   }
 
   // The rows of the selected device; none when none of its events pass.
@@ -171,24 +175,32 @@ class DeviceCounter {
       std::int64_t chatter = 0;
     };
     std::map<int, Input> byArgument;
-    StatementLease codes = prepare(
-        "SELECT argument, sum(c0), sum(c1), sum(c2), sum(c3) FROM (SELECT argument, "
-        "sum(code = 0) AS c0, sum(code = 1) AS c1, sum(code = 2) AS c2, sum(code = 3) AS c3" +
-        from("code <= 3") + " GROUP BY segment_id, argument) GROUP BY argument");
-    while (codes.step()) {
-      Input& input = byArgument[static_cast<int>(codes.integer(0))];
-      for (int code = 0; code < 4; ++code) input.byCode[code] = codes.integer(code + 1);
+    // One pass over the input index in its order: each input's events of a
+    // segment come together, in the segment's order, so x_(i-2) is two rows
+    // back within the run and only the run's last two timestamps are kept.
+    StatementLease events = prepare("SELECT segment_id, argument, code, timestamp" +
+                                    from("code <= 3") + " ORDER BY segment_id, argument, seq");
+    std::int64_t runSegment = -1;
+    int runArgument = -1;
+    Input* input = nullptr;
+    std::optional<std::int64_t> before[2];  // x_(i-2), x_(i-1)
+    while (events.step()) {
+      const std::int64_t segment = events.integer(0);
+      const int argument = static_cast<int>(events.integer(1));
+      if (segment != runSegment || argument != runArgument) {
+        runSegment = segment;
+        runArgument = argument;
+        input = &byArgument[argument];
+        before[0] = before[1] = std::nullopt;
+      }
+      ++input->byCode[events.integer(2)];
+      std::optional<std::int64_t> stamp;
+      if (!events.isNull(3)) stamp = SecondsOf(events.text(3));
+      if (stamp && before[0] && *stamp >= *before[0] && *stamp - *before[0] <= kChatterSeconds)
+        ++input->chatter;
+      before[0] = before[1];
+      before[1] = stamp;
     }
-    // x_(i-2) of each event among its input's events in its segment, in the
-    // segment's order: partitions that the argument index yields in order.
-    StatementLease chatter = prepare(
-        "SELECT argument, count(*) FROM (SELECT argument, timestamp AS t, "
-        "lag(timestamp, 2) OVER (PARTITION BY segment_id, argument ORDER BY seq) AS p" +
-        from("code <= 3") +
-        ") WHERE t >= p AND unixepoch(t) - unixepoch(p) <= ?4 GROUP BY argument");
-    chatter.bind(4, std::int64_t{kChatterSeconds});
-    while (chatter.step())
-      byArgument[static_cast<int>(chatter.integer(0))].chatter = chatter.integer(1);
 
     // Keyed by text from here on, in byte order.
     std::map<std::string, Input> byInput;
@@ -214,16 +226,12 @@ class DeviceCounter {
 
   template <typename Add>
   void days(const Add& add) {
-    // One count per 10-minute slot; a day is the sum of its slots, which come
-    // in order, so the day's total is complete when its last slot has passed.
-    StatementLease slots = prepare("SELECT substr(timestamp, 1, 15), count(*)" +
-                                   from("timestamp IS NOT NULL", true) + " GROUP BY 1 ORDER BY 1");
+    // One count per 10-minute slot, the slots in order; a day is the sum of
+    // its slots, complete when its last slot has passed.
     std::vector<std::pair<std::string, std::int64_t>> floods;
     std::string day;
     std::int64_t dayCount = 0;
-    while (slots.step()) {
-      const std::string_view slot = slots.text(0);
-      const std::int64_t n = slots.integer(1);
+    const auto slot = [&](std::string_view slot, std::int64_t n) {
       if (slot.substr(0, 10) != day) {
         add(StatMeasure::kDay, day, dayCount);
         day = slot.substr(0, 10);
@@ -231,9 +239,35 @@ class DeviceCounter {
       }
       dayCount += n;
       if (n > kFloodAbove) floods.emplace_back(std::string(slot) + "0", n);
+    };
+    if (byMoment_) {
+      // The moment index yields the timestamps in order: a slot's events
+      // come together and are counted as they pass, in constant memory.
+      std::string range = dated_ ? " AND timestamp >= ?2 AND timestamp <= ?3" : "";
+      StatementLease stamps = prepare(
+          "SELECT timestamp FROM events INDEXED BY events_moment WHERE timestamp IS NOT NULL" +
+          range +
+          " AND segment_id IN (SELECT id FROM segments WHERE device_id = ?1) ORDER BY timestamp");
+      std::string current;
+      std::int64_t n = 0;
+      while (stamps.step()) {
+        const std::string_view next = stamps.text(0).substr(0, 15);
+        if (next != current) {
+          if (n > 0) slot(current, n);
+          current = next;
+          n = 0;
+        }
+        ++n;
+      }
+      if (n > 0) slot(current, n);
+    } else {
+      StatementLease slots =
+          prepare("SELECT substr(timestamp, 1, 15), count(*)" +
+                  from("timestamp IS NOT NULL", true) + " GROUP BY 1 ORDER BY 1");
+      while (slots.step()) slot(slots.text(0), slots.integer(1));
     }
     add(StatMeasure::kDay, day, dayCount);
-    for (auto& [slot, n] : floods) add(StatMeasure::kFloodSlot, std::move(slot), n);
+    for (auto& [key, n] : floods) add(StatMeasure::kFloodSlot, std::move(key), n);
   }
 
   JournalStore& store_;
@@ -244,6 +278,7 @@ class DeviceCounter {
   std::int64_t events_ = 0;
   std::int64_t segments_ = 0;
   bool fewInRange_ = false;
+  bool byMoment_ = false;
 };
 
 }  // namespace

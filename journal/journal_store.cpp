@@ -83,6 +83,7 @@ JournalStore::JournalStore(const std::string& path, int flags, SqliteDb::Access 
   SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
   while (indexes.step()) indexes_.emplace(indexes.text(0));
   notes_ = db_.pragmaInteger("user_version") >= kJournalNotesVersion;
+  undo_ = db_.pragmaInteger("user_version") >= kJournalUndoVersion;
 }
 
 void FoldJournalWal(const std::string& path) noexcept {

@@ -99,6 +99,8 @@ class JournalStore {
   // Whether the journal keeps notes (a journal of an older version read as
   // it is does not).
   [[nodiscard]] bool hasNotes() const { return notes_; }
+  // Whether the journal keeps what undoing a device's last import needs.
+  [[nodiscard]] bool hasUndo() const { return undo_; }
 
   [[nodiscard]] std::optional<std::int64_t> deviceId(const std::string& name);
   [[nodiscard]] std::string deviceName(std::int64_t id);
@@ -136,6 +138,7 @@ class JournalStore {
   std::map<std::string, std::vector<std::unique_ptr<CachedStatement>>, std::less<>> statements_;
   std::set<std::string, std::less<>> indexes_;
   bool notes_ = false;
+  bool undo_ = false;
 };
 
 // Holds one read transaction on the store's connection: every read made

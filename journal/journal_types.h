@@ -24,6 +24,8 @@ inline constexpr const char* kMsgUnknownDevice = "Нет такого устро
 inline constexpr const char* kMsgJournalNoEvents = "нет событий";
 inline constexpr const char* kMsgBadDeviceName = "Недопустимое имя устройства";
 inline constexpr const char* kMsgJournalChanged = "Журнал изменился";
+inline constexpr const char* kMsgNotedEvents =
+    "Среди удаляемых событий есть события с примечаниями";
 
 struct JournalError {
   enum class Kind {
@@ -45,6 +47,7 @@ struct JournalError {
     kNoSuchNote,     // no note has that number
     kNoteDeleted,    // the note was deleted: it takes no further version
     kBadNote,        // a kind, author, text or moment an operator may not give
+    kNotedEvents,    // an undo would remove events that carry notes, and was not allowed to
   };
   Kind kind;
   std::string message;
@@ -83,6 +86,17 @@ struct ImportOutcome {
 // "; новый участок, возможен пропуск событий" or "; участки объединены";
 // "DEVICE: уже в журнале"; or "архив пуст".
 [[nodiscard]] std::string ImportOutcomeText(const ImportOutcome& outcome);
+
+// A device's last import while it can be undone: until the next import into
+// the device, its undo, a rename that joins the device with another, or a
+// merge into it.
+struct UndoableImport {
+  std::int64_t id = 0;           // its row of the imports table
+  std::string archive;           // the archive's path as it was given
+  std::string importedAt;        // UTC, "YYYY-MM-DDThh:mm:ssZ"
+  std::int64_t events = 0;       // the events the undo removes: those the import added
+  std::int64_t notedEvents = 0;  // of those, the ones that carry a note not deleted
+};
 
 // What a rename did: DEVICE took the name NEWNAME, or joined the device of
 // that name.

@@ -135,12 +135,50 @@ CREATE TRIGGER notes_attached BEFORE UPDATE OF number, uuid, raw, at ON notes
   FOR EACH ROW EXECUTE FUNCTION journal_refuse('what a note is attached to is never changed');
 )sql";
 
+// Version 5: what undoing a device's last import needs, and the mark of an
+// undone import.
+constexpr const char* kSchemaUndo = R"sql(
+ALTER TABLE imports ADD COLUMN undone_at text COLLATE "C";
+CREATE TABLE import_undo (
+  import_id             bigint PRIMARY KEY REFERENCES imports(id),
+  device_id             bigint NOT NULL UNIQUE REFERENCES devices(id),
+  segment_id            bigint NOT NULL REFERENCES segments(id),
+  first_seq             bigint NOT NULL,
+  last_seq              bigint NOT NULL,
+  prior_rank            bigint,
+  prior_first_seq       bigint,
+  prior_last_seq        bigint,
+  prior_last_timestamp  text COLLATE "C"
+);
+CREATE TABLE import_undo_parts (
+  import_id       bigint NOT NULL REFERENCES import_undo(import_id),
+  at_seq          bigint NOT NULL,
+  rank            bigint NOT NULL,
+  first_seq       bigint NOT NULL,
+  event_count     bigint NOT NULL,
+  last_timestamp  text COLLATE "C",
+  PRIMARY KEY (import_id, at_seq)
+);
+)sql";
+
+// Version 6: the input and kind of event indexes also hold the timestamp,
+// so that statistics over dates count from them alone.
+constexpr const char* kSchemaStatsIndexes = R"sql(
+DROP INDEX events_argument;
+CREATE INDEX events_argument ON events(segment_id, argument, seq, code, timestamp);
+DROP INDEX events_event;
+CREATE INDEX events_event ON events(segment_id, event, timestamp);
+)sql";
+
 // Each step takes the journal from version i to i + 1. A new version of the
 // file's schema stops the build here until the server's step is written.
-constexpr std::array<const char*, 4> kSteps = {kSchemaV1, kSchemaV2, kSchemaV3, kSchemaNotes};
+constexpr std::array<const char*, 6> kSteps = {kSchemaV1,    kSchemaV2,   kSchemaV3,
+                                               kSchemaNotes, kSchemaUndo, kSchemaStatsIndexes};
 static_assert(kSteps.size() == kJournalSchemaVersion,
               "the server's journal needs the step to the file's new version");
 static_assert(kSteps[kJournalNotesVersion - 1] == kSchemaNotes);
+static_assert(kSteps[kJournalUndoVersion - 1] == kSchemaUndo);
+static_assert(kSteps[kJournalStatsIndexesVersion - 1] == kSchemaStatsIndexes);
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

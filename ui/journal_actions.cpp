@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QStringList>
 #include <algorithm>
 #include <memory>
@@ -31,6 +33,20 @@ std::string ManyDevicesText(const std::vector<std::string>& devices) {
   for (const std::string& device : devices) names += (names.empty() ? "" : ", ") + device;
   return "копия продолжает историю нескольких устройств (" + names +
          ") и не добавлена: сначала объедините эти устройства";
+}
+
+// When the device's next copy must be taken, before its ring overwrites
+// events the journal does not hold yet; a moment already past says so. The
+// moment is on the device's clock, compared with this computer's.
+QString DueText(const veks::DueEstimate& estimate) {
+  if (!estimate.last) {
+    return QStringLiteral("срок следующей копии не рассчитать: нет событий с датой");
+  }
+  const QDateTime due = QDateTime::fromString(Text(estimate.due), Qt::ISODate);
+  QString text = QStringLiteral("следующая копия нужна до ") +
+                 due.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+  if (due < QDateTime::currentDateTime()) text += QStringLiteral(" (срок прошел)");
+  return text;
 }
 
 // While another program holds the journal, the work says that it waits,
@@ -188,16 +204,20 @@ void JournalActions::addArchive() {
   // Another program may hold the journal (an import of its own): the
   // progress dialog says that the import waits, and "Отмена" stops waiting.
   std::optional<veks::JournalResult<veks::ImportOutcome>> outcome;
+  std::optional<veks::JournalResult<std::vector<veks::DueEstimate>>> due;
+  std::optional<veks::JournalError> importOpenFailed;
   const WorkEnd imported = RunBackgroundWork(
       parent, QStringLiteral("Добавление архива в журнал…"), [&](WorkProgress& progress) {
         auto opened = veks::Journal::Open(journalPath, veks::Journal::Access::kImport);
         if (!opened.ok()) {
-          outcome = opened.error();
+          importOpenFailed = opened.error();
           return;
         }
         opened.value()->setBusyWait(WaitingFor(progress));
         outcome = opened.value()->importEvents(archive, events, device);
+        if (outcome->ok()) due = opened.value()->due(outcome->value().device);
       });
+  if (importOpenFailed) return journalFailed(*importOpenFailed);
   // A cancel that came after the import was done leaves it done: the
   // outcome is told either way, except for a wait the operator stopped.
   if (imported == WorkEnd::kCanceled && !outcome->ok()) {
@@ -207,6 +227,13 @@ void JournalActions::addArchive() {
   // The journal window behind the message shows the history as it is now.
   if (journalWindow_) journalWindow_->reload(device);
   if (outcome->ok()) {
+    // What came of it stays in the status bar with the device's next due
+    // moment, which the copy just added has moved.
+    QString status = Text(veks::ImportOutcomeText(outcome->value()));
+    if (due && due->ok() && due->value().size() == 1) {
+      status += "; " + DueText(due->value().front());
+    }
+    window_->statusBar()->showMessage(status);
     say(veks::ImportOutcomeText(outcome->value()), MessageIcon::kInformation);
   } else {
     say(outcome->error().message);

@@ -21,11 +21,13 @@
 #include "ui/background_work.h"
 #include "ui/date_field.h"
 #include "ui/dialog_services.h"
+#include "ui/import_undo.h"
 #include "ui/journal_export.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
 #include "ui/spooled_report.h"
+#include "ui/summary_page.h"
 #include "ui/table_copy.h"
 #include "ui_journal_window.h"
 
@@ -183,8 +185,10 @@ void JournalWindow::connectFilters() {
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
   });
+  // Another process changed the journal: what can be undone may have too.
   connect(model_, &JournalHistoryModel::reloaded, this, [this] {
     showCounts();
+    showUndoableImport();
     ui_->EventView->scrollTo(ui_->EventView->currentIndex());
   });
 }
@@ -207,9 +211,11 @@ void JournalWindow::connectActions() {
   ui_->ASaveReport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   connect(ui_->ASaveReport, &QAction::triggered, this, &JournalWindow::saveReport);
   connect(ui_->AExport, &QAction::triggered, this, &JournalWindow::exportEvents);
+  summaryChoice_ = AddSummaryPageChoice(ui_->JournalMenu, ui_->AExport);
   connect(ui_->ANewest, &QAction::triggered, this, &JournalWindow::showNewest);
   connect(ui_->AOldest, &QAction::triggered, this, &JournalWindow::showOldest);
   connect(ui_->ARenameDevice, &QAction::triggered, this, &JournalWindow::renameDevice);
+  connect(ui_->AUndoImport, &QAction::triggered, this, &JournalWindow::undoLastImport);
   connect(ui_->ACheckJournal, &QAction::triggered, this, &JournalWindow::checkJournal);
   connect(ui_->ABackupJournal, &QAction::triggered, this, &JournalWindow::backupJournal);
   connect(ui_->AClose, &QAction::triggered, this, &QWidget::close);
@@ -408,6 +414,7 @@ void JournalWindow::deviceChosen() {
     edit->setDate(date);
   }
   showHistory();
+  showUndoableImport();
 }
 
 void JournalWindow::showHistory() {
@@ -455,6 +462,8 @@ void JournalWindow::showEmpty(const QString& text) {
   ui_->StatusLine->clear();
   clearReport();
   setFiltersEnabled(false);
+  undoable_.reset();
+  ui_->AUndoImport->setEnabled(false);
 }
 
 void JournalWindow::setFiltersEnabled(bool enabled) {
@@ -576,9 +585,14 @@ bool JournalWindow::writeReport(const QString& file, ReportFileFormat format,
 }
 
 ReportPageStyle JournalWindow::printStyle() const {
-  return ReportPageStyle{ui_->ReportBox->font(),
-                         Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
-                         ReportPageStyle::Numbering::kOfTotal};
+  ReportPageStyle style{ui_->ReportBox->font(),
+                        Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
+                        ReportPageStyle::Numbering::kOfTotal};
+  // The summary of the devices and dates the report holds, when asked for.
+  if (journal_ && summaryChoice_->isChecked()) {
+    style.frontPage = SummaryFrontPage(*journal_, outputSelection().filter);
+  }
+  return style;
 }
 
 void JournalWindow::saveReport() {
@@ -781,6 +795,35 @@ void JournalWindow::renameDevice() {
   }
   services_.message(this, Text(veks::RenameOutcomeText(*outcome)), MessageIcon::kInformation);
   reload(outcome->newName);
+}
+
+void JournalWindow::showUndoableImport() {
+  undoable_.reset();
+  const int index = ui_->DeviceBox->currentIndex();
+  // A journal this process cannot write has nothing it could undo.
+  if (journal_ && !journal_->readOnlyReason() && index >= 0 &&
+      index < static_cast<int>(devices_.size())) {
+    auto last = journal_->lastImport(devices_[static_cast<std::size_t>(index)].name);
+    if (last.ok()) undoable_ = std::move(last.value());
+  }
+  ui_->AUndoImport->setEnabled(undoable_.has_value());
+}
+
+void JournalWindow::undoLastImport() {
+  const int index = ui_->DeviceBox->currentIndex();
+  if (!path_ || !undoable_ || index < 0 || index >= static_cast<int>(devices_.size())) return;
+  const std::string device = devices_[static_cast<std::size_t>(index)].name;
+  const UndoImportEnd end =
+      AskAndUndoLastImport(this, services_, path_->toStdString(), device, *undoable_);
+  if (end.error) {
+    services_.message(this, journalText(end.text), MessageIcon::kWarning);
+    // Another import or undo came meanwhile: the window shows the journal as it is.
+    reload();
+    return;
+  }
+  if (!end.done) return;
+  services_.message(this, end.text, MessageIcon::kInformation);
+  reload(device);
 }
 
 void JournalWindow::checkJournal() {

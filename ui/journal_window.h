@@ -96,6 +96,10 @@ class JournalWindow : public QMainWindow {
   // Gives the device shown a new name, or joins it with another device (after
   // the operator confirms), through a journal opened for writing meanwhile.
   void renameDevice();
+  // Looks up whether the device shown has an import to undo, and offers it.
+  void showUndoableImport();
+  // Undoes the last import into the device shown, once the operator confirms.
+  void undoLastImport();
   // The journal's check, off the GUI thread: "журнал исправен" or the problems.
   void checkJournal();
   // A copy of the journal into a new file, off the GUI thread.
@@ -124,9 +128,12 @@ class JournalWindow : public QMainWindow {
   // (a reload from the event loop) while the work reads on.
   std::shared_ptr<SpooledReport> report_;
   std::vector<veks::DeviceSummary> devices_;
+  // The device shown's last import, while it can be undone.
+  std::optional<veks::UndoableImport> undoable_;
   JournalHistoryModel* model_ = nullptr;
   std::function<QString()> chosenArchive_;
   bool placeRestored_ = false;
+  QAction* summaryChoice_ = nullptr;  // "Сводка на первой странице" of the printed report
   bool shownBefore_ = false;
 };
 

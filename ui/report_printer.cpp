@@ -54,6 +54,15 @@ class PagePrinter {
     row_ = 0;
     bool headerSeen = false;
     bool headerDue = false;
+    if (style_.frontPage) {
+      if (shown()) {
+        painter_.save();
+        style_.frontPage(painter_, area_.adjusted(0, 0, 0, -2 * lineHeight_));
+        painter_.restore();
+      }
+      if (!endPage(pages, progress)) return std::nullopt;
+      if (draw_ && style_.lastPage > 0 && page_ > style_.lastPage) return page_ - 1;
+    }
     const qsizetype count = lines.count();
     for (qsizetype i = 0; i < count; ++i) {
       const QString text = lines.line(i);

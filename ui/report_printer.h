@@ -6,11 +6,13 @@
 #pragma once
 
 #include <QFont>
+#include <QRectF>
 #include <QString>
 #include <QTextBlock>
 #include <functional>
 
 class QPagedPaintDevice;
+class QPainter;
 class QPrinter;
 class QTextDocument;
 
@@ -50,6 +52,9 @@ struct ReportPageStyle {
   // the first, to the last.
   int firstPage = 0;
   int lastPage = 0;
+  // Painted as page 1 inside the page's margins, above its number, before
+  // the report's lines, which then begin on page 2; empty for none.
+  std::function<void(QPainter& painter, const QRectF& area)> frontPage = nullptr;
 };
 
 // The style's page range from what the print dialog set on `printer`.

@@ -530,14 +530,28 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
   filters[2].input = 12;  // a sixth input: its code 0 reads "Норма"
   filters[2].eventText = "Норма";
   std::vector<std::vector<std::vector<EventRecord>>> expected;
+  // The statistics read the indexes each version has: a whole history and a
+  // day range of it, for the moment and input indexes and without them.
+  std::vector<StatsFilter> statsFilters(2);
+  statsFilters[1].fromDate = "2013-01-01";
+  statsFilters[1].toDate = "2014-05-10";
+  std::vector<std::vector<StatRow>> stats;
+  const auto statsOf = [&](Journal& j) {
+    std::vector<std::vector<StatRow>> rows;
+    for (const StatsFilter& filter : statsFilters) rows.push_back(j.stats(filter).value());
+    return rows;
+  };
   {
     auto j = OpenJournal(journal_, Journal::Access::kImport);
     for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
     for (const EventFilter& filter : filters) expected.push_back(Exported(*j, filter));
+    stats = statsOf(*j);
   }
   // A history view that is not the real one shows whether the update makes it anew.
   const std::string oldView =
-      "DROP VIEW history; CREATE VIEW history AS SELECT 1 AS segment, '' AS raw, 1 AS seq; ";
+      "DROP VIEW history; CREATE VIEW history AS SELECT 1 AS segment, '' AS raw, 1 AS seq; "
+      "DROP TABLE import_undo_parts; DROP TABLE import_undo; "
+      "ALTER TABLE imports DROP COLUMN undone_at; ";
   ExecSql(journal_, oldView +
                         "DROP TABLE note_versions; DROP TABLE notes; "
                         "DROP INDEX events_event; DROP INDEX events_argument; "
@@ -556,11 +570,31 @@ TEST_F(JournalTest, OlderJournalIsReadAsItIsAndUpdatedByTheNextImport) {
       for (const auto& segment : expected[i]) events += static_cast<std::int64_t>(segment.size());
       EXPECT_EQ(j->view(one).value()->eventCount(), events);
     }
+    EXPECT_EQ(statsOf(*j), stats);
   }
   EXPECT_EQ(FileSnapshot(journal_), before);
   OpenJournal(journal_, Journal::Access::kImport).reset();
   EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
   EXPECT_EQ(Count(journal_, "SELECT count(*) FROM sqlite_master WHERE name = 'events_event'"), 1);
+  // Version 5's input and kind indexes, without the timestamp: read as they
+  // are, then rebuilt by the next import.
+  const char* const indexed =
+      "SELECT count(*) FROM pragma_index_info('events_argument') WHERE name = 'timestamp'";
+  ASSERT_EQ(Count(journal_, indexed), 1);
+  ExecSql(journal_,
+          "DROP INDEX events_argument; DROP INDEX events_event; "
+          "CREATE INDEX events_argument ON events(segment_id, argument, seq, code); "
+          "CREATE INDEX events_event ON events(segment_id, event); PRAGMA user_version = 5;");
+  const FileSnapshot fifth(journal_);
+  EXPECT_EQ(statsOf(*OpenJournal(journal_, Journal::Access::kRead)), stats);
+  EXPECT_EQ(FileSnapshot(journal_), fifth);
+  EXPECT_EQ(statsOf(*OpenJournal(journal_, Journal::Access::kImport)), stats);
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  EXPECT_EQ(Count(journal_, indexed), 1);
+  EXPECT_EQ(Count(journal_,
+                  "SELECT count(*) FROM pragma_index_info('events_event') "
+                  "WHERE name = 'timestamp'"),
+            1);
   EXPECT_EQ(IntegrityCheck(journal_), "ok");
   std::string exported;
   for (std::size_t segment = 0; segment < expected.back().size(); ++segment) {
@@ -607,6 +641,13 @@ TEST_F(JournalTest, JournalOfTheVersionBeforeNotesTakesNotes) {
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].event, SecondEvent(25));
   EXPECT_EQ(Problems(journal_), std::vector<std::string>{});
+  // The bridge is undoable, the imports before the update are not.
+  const auto bridge = j->lastImport("котёл").value();
+  ASSERT_TRUE(bridge);
+  ASSERT_EQ(j->undoLastImport("котёл", bridge->id, false).value(), 10);
+  EXPECT_EQ(Exported(*j), before);
+  EXPECT_EQ(j->notes({}).value().at(0).event, SecondEvent(25));
+  EXPECT_FALSE(j->lastImport("котёл").value());
 }
 
 TEST_F(JournalTest, UnusableArchivesGiveTheLoaderMessageAndWriteNothing) {
@@ -846,6 +887,198 @@ TEST_F(JournalTest, NotesFollowEveryKindOfJoin) {
     EXPECT_EQ(found, noted) << steps;
     EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << steps;
   }
+}
+
+// Every segment by rank, ids aside: its seqs, count, last timestamp and
+// events, each with the numbers of its notes; then the notes that wait for
+// their event.
+std::string SegmentsAndNotes(const std::string& journal) {
+  return Text(
+      journal,
+      "SELECT coalesce(group_concat(line, ';'), '') || ' waiting: ' || "
+      "coalesce((SELECT group_concat(number) FROM (SELECT number FROM notes "
+      "WHERE segment_id IS NULL AND raw IS NOT NULL ORDER BY number)), '') FROM "
+      "(SELECT s.rank || ':' || s.first_seq || '-' || s.last_seq || ':' || s.event_count "
+      "|| ':' || coalesce(s.last_timestamp, '') || ':' || (SELECT group_concat(h) FROM "
+      "(SELECT hex(e.raw) || coalesce((SELECT '#' || group_concat(n.number) FROM notes n "
+      "WHERE n.segment_id = e.segment_id AND n.seq = e.seq), '') AS h FROM events e "
+      "WHERE e.segment_id = s.id ORDER BY e.seq)) AS line FROM segments s ORDER BY s.rank)");
+}
+
+// Copies imported in random orders, some twice, with notes put on events
+// between: undoing the last import gives back exactly the journal before it
+// (segments with their ranks and seqs, events, the notes' places), whether
+// it made a segment, extended one or joined several; the note on an event it
+// added waits, and importing the copy again gives back the journal after it,
+// that note on its event. An import stays undoable while others that find
+// their copy held come; an undone one, or one a later import followed, is
+// refused.
+TEST_F(JournalTest, UndoGivesBackTheJournalBeforeTheLastImport) {
+  int undone = 0, joinsUndone = 0, segmentsUndone = 0;
+  for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+    SimulatedCopies copies(seed + 90, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
+    const std::vector<std::string> paths = writeCopies(copies);
+    const std::string journal = dir_.file("u" + std::to_string(seed) + ".sqlite");
+    auto j = OpenJournal(journal, Journal::Access::kImport);
+    std::mt19937 random(seed);
+    std::vector<bool> covered(copies.device.events().size());
+    std::optional<std::int64_t> last;
+    for (const std::size_t copy : copies.importOrder()) {
+      const CopyWindow w = copies.windows[copy];
+      std::vector<std::size_t> fresh;  // the copy's events not yet in the journal
+      for (std::size_t k = w.first; k < w.last; ++k) {
+        if (!covered[k]) fresh.push_back(k);
+      }
+      const std::string before = SegmentsAndNotes(journal);
+      const auto outcome = j->importArchive(paths[copy], "котёл");
+      ASSERT_TRUE(outcome.ok());
+      const auto undoable = j->lastImport("котёл").value();
+      if (outcome.value().kind != ImportOutcome::Kind::kAdded) {
+        EXPECT_EQ(undoable ? std::optional(undoable->id) : std::nullopt, last);
+        continue;
+      }
+      ASSERT_TRUE(undoable);
+      EXPECT_EQ(undoable->events, static_cast<std::int64_t>(fresh.size()));
+      EXPECT_EQ(undoable->archive, paths[copy]);
+      if (last) {
+        EXPECT_EQ(j->undoLastImport("котёл", *last, true).error().kind,
+                  JournalError::Kind::kChanged);
+      }
+      const bool madeDevice = !last;
+      last = undoable->id;
+      for (const std::size_t k : fresh) covered[k] = true;
+      const auto& stream = copies.device.events();
+      const bool noteOnNew = !fresh.empty() && random() % 2 == 0;
+      if (noteOnNew) {
+        const EventRecord& event = stream[fresh[random() % fresh.size()]];
+        ASSERT_TRUE(j->addNote({"котёл", event, {}, {}}, "k", "на новом", {"x", 0}).ok());
+      }
+      const std::string after = SegmentsAndNotes(journal);
+      // Joins are undone always; the first import made the device, which its
+      // undo would take away, never.
+      if ((random() % 3 != 0 && !outcome.value().joinedSegments) || madeDevice) {
+        // Kept, and a note on one of its events, which later undos leave there.
+        const EventRecord& event = stream[w.first + random() % (w.last - w.first)];
+        ASSERT_TRUE(j->addNote({"котёл", event, {}, {}}, "k", "на старом", {"x", 0}).ok());
+        continue;
+      }
+      const std::int64_t number = Count(journal, "SELECT max(number) FROM notes");
+      EXPECT_EQ(j->lastImport("котёл").value()->notedEvents, noteOnNew ? 1 : 0);
+      if (noteOnNew) {
+        EXPECT_EQ(j->undoLastImport("котёл", *last, false).error().kind,
+                  JournalError::Kind::kNotedEvents);
+        EXPECT_EQ(SegmentsAndNotes(journal), after);
+      }
+      ASSERT_EQ(j->undoLastImport("котёл", *last, true).value(), outcome.value().newEvents);
+      ++undone;
+      joinsUndone += outcome.value().joinedSegments;
+      segmentsUndone += outcome.value().newSegment;
+      std::string expected = before;
+      if (noteOnNew) expected += (expected.back() == ' ' ? "" : ",") + std::to_string(number);
+      ASSERT_EQ(SegmentsAndNotes(journal), expected) << "seed " << seed;
+      // The report shows a waiting note neither under an event nor as an entry.
+      EventFilter device;
+      device.device = "котёл";
+      std::int64_t entries = 0;
+      (void)j->forEachReportItem(device, [&](const ReportItem& item) {
+        entries += item.event == nullptr ? 1 : 0;
+        return true;
+      });
+      EXPECT_EQ(entries, 0);
+      EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << "seed " << seed;
+      EXPECT_FALSE(j->lastImport("котёл").value());
+      EXPECT_EQ(j->undoLastImport("котёл", *last, true).error().kind, JournalError::Kind::kChanged);
+      ASSERT_TRUE(j->importArchive(paths[copy], "котёл").ok());
+      ASSERT_EQ(SegmentsAndNotes(journal), after) << "seed " << seed;
+      last = j->lastImport("котёл").value()->id;
+    }
+    EXPECT_EQ(Exported(*j), copies.expectedSegments()) << "seed " << seed;
+    EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << "seed " << seed;
+  }
+  EXPECT_GT(undone, 10);
+  EXPECT_GT(joinsUndone, 0);
+  EXPECT_GT(segmentsUndone, 0);
+}
+
+// Undoing the import that made a device takes the device and its row of
+// imports away, unless notes keep it (then without events, the journal
+// sound); a rename keeps the last import undoable, a rename join leaves
+// nothing to undo. Imports into a journal of the version before undo have
+// nothing to undo once it is brought up to date; the next one has.
+TEST_F(JournalTest, UndoOfAMadeDeviceAfterRenamesAndInAnOlderJournal) {
+  const std::string copy = dir_.file("copy.dat"), later = dir_.file("later.dat");
+  ArchiveOf(SecondEvents(0, 10)).writeTo(copy);
+  ArchiveOf(SecondEvents(20, 30)).writeTo(later);
+  auto j = OpenJournal(journal_, Journal::Access::kImport);
+  for (const char* device : {"a", "b", "c"}) ASSERT_TRUE(j->importArchive(copy, device).ok());
+  ASSERT_TRUE(j->addNote({"c", {}, {}, "2013-01-01T00:00:05"}, "k", "запись", {"x", 0}).ok());
+  for (const char* device : {"b", "c"}) {
+    const auto last = j->lastImport(device).value();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(j->undoLastImport(device, last->id, false).value(), 10);
+  }
+  EXPECT_EQ(j->lastImport("b").error().kind, JournalError::Kind::kUnknownDevice);
+  const auto devices = j->devices().value();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[1].name, "c");
+  EXPECT_EQ(devices[1].events, 0);
+  EXPECT_EQ(j->notes({}).value().size(), 1u);
+  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports WHERE undone_at IS NULL"), 1);
+  EXPECT_EQ(Count(journal_, "SELECT count(*) FROM imports WHERE undone_at IS NOT NULL"), 1);
+  EXPECT_EQ(j->check().value(), std::vector<std::string>{});
+
+  ASSERT_TRUE(j->importArchive(later, "a").ok());
+  ASSERT_TRUE(j->renameDevice("a", "z").ok());
+  EXPECT_TRUE(j->lastImport("z").value());
+  ASSERT_TRUE(j->importArchive(copy, "c").ok());
+  ASSERT_TRUE(j->renameDevice("c", "z").ok());
+  EXPECT_FALSE(j->lastImport("z").value());
+
+  ArchiveOf(SecondEvents(25, 40)).writeTo(later);
+  ASSERT_TRUE(j->importArchive(later, "z").ok());
+  j.reset();
+  ExecSql(journal_,
+          "DROP TABLE import_undo_parts; DROP TABLE import_undo; "
+          "ALTER TABLE imports DROP COLUMN undone_at; PRAGMA user_version = 4;");
+  const FileSnapshot untouched(journal_);
+  EXPECT_FALSE(OpenJournal(journal_, Journal::Access::kRead)->lastImport("z").value());
+  EXPECT_EQ(FileSnapshot(journal_), untouched);
+  j = OpenJournal(journal_, Journal::Access::kImport);
+  EXPECT_EQ(Count(journal_, "PRAGMA user_version"), kJournalSchemaVersion);
+  EXPECT_FALSE(j->lastImport("z").value());
+  ArchiveOf(SecondEvents(35, 50)).writeTo(later);
+  ASSERT_TRUE(j->importArchive(later, "z").ok());
+  EXPECT_EQ(j->undoLastImport("z", j->lastImport("z").value()->id, false).value(), 10);
+  EXPECT_EQ(Exported(*j),
+            (std::vector<std::vector<EventRecord>>{SecondEvents(0, 10), SecondEvents(20, 40)}));
+
+  // A merge that joins the segment of the last import ends its offer, and a
+  // note waiting for its event comes over waiting.
+  const std::string other = dir_.file("other.sqlite");
+  {
+    auto o = OpenJournal(other, Journal::Access::kImport);
+    for (const auto& [first, last] : {std::pair{105, 125}, std::pair{140, 150}}) {
+      ArchiveOf(SecondEvents(first, last)).writeTo(later);
+      ASSERT_TRUE(o->importArchive(later, "m").ok());
+    }
+    ASSERT_TRUE(o->addNote({"m", SecondEvent(145), {}, {}}, "k", "ждет", {"x", 0}).ok());
+    ASSERT_EQ(o->undoLastImport("m", o->lastImport("m").value()->id, true).value(), 10);
+  }
+  for (const auto& [first, last] : {std::pair{100, 110}, std::pair{120, 130}}) {
+    ArchiveOf(SecondEvents(first, last)).writeTo(later);
+    ASSERT_TRUE(j->importArchive(later, "m").ok());
+  }
+  j.reset();
+  Merge(other, journal_);
+  j = OpenJournal(journal_, Journal::Access::kImport);
+  EXPECT_FALSE(j->lastImport("m").value());
+  NoteFilter m;
+  m.device = "m";
+  const auto waiting = j->notes(m).value();
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].event, SecondEvent(145));
+  EXPECT_FALSE(waiting[0].place);
+  EXPECT_EQ(j->check().value(), std::vector<std::string>{});
 }
 
 // The last second of the --to day and the first of the --from day are in.
@@ -1102,8 +1335,8 @@ TEST_F(JournalTest, CheckFindsEachKindOfDamage) {
       {"UPDATE notes SET device_id = 2 WHERE number = 1",
        "примечание 1: событие другого устройства"},
       {"DROP TRIGGER note_versions_kept; DELETE FROM note_versions", "примечание 2: нет ни одной"},
-      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, 'event)', "
-       "'time)') WHERE name = 'events_event'",
+      {"PRAGMA writable_schema = ON; UPDATE sqlite_master SET sql = replace(sql, ' event,', "
+       "' time,') WHERE name = 'events_event'",
        "база SQLite: "},
   };
   for (std::size_t i = 0; i < damages.size(); ++i) {

@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -212,7 +213,8 @@ class JournalWindowTest : public WindowTestBase {
   // the operator is asked and told.
   void addArchive_data() {
     QTest::addColumn<QList<int>>("before");
-    QTest::addColumn<int>("copy");  // -1: an empty archive, -2: a damaged one
+    // -1: an empty archive, -2: a damaged one, -3: one whose events have no date
+    QTest::addColumn<int>("copy");
     QTest::addColumn<bool>("chosen");
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("questions");
@@ -254,6 +256,10 @@ class JournalWindowTest : public WindowTestBase {
     QTest::newRow("a damaged archive")
         << QList<int>{} << -2 << false << QStringList{} << QStringList{}
         << QStringList{"archive.dat: Архив поврежден: неверный указатель записи"};
+    QTest::newRow("events without a date: no due moment")
+        << QList<int>{} << -3 << true << QStringList{"Котельная"}
+        << QStringList{"archive.dat|archive|"}
+        << QStringList{"archive.dat: Котельная: новых событий: 3"};
   }
   void addArchive() {
     QFETCH(QList<int>, before);
@@ -266,8 +272,13 @@ class JournalWindowTest : public WindowTestBase {
     for (const int i : before) earlier.push_back(copies_[static_cast<std::size_t>(i)]);
     if (!earlier.empty()) Import(journalPath(), earlier, "Котельная");
     std::string archive = copy >= 0 ? copies_[static_cast<std::size_t>(copy)] : path_;
-    if (copy < 0)
+    if (copy == -3) {
+      ArchiveBuilder undated;
+      for (int i = 0; i < 3; ++i) undated.setRecord(i, veks::MakeRecord(1, 1, 24, 0, 0, 1, 1, 13));
+      undated.setWriteOffset(3 * veks::kRecordSize).writeTo(path_);
+    } else if (copy < 0) {
       ArchiveBuilder().fillNumbered().setWriteOffset(copy == -1 ? 255 : 12).writeTo(path_);
+    }
     if (chosen) {
       state_.ArchiveName = archive;
     } else {
@@ -283,6 +294,21 @@ class JournalWindowTest : public WindowTestBase {
     // A journal is made only for an archive that was added.
     const bool added = !messages.isEmpty() && messages.back().contains(QStringLiteral("событий"));
     QCOMPARE(std::filesystem::exists(journalPath()), added || !earlier.empty());
+    // The main window's status bar keeps what came of it, with the device's
+    // next due moment (long past for copies of 2013).
+    QString status;
+    if (added || (!messages.isEmpty() && messages.back().endsWith(QStringLiteral("в журнале")))) {
+      auto journal =
+          std::move(veks::Journal::Open(journalPath(), veks::Journal::Access::kRead).value());
+      const veks::DueEstimate due = journal->due(std::string("Котельная")).value().front();
+      status =
+          messages.back().section(QStringLiteral(": "), 1) + QStringLiteral("; ") +
+          (due.last ? QStringLiteral("следующая копия нужна до %1 (срок прошел)")
+                          .arg(QDateTime::fromString(Text(due.due), Qt::ISODate)
+                                   .toString(QStringLiteral("dd.MM.yyyy hh:mm")))
+                    : QStringLiteral("срок следующей копии не рассчитать: нет событий с датой"));
+    }
+    QCOMPARE(window_->statusBar()->currentMessage(), status);
   }
 
   // The operator's archive stays as it was; a file that is no journal is
@@ -585,6 +611,60 @@ class JournalWindowTest : public WindowTestBase {
                 .simplified()
                 .contains(narrowed.section(QLatin1Char('\n'), -1).simplified()));
     QVERIFY(printed.section(QLatin1Char('\n'), 0, 0) != report.section(QLatin1Char('\n'), 0, 0));
+  }
+
+  // "Сводка на первой странице", kept between windows: the printed report
+  // begins with the totals of its device and dates, and the report's pages
+  // follow as they print without it, numbered after it; a page range counts
+  // the summary as page 1.
+  void summaryPageBeginsThePrintedReport() {
+    useJournal(boiler_);
+    JournalWindow* journal = openJournal();
+    services_->printToPdf = Text(dir_->file("journal.pdf"));
+    const auto printed = [&] {
+      in<QPushButton>(journal, "PrintButton")->click();
+      return PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+          .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    };
+    // A page less its number, the last line.
+    const auto body = [](const QString& page) { return page.trimmed().section('\n', 0, -2); };
+    const QStringList plain = printed();
+    auto* choice = journal->findChild<QAction*>(QStringLiteral("ASummaryPage"));
+    QVERIFY(choice != nullptr && !choice->isChecked());
+    choice->trigger();
+    const QStringList pages = printed();
+    QCOMPARE(pages.size(), plain.size() + 1);
+    const auto stats = std::move(veks::Journal::Open(boiler_, veks::Journal::Access::kRead).value())
+                           ->stats({std::string("Котельная"), {}, {}})
+                           .value();
+    std::vector<std::string> days;
+    std::int64_t dated = 0;
+    for (const veks::StatRow& row : stats) {
+      if (row.measure != veks::StatMeasure::kDay) continue;
+      days.push_back(row.key);
+      dated += row.value;
+    }
+    const auto shortDate = [](const std::string& iso) {
+      return QDate::fromString(Text(iso), Qt::ISODate).toString(QStringLiteral("dd.MM.yyyy"));
+    };
+    const QString first = pages[0].simplified();
+    QVERIFY2(first.startsWith(QStringLiteral("Сводка Устройство: Котельная Период: %1 – %2 "
+                                             "Событий: %3, из них без даты: %4 Участков: %5, "
+                                             "разрывов между ними: %6")
+                                  .arg(shortDate(days.front()), shortDate(days.back()))
+                                  .arg(stats[0].value)
+                                  .arg(stats[0].value - dated)
+                                  .arg(stats[1].value)
+                                  .arg(stats[1].value - 1)),
+             qPrintable(first.left(200)));
+    QVERIFY(first.endsWith(QStringLiteral("стр. 1 из %1").arg(pages.size())));
+    for (int page = 1; page < pages.size(); ++page)
+      QCOMPARE(body(pages[page]), body(plain[page - 1]));
+    services_->printPages = {2, 2};
+    QCOMPARE(printed(), QStringList{pages[1]});
+    services_->printPages = {0, 0};
+    JournalWindow another(*services_);
+    QVERIFY(another.findChild<QAction*>(QStringLiteral("ASummaryPage"))->isChecked());
   }
 
   // The exported file is the command's export for the same filters, CSV with
@@ -1059,6 +1139,66 @@ class JournalWindowTest : public WindowTestBase {
     for (const auto& device : held.value()) listed << Text(device.name);
     QCOMPARE(listed, devices);
     QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), devices.front());
+  }
+
+  // Ctrl+Z undoes the last import into the device shown once the operator
+  // confirms, asked again when events carry notes; declined, nothing changes.
+  void undoLastImport_data() {
+    QTest::addColumn<bool>("noted");
+    QTest::addColumn<QList<bool>>("answers");
+    QTest::newRow("declined") << false << QList<bool>{false};
+    QTest::newRow("confirmed") << false << QList<bool>{true};
+    QTest::newRow("noted, declined the second time") << true << QList<bool>{true, false};
+    QTest::newRow("noted, confirmed twice") << true << QList<bool>{true, true};
+  }
+  void undoLastImport() {
+    QFETCH(bool, noted);
+    QFETCH(QList<bool>, answers);
+    Import(journalPath(), {copies_[0], copies_[1]}, "Котельная");
+    const QByteArray before = RunJournalCommand(journalPath(), {"export"});
+    Import(journalPath(), {copies_[2]}, "Котельная");
+    const auto added = static_cast<qsizetype>(windows_[2].second - windows_[1].second);
+    if (noted) {
+      // The device's newest event, which only copy c holds.
+      auto j = veks::Journal::Open(journalPath(), veks::Journal::Access::kWrite);
+      QVERIFY(j.ok());
+      veks::EventFilter device;
+      device.device = "Котельная";
+      veks::EventRecord newest{};
+      (void)j.value()->forEachEvent(
+          device, veks::EventOrder::kNewestFirst,
+          [&](const veks::JournalEvent& e) { return newest = e.raw, false; });
+      QVERIFY(j.value()->addNote({"Котельная", newest, {}, {}}, "к", "т", {"x", 0}).ok());
+    }
+    const QByteArray after = RunJournalCommand(journalPath(), {"export"});
+    JournalWindow* journal = openJournal();
+    QVERIFY(journal);
+    const int rows = journal->historyModel()->rowCount();
+    auto* undo = journal->findChild<QAction*>(QStringLiteral("AUndoImport"));
+    QVERIFY(undo->isEnabled());
+    QCOMPARE(undo->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    services_->confirmAnswers.assign(answers.begin(), answers.end());
+    QTest::keyClick(journal, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(services_->questions.size(), answers.size());
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("^Отменить импорт copy-c\\.dat от \\d{4}-\\d\\d-\\d\\d "
+                                          "\\d\\d:\\d\\d\\? Будет удалено событий: %1\\.$")
+                               .arg(added))
+            .match(services_->questions.value(0))
+            .hasMatch(),
+        qPrintable(services_->questions.value(0)));
+    if (answers.size() > 1) {
+      QVERIFY(services_->questions[1].startsWith(
+          QStringLiteral("Событий с примечаниями среди удаляемых: 1.")));
+    }
+    const bool undone = !answers.contains(false);
+    QCOMPARE(RunJournalCommand(journalPath(), {"export"}), undone ? before : after);
+    QCOMPARE(journal->historyModel()->rowCount(), undone ? rows - added : rows);
+    QCOMPARE(services_->messages,
+             undone ? QStringList{QStringLiteral("Импорт copy-c.dat отменен; удалено событий: %1")
+                                      .arg(added)}
+                    : QStringList{});
+    QCOMPARE(undo->isEnabled(), !undone);
   }
 
   // "Проверить журнал" says a sound journal is sound and lists a broken

@@ -134,10 +134,13 @@ class FakeServices : public UiServices {
     deviceAnswers.pop_front();
     return answer;
   }
-  // Records the question and answers confirmAnswer.
+  // Records the question and answers with the next of confirmAnswers, else confirmAnswer.
   bool confirm(QWidget*, const QString& text) override {
     questions << text;
-    return confirmAnswer;
+    if (confirmAnswers.empty()) return confirmAnswer;
+    const bool answer = confirmAnswers.front();
+    confirmAnswers.pop_front();
+    return answer;
   }
   void beep() override { ++beeps; }
 
@@ -150,6 +153,7 @@ class FakeServices : public UiServices {
   std::function<void()> onPrintDialog;
   bool throwOnOpen = false;
   bool confirmAnswer = false;
+  std::deque<bool> confirmAnswers;
   QString printToPdf;
   std::pair<int, int> printPages;  // the page range asked for; 0: all
   int printDialogs = 0;
