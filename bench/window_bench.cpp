@@ -38,6 +38,8 @@
 #include "ui/journal_location.h"
 #include "ui/journal_window.h"
 #include "ui/report_file.h"
+#include "ui/stats_tables.h"
+#include "ui/timeline_chart.h"
 
 namespace {
 
@@ -302,6 +304,62 @@ void BM_JournalJumpToOldest(benchmark::State& state) {
   if (screen.services.messages != 0) state.SkipWithError("a message was shown");
 }
 BENCHMARK(BM_JournalJumpToOldest)->Unit(benchmark::kMillisecond);
+
+// The overview of the million events, as the window's loader reads it off
+// the GUI thread; read once.
+const veks::JournalOverview& MillionOverview() {
+  static const veks::JournalOverview overview = [] {
+    auto opened = veks::Journal::Open(Million().fixture.journal, veks::Journal::Access::kRead);
+    if (!opened.ok()) qFatal("journal not opened");
+    auto read = opened.value()->overview({std::string("bench"), {}, {}});
+    if (!read.ok()) qFatal("overview not read");
+    return std::move(read.value());
+  }();
+  return overview;
+}
+
+// What the GUI thread does with an overview read (its timeline's data made
+// on the loader's thread): the timeline and the tables filled, to the
+// painted overview.
+void BM_JournalOverviewShown(benchmark::State& state) {
+  const veks::JournalOverview& overview = MillionOverview();
+  TimelineChart timeline;
+  StatsTables tables;
+  DueTable due;
+  timeline.resize(900, 500);
+  if (!ShowPainted(&timeline)) state.SkipWithError("timeline not shown");
+  const TimelineData prepared = PrepareTimeline(overview.hours, overview.gaps, overview.imports);
+  for (auto _ : state) {
+    timeline.setData(prepared);
+    tables.setStats(overview.stats);
+    due.setDue(overview.due, QDateTime::currentDateTime());
+    QApplication::processEvents();
+    timeline.repaint();
+  }
+  state.counters["hourly_counts"] = double(overview.hours.size());
+}
+BENCHMARK(BM_JournalOverviewShown)->Unit(benchmark::kMillisecond);
+
+// A zoom of the timeline of a million events (a wheel step or a key), to
+// the chart painted anew: halving the range from the whole history (years,
+// by month) down to hours, then the whole history again.
+void BM_JournalTimelineZoom(benchmark::State& state) {
+  const veks::JournalOverview& overview = MillionOverview();
+  TimelineChart timeline;
+  timeline.resize(900, 500);
+  timeline.setData(PrepareTimeline(overview.hours, overview.gaps, overview.imports));
+  if (!ShowPainted(&timeline)) state.SkipWithError("timeline not shown");
+  for (auto _ : state) {
+    if (timeline.shownTo() - timeline.shownFrom() <= TimelineChart::kMinSpan) {
+      timeline.showAll();
+    } else {
+      timeline.zoom(0.5, 0.4);
+    }
+    QApplication::processEvents();
+    timeline.repaint();
+  }
+}
+BENCHMARK(BM_JournalTimelineZoom)->Unit(benchmark::kMillisecond);
 
 // The journal's write-ahead log while the journal window stays open and
 // `veks12-journal import` adds 500 copies (about 100 events each) to the

@@ -15,7 +15,6 @@
 #include "journal/journal_store.h"
 
 namespace veks {
-
 std::string ImportOutcomeText(const ImportOutcome& outcome) {
   switch (outcome.kind) {
     case ImportOutcome::Kind::kEmptyCopy:
@@ -293,6 +292,11 @@ JournalResult<std::int64_t> Journal::backup(const std::string& target) {
 }
 
 JournalResult<std::vector<StatRow>> Journal::stats(const StatsFilter& filter) {
+  // A journal not made yet reads as an empty one.
+  if (!store_) {
+    if (filter.device) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+    return JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
+  }
   return Guarded([&] {
     std::vector<StatRow> rows = ComputeStats(*store_, filter);
     if (rows.empty()) throw JournalError{JournalError::Kind::kNoEvents, kMsgJournalNoEvents};
@@ -301,12 +305,26 @@ JournalResult<std::vector<StatRow>> Journal::stats(const StatsFilter& filter) {
 }
 
 JournalResult<std::vector<DueEstimate>> Journal::due(const std::optional<std::string>& device) {
+  if (!store_) {
+    if (device) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+    return std::vector<DueEstimate>{};
+  }
   return Guarded([&] { return ComputeDue(*store_, device); });
 }
 
 JournalResult<std::vector<SeriesPoint>> Journal::series(const StatsFilter& filter,
                                                         SeriesPeriod period) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   return Guarded([&] { return ComputeSeries(*store_, filter, period); });
+}
+
+JournalResult<JournalOverview> Journal::overview(const StatsFilter& filter) {
+  if (!store_) return JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
+  return Guarded([&] { return ReadOverview(*store_, filter); });
+}
+
+void Journal::interrupt() {
+  if (store_) sqlite3_interrupt(store_->db().handle());
 }
 
 }  // namespace veks

@@ -39,6 +39,7 @@
 #include "journal/journal_file.h"
 #include "journal/journal_merge.h"
 #include "journal/journal_notes.h"
+#include "journal/journal_overview.h"
 #include "journal/journal_stats.h"
 #include "journal/journal_types.h"
 
@@ -190,6 +191,15 @@ class Journal {
   // timeline; the device must be named (kUnknownDevice otherwise). Its day
   // series summed over kinds gives the statistics' day rows.
   JournalResult<std::vector<SeriesPoint>> series(const StatsFilter& filter, SeriesPeriod period);
+
+  // What the window's overview shows of the filter's device, in one state of
+  // the journal (journal_overview.h); the device must be named.
+  JournalResult<JournalOverview> overview(const StatsFilter& filter);
+
+  // Makes the read running on another thread end soon with a kStorage
+  // failure; the journal stays usable. Safe to call from any thread while
+  // the journal is open.
+  void interrupt();
 
  private:
   Journal(std::string path, Access access);

@@ -85,5 +85,11 @@ if [ "$actual" != "$expected" ]; then
   echo "expected:"; echo "$expected"
   exit 1
 fi
-echo "== depends: $(dpkg-deb -f "$deb" Depends)"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "== depends: $depends"
+# The journal window's overview draws with Qt Charts, a library of its own.
+if ! grep -q 'libqt6charts6' <<<"$depends"; then
+  echo "the package does not depend on libqt6charts6"
+  exit 1
+fi
 echo "package check: 1 passed, 0 failed"

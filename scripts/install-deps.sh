@@ -3,8 +3,9 @@
 # Usage: scripts/install-deps.sh [run|test]
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libpq-dev fonts-liberation2
-          qt6-translations-l10n)
+# qt6-charts-dev needs the CMake files of libqt6opengl6-dev, which it does not bring itself.
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev
+          libsqlite3-dev libpq-dev fonts-liberation2 qt6-translations-l10n)
 if [ "${1:-test}" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev poppler-utils clang libclang-rt-14-dev sqlite3
             postgresql)

@@ -107,6 +107,7 @@ JournalWindow::JournalWindow(UiServices& services, QWidget* parent)
   connectActions();
   setUpKeys();
   restoreSettings();
+  setUpOverview();
   reload();
   ui_->DeviceBox->setFocus();
 }
@@ -339,6 +340,7 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
           : std::nullopt;
   model_->setView(nullptr);
   journal_.reset();
+  overviewFor_.reset();  // the journal may have changed: the overview is read anew
   devices_.clear();
   {
     const QSignalBlocker blocker(ui_->DeviceBox);
@@ -433,6 +435,7 @@ void JournalWindow::showHistory() {
     return;
   }
   model_->setView(std::move(view.value()));
+  refreshOverview();
   showCounts();
   ui_->TablePages->setCurrentWidget(ui_->EventView);
   ui_->EventView->scrollToTop();
@@ -461,6 +464,7 @@ void JournalWindow::showEmpty(const QString& text) {
   ui_->TablePages->setCurrentWidget(ui_->EmptyLabel);
   ui_->StatusLine->clear();
   clearReport();
+  overviewNothing(text);
   setFiltersEnabled(false);
   undoable_.reset();
   ui_->AUndoImport->setEnabled(false);

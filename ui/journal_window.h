@@ -22,6 +22,8 @@ namespace Ui {
 class JournalWindow;
 }
 class JournalHistoryModel;
+class OverviewPanel;
+class QDockWidget;
 class SpooledReport;
 class UiServices;
 
@@ -50,6 +52,7 @@ class JournalWindow : public QMainWindow {
   void setChosenArchive(std::function<QString()> archive) { chosenArchive_ = std::move(archive); }
 
   [[nodiscard]] JournalHistoryModel* historyModel() const { return model_; }
+  [[nodiscard]] OverviewPanel* overview() const { return overview_; }
   // Whether the window took the place and size it had when last closed.
   [[nodiscard]] bool placeRestored() const { return placeRestored_; }
 
@@ -117,6 +120,16 @@ class JournalWindow : public QMainWindow {
   // "по" date or the last day of the devices.
   [[nodiscard]] QString proposedName(const QString& prefix, const QString& suffix) const;
 
+  // The overview beside the table (journal_window_overview.cpp): the dock,
+  // its menu item (F9), and what its rows and drags do to the filters.
+  void setUpOverview();
+  void makeRoomForOverview();
+  // Sets both dates of the filter and shows the history anew, once.
+  void setDateFilter(QDate from, QDate to);
+  // Reads the overview anew when it is shown and its device or dates changed.
+  void refreshOverview();
+  void overviewNothing(const QString& text);
+
   std::unique_ptr<Ui::JournalWindow> ui_;
   UiServices& services_;
   std::optional<QString> path_;
@@ -135,6 +148,11 @@ class JournalWindow : public QMainWindow {
   bool placeRestored_ = false;
   QAction* summaryChoice_ = nullptr;  // "Сводка на первой странице" of the printed report
   bool shownBefore_ = false;
+  OverviewPanel* overview_ = nullptr;
+  QDockWidget* overviewDock_ = nullptr;
+  QAction* overviewAction_ = nullptr;
+  std::optional<veks::StatsFilter> overviewFor_;  // what the overview was asked for last
+  std::unique_ptr<QObject> overviewLinks_;        // the context of the overview's connections
 };
 
 // Device names in the order a person reads them (Russian collation, numbers

@@ -1437,6 +1437,15 @@ TEST_F(JournalTest, AnImportMakesTheJournalOnlyWhenItStoresEvents) {
     EXPECT_EQ(j->importArchive(empty, "d").value().kind, ImportOutcome::Kind::kEmptyCopy);
     EXPECT_EQ(j->devices().value().size(), 0u);
     EXPECT_EQ(j->proposedDevice(empty).value(), "empty");
+    // The statistics of a journal not made yet are those of an empty one.
+    const StatsFilter named{std::string("d"), {}, {}};
+    EXPECT_EQ(j->stats({}).error().kind, JournalError::Kind::kNoEvents);
+    EXPECT_EQ(j->stats(named).error().kind, JournalError::Kind::kUnknownDevice);
+    EXPECT_EQ(j->due(std::nullopt).value().size(), 0u);
+    EXPECT_EQ(j->due(std::string("d")).error().kind, JournalError::Kind::kUnknownDevice);
+    EXPECT_EQ(j->series(named, SeriesPeriod::kDay).error().kind,
+              JournalError::Kind::kUnknownDevice);
+    EXPECT_EQ(j->overview(named).error().kind, JournalError::Kind::kUnknownDevice);
   }
   EXPECT_FALSE(std::filesystem::exists(dir_.file("made")));
 
