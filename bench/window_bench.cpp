@@ -4,13 +4,17 @@
 // The journal window's benchmarks (--benchmark_filter=Journal) share a journal
 // of a million events, built once (about 20 seconds).
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPlainTextEdit>
+#include <QPrinter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -18,7 +22,9 @@
 #include <QTableView>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "bench/journal_fixture.h"
@@ -29,6 +35,7 @@
 #include "ui/dialog_services.h"
 #include "ui/doc_application.h"
 #include "ui/journal_history_model.h"
+#include "ui/journal_location.h"
 #include "ui/journal_window.h"
 #include "ui/report_file.h"
 #include "ui/stats_tables.h"
@@ -49,9 +56,15 @@ class SilentServices : public UiServices {
                                          const QString&) override {
     return saveAnswer;
   }
-  bool printDialog(QWidget*, QPrinter*) override { return false; }
+  // Prints into printToPdf when one is given.
+  bool printDialog(QWidget*, QPrinter* printer) override {
+    if (printToPdf.isEmpty()) return false;
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(printToPdf);
+    return true;
+  }
   std::optional<QString> askDeviceName(QWidget*, const DeviceQuestion&) override {
-    return std::nullopt;
+    return deviceAnswer;
   }
   std::optional<QString> askNewDeviceName(QWidget*, const QString&, const QString&,
                                           const QStringList&) override {
@@ -62,8 +75,44 @@ class SilentServices : public UiServices {
   std::optional<NoteAnswer> askNote(QWidget*, const NoteQuestion&) override { return std::nullopt; }
   std::optional<QString> askAuthor(QWidget*, const QString&) override { return std::nullopt; }
   std::optional<SaveChoice> saveAnswer;
+  std::optional<QString> deviceAnswer;
+  QString printToPdf;
   int messages = 0;
 };
+
+// The longest time the event loop went without turning while it ran: a
+// timer of 10 ms notes the largest gap between its ticks.
+class StallMeter {
+ public:
+  StallMeter() {
+    QObject::connect(&timer_, &QTimer::timeout,
+                     [this] { longest_ = std::max(longest_, clock_.restart()); });
+    timer_.start(10);
+    clock_.start();
+  }
+  [[nodiscard]] double longestMs() {
+    longest_ = std::max(longest_, clock_.elapsed());
+    return double(longest_);
+  }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 longest_ = 0;
+};
+
+// A field of /proc/self/status ("VmHWM", "VmRSS") in MiB.
+double StatusMiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  const std::string prefix = std::string(field) + ":";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(prefix, 0) == 0) return std::stod(line.substr(prefix.size())) / 1024;
+  }
+  return 0;
+}
+
+// The peak resident memory from now on: the kernel forgets the one before.
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 struct Window {
   veks::TempDir dir;
@@ -160,6 +209,10 @@ MillionJournal& Million() {
   static MillionJournal journal;
   return journal;
 }
+
+// The million-event journal as the program's journal (a benchmark before
+// may have chosen another).
+void UseMillionJournal() { SetJournalFilePath(QString::fromStdString(Million().fixture.journal)); }
 
 // Shows the window and paints it whole, as the screen would.
 bool ShowPainted(QWidget* window) {
@@ -389,6 +442,127 @@ void BM_JournalWindowLogDuringImports(benchmark::State& state) {
   if (services.messages != 0) state.SkipWithError("a message was shown");
 }
 BENCHMARK(BM_JournalWindowLogDuringImports)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// "Отчет" on a million events: the longest stall of the event loop while the
+// report is made and its beginning shown, the peak memory meanwhile, and
+// the memory held once the window is closed.
+void BM_JournalReportStall(benchmark::State& state) {
+  UseMillionJournal();
+  double stall = 0, peak = 0, after = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto screen = std::make_unique<JournalScreen>();
+    auto* report = screen->find<QAction>("AReport");
+    auto* box = screen->find<QPlainTextEdit>("ReportBox");
+    ResetPeakMemory();
+    state.ResumeTiming();
+    {
+      StallMeter meter;
+      report->trigger();
+      stall = std::max(stall, meter.longestMs());
+    }
+    state.PauseTiming();
+    peak = std::max(peak, StatusMiB("VmHWM"));
+    if (box->blockCount() < 1000) state.SkipWithError("no report shown");
+    if (screen->services.messages != 0) state.SkipWithError("a message was shown");
+    screen.reset();
+    QApplication::processEvents();
+    after = StatusMiB("VmRSS");
+    state.ResumeTiming();
+  }
+  state.counters["stall_ms"] = stall;
+  state.counters["peak_rss_MiB"] = peak;
+  state.counters["rss_after_close_MiB"] = after;
+}
+BENCHMARK(BM_JournalReportStall)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Printing the report of a million events to a PDF file from the journal
+// window (the report made first): the longest stall, the peak memory.
+void BM_JournalPrintPdfStall(benchmark::State& state) {
+  UseMillionJournal();
+  double stall = 0, peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    JournalScreen screen;
+    screen.services.printToPdf = QString::fromStdString(Million().dir.file("million.pdf"));
+    ResetPeakMemory();
+    state.ResumeTiming();
+    {
+      StallMeter meter;
+      screen.find<QAction>("APrintReport")->trigger();
+      stall = std::max(stall, meter.longestMs());
+    }
+    state.PauseTiming();
+    peak = std::max(peak, StatusMiB("VmHWM"));
+    if (QFileInfo(screen.services.printToPdf).size() == 0) state.SkipWithError("no PDF");
+    if (screen.services.messages != 0) state.SkipWithError("a message was shown");
+    state.counters["pdf_MiB"] = double(QFileInfo(screen.services.printToPdf).size()) / (1 << 20);
+    state.ResumeTiming();
+  }
+  state.counters["stall_ms"] = stall;
+  state.counters["peak_rss_MiB"] = peak;
+}
+BENCHMARK(BM_JournalPrintPdfStall)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Ctrl+J into the million-event journal while another process holds its
+// write lock for a second: the window waits without stalling, then imports.
+void BM_JournalImportWhileLocked(benchmark::State& state) {
+  UseMillionJournal();
+  Window window;
+  const std::string copy = window.dir.file("next.dat");
+  Million().fixture.device.run(500);
+  Million().fixture.device.archive().writeTo(copy);
+  window.state.ArchiveName = copy;
+  window.services.deviceAnswer = QStringLiteral("bench");
+  auto* add = window.form->findChild<QAction*>(QStringLiteral("AJournalAdd"));
+  double stall = 0, peak = 0;
+  for (auto _ : state) {
+    int ready[2], release[2];
+    if (pipe(ready) != 0 || pipe(release) != 0) {
+      state.SkipWithError("no pipe");
+      break;
+    }
+    const pid_t holder = fork();
+    if (holder == 0) {
+      // The other process: takes the write lock, says so, and keeps it until
+      // told to let go.
+      close(ready[0]);
+      close(release[1]);
+      sqlite3* db = nullptr;
+      sqlite3_open(Million().fixture.journal.c_str(), &db);
+      const bool locked = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == 0;
+      char byte = locked ? 'L' : 'F';
+      if (write(ready[1], &byte, 1) != 1 || !locked) _exit(1);
+      while (read(release[0], &byte, 1) > 0) {
+      }
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+      _exit(0);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char byte = 0;
+    if (holder == -1 || read(ready[0], &byte, 1) != 1 || byte != 'L') {
+      state.SkipWithError("the lock was not taken");
+      break;
+    }
+    QTimer::singleShot(1000, [&] { close(release[1]); });
+    ResetPeakMemory();
+    {
+      StallMeter meter;
+      add->trigger();
+      stall = std::max(stall, meter.longestMs());
+    }
+    peak = std::max(peak, StatusMiB("VmHWM"));
+    int status = -1;
+    waitpid(holder, &status, 0);
+    close(ready[0]);
+  }
+  state.counters["stall_ms"] = stall;
+  state.counters["peak_rss_MiB"] = peak;
+  if (window.services.messages != 1) state.SkipWithError("the import was not told");
+}
+BENCHMARK(BM_JournalImportWhileLocked)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

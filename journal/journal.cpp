@@ -125,8 +125,14 @@ JournalStore& Journal::storeToWrite() {
   if (!store_) {
     CreateJournalFile(path_);
     store_ = OpenStore(path_, Access::kImport, readOnly_);
+    store_->setBusyWait(&busyWait_);
   }
   return *store_;
+}
+
+void Journal::setBusyWait(std::function<bool()> keepWaiting) {
+  busyWait_ = std::move(keepWaiting);
+  if (store_) store_->setBusyWait(&busyWait_);
 }
 
 JournalResult<ImportOutcome> Journal::importArchive(const std::string& archive,

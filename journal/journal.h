@@ -68,6 +68,13 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
+  // While another process holds the journal (an import of its own), each
+  // call asks `keepWaiting` every few milliseconds, within the usual wait of
+  // 30 s, whether to go on waiting: the caller can show that it waits and let
+  // the operator stop it. False ends the wait and the call fails as with a
+  // journal that stays busy. It runs on the thread that made the call.
+  void setBusyWait(std::function<bool()> keepWaiting);
+
   // Imports one archive copy in a transaction of its own. With `device` the
   // copy joins that device (created when new); without, the one device whose
   // history holds or overlaps the copy, else a new device named after the
@@ -203,6 +210,7 @@ class Journal {
   Access access_;
   std::unique_ptr<JournalStore> store_;  // none while an import's file does not exist
   std::optional<std::string> readOnly_;
+  std::function<bool()> busyWait_;
 };
 
 // What an import says of a copy: "DEVICE: новых событий: N", followed by

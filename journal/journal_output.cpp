@@ -25,14 +25,14 @@ JournalOutput WriteJournalReport(Journal& journal, const EventFilter& filter,
 }
 
 JournalOutput WriteJournalExport(Journal& journal, const EventFilter& filter, ExportFormat format,
-                                 std::ostream& out) {
+                                 std::ostream& out, const std::function<bool()>& keepGoing) {
   EventExporter exporter(out, format, true);
   std::int64_t written = 0;
   const auto result =
       journal.forEachEvent(filter, EventOrder::kOldestFirst, [&](const JournalEvent& event) {
         exporter.write(event.raw, event.device, event.segment);
         ++written;
-        return static_cast<bool>(out);
+        return static_cast<bool>(out) && (!keepGoing || keepGoing());
       });
   return Finished(result, written);
 }

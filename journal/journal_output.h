@@ -33,8 +33,9 @@ JournalOutput WriteJournalReport(Journal& journal, const EventFilter& filter,
                                  const LocalTime& localTime = {});
 
 // The export of the events that pass `filter`, oldest first, with the device
-// and segment columns; it stops when `out` fails, which the caller tells.
+// and segment columns; it stops when `out` fails, which the caller tells,
+// and when `keepGoing`, given, returns false after an event.
 JournalOutput WriteJournalExport(Journal& journal, const EventFilter& filter, ExportFormat format,
-                                 std::ostream& out);
+                                 std::ostream& out, const std::function<bool()>& keepGoing = {});
 
 }  // namespace veks

@@ -13,6 +13,15 @@ namespace {
 
 // How long an import waits for another one to finish its transaction.
 constexpr int kBusyTimeoutMs = 30000;
+// How often a wait with a caller's say asks it.
+constexpr int kBusyStepMs = 10;
+
+int AskedBusyWait(void* keepWaiting, int count) {
+  if (count * kBusyStepMs >= kBusyTimeoutMs) return 0;
+  if (!(*static_cast<const std::function<bool()>*>(keepWaiting))()) return 0;
+  sqlite3_sleep(kBusyStepMs);
+  return 1;
+}
 
 }  // namespace
 
@@ -120,6 +129,15 @@ StatementLease::~StatementLease() {
   if (cached_ == nullptr) return;
   cached_->statement.reset();
   cached_->lent = false;
+}
+
+void JournalStore::setBusyWait(const std::function<bool()>* keepWaiting) {
+  if (keepWaiting == nullptr || !*keepWaiting) {
+    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
+  } else {
+    sqlite3_busy_handler(db_.handle(), AskedBusyWait,
+                         const_cast<std::function<bool()>*>(keepWaiting));
+  }
 }
 
 StatementLease JournalStore::statement(const std::string& sql) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -84,6 +85,11 @@ class JournalStore {
                SqliteDb::Access access = SqliteDb::Access::kAsFlagsSay);
 
   [[nodiscard]] SqliteDb& db() { return db_; }
+  // While another process holds the journal, asks `keepWaiting` every few
+  // milliseconds, within the usual wait, whether to go on waiting; false ends
+  // the wait and the statement fails as busy. Null: the usual wait. The
+  // function must outlive the store or be replaced.
+  void setBusyWait(const std::function<bool()>* keepWaiting);
   // A statement for `sql`, reset for new bindings: the cached one, or a new
   // one while the cached ones are lent.
   [[nodiscard]] StatementLease statement(const std::string& sql);

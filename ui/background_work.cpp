@@ -7,6 +7,9 @@
 #include <QThread>
 #include <QTimer>
 #include <climits>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <memory>
 
 namespace {
@@ -72,7 +75,14 @@ WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
   // worker, which must not touch widgets.
   QTimer poll;
   poll.setInterval(50);
+  bool waitShown = false;
   QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (progress.waiting() != waitShown && !progress.canceled()) {
+      waitShown = progress.waiting();
+      dialog.setLabelText(waitShown ? kJournalBusyLabel : label);
+      // A wait is no moment: the operator sees at once why nothing happens.
+      if (waitShown) dialog.show();
+    }
     const std::int64_t total = progress.total();
     if (total <= 0 || progress.canceled()) return;
     // The bar counts in thousandths, so a long history fits an int.
@@ -87,4 +97,18 @@ WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
   thread->wait();
   poll.stop();
   return progress.canceled() ? WorkEnd::kCanceled : WorkEnd::kFinished;
+}
+
+std::function<bool(int, int)> PageProgress(WorkProgress& progress) {
+  return [&progress](int page, int pages) {
+    progress.setTotal(pages);
+    progress.setDone(page);
+    return !progress.canceled();
+  };
+}
+
+void ReturnFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }

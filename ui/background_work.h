@@ -22,12 +22,21 @@ class WorkProgress {
   // The operator asked to stop: the work ends as soon as it can.
   [[nodiscard]] bool canceled() const { return canceled_.load(std::memory_order_relaxed); }
   void cancel() { canceled_.store(true, std::memory_order_relaxed); }
+  // The work waits for another program that holds the journal; the dialog
+  // says so, at once, until the work goes on.
+  void setWaiting(bool waiting) { waiting_.store(waiting, std::memory_order_relaxed); }
+  [[nodiscard]] bool waiting() const { return waiting_.load(std::memory_order_relaxed); }
 
  private:
   std::atomic<std::int64_t> total_{0};
   std::atomic<std::int64_t> done_{0};
   std::atomic<bool> canceled_{false};
+  std::atomic<bool> waiting_{false};
 };
+
+// What the dialog says while the work waits for the journal.
+inline const QString kJournalBusyLabel =
+    QStringLiteral("Журнал занят другой программой (идет добавление архива). Ожидание…");
 
 enum class WorkEnd { kFinished, kCanceled };
 
@@ -40,3 +49,11 @@ inline constexpr int kProgressDelayMs = 400;
 // The dialog is a child of `parent`, named "WorkProgress".
 WorkEnd RunBackgroundWork(QWidget* parent, const QString& label,
                           const std::function<void(WorkProgress&)>& work);
+
+// The progress of printing, page `page` of `pages` (0 while they are counted),
+// for PrintReport and SaveReportLines; false once the operator cancelled.
+[[nodiscard]] std::function<bool(int page, int pages)> PageProgress(WorkProgress& progress);
+
+// Gives the memory that big work freed back to the system, where the C
+// library keeps it otherwise (glibc keeps the freed heap of its threads).
+void ReturnFreedMemory();

@@ -17,6 +17,7 @@
 
 #include "journal/copy_events.h"
 #include "journal/journal.h"
+#include "ui/background_work.h"
 #include "ui/dialog_services.h"
 #include "ui/journal_location.h"
 #include "ui/journal_window.h"
@@ -46,6 +47,15 @@ QString DueText(const veks::DueEstimate& estimate) {
                  due.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
   if (due < QDateTime::currentDateTime()) text += QStringLiteral(" (срок прошел)");
   return text;
+}
+
+// While another program holds the journal, the work says that it waits,
+// until the operator stops it.
+std::function<bool()> WaitingFor(WorkProgress& progress) {
+  return [&progress] {
+    progress.setWaiting(true);
+    return !progress.canceled();
+  };
 }
 
 }  // namespace
@@ -141,60 +151,91 @@ void JournalActions::addArchive() {
   };
   // The copy is read once, first: one that cannot be read, or holds no
   // event, needs no device name and makes no journal; the proposal and the
-  // import rest on the same events.
-  const auto copy = veks::ReadCopyEvents(archive);
-  if (const auto* error = std::get_if<veks::CopyReadError>(&copy)) return say(error->message);
-  const auto& events = std::get<std::vector<veks::EventRecord>>(copy);
+  // import rest on the same events. Reading and proposing run off the GUI
+  // thread, as the import does.
+  const std::string journalPath = path->toStdString();
+  std::optional<std::variant<std::vector<veks::EventRecord>, veks::CopyReadError>> copy;
+  std::optional<veks::JournalError> openFailed;
+  std::optional<veks::JournalResult<std::string>> proposed;
+  std::optional<veks::JournalResult<std::vector<veks::DeviceSummary>>> devices;
+  const WorkEnd read =
+      RunBackgroundWork(parent, QStringLiteral("Чтение архива…"), [&](WorkProgress& progress) {
+        copy = veks::ReadCopyEvents(archive);
+        const auto* events = std::get_if<std::vector<veks::EventRecord>>(&*copy);
+        if (events == nullptr || events->empty()) return;
+        // The proposal only reads the journal (an older one is not brought
+        // up to date for a question the operator may cancel), and its
+        // connection closes before the dialog.
+        auto opened = veks::Journal::Open(journalPath, veks::Journal::Access::kRead);
+        if (!opened.ok()) {
+          if (opened.error().kind != veks::JournalError::Kind::kMissing) {
+            openFailed = opened.error();
+          }
+          return;
+        }
+        opened.value()->setBusyWait(WaitingFor(progress));
+        proposed = opened.value()->proposedDevice(archive, *events);
+        if (proposed->ok()) devices = opened.value()->devices();
+      });
+  if (read == WorkEnd::kCanceled) return;
+  if (const auto* error = std::get_if<veks::CopyReadError>(&*copy)) return say(error->message);
+  const auto& events = std::get<std::vector<veks::EventRecord>>(*copy);
   if (events.empty()) return say("архив пуст", MessageIcon::kInformation);
+  if (openFailed) return journalFailed(*openFailed);
 
-  // The proposal only reads the journal (an older one is not brought up to
-  // date for a question the operator may cancel), and its connection closes
-  // before the dialog.
   DeviceQuestion question{Text(archive), {}, false, {}};
-  {
-    auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kRead);
-    if (!opened.ok() && opened.error().kind != veks::JournalError::Kind::kMissing) {
-      return journalFailed(opened.error());
+  if (proposed) {
+    if (!proposed->ok() && proposed->error().kind == veks::JournalError::Kind::kManyDevices) {
+      return say(ManyDevicesText(proposed->error().devices));
     }
-    if (opened.ok()) {
-      auto proposed = opened.value()->proposedDevice(archive, events);
-      if (!proposed.ok() && proposed.error().kind == veks::JournalError::Kind::kManyDevices) {
-        return say(ManyDevicesText(proposed.error().devices));
-      }
-      if (!proposed.ok()) return journalFailed(proposed.error());
-      question.proposed = Text(proposed.value());
-      auto devices = opened.value()->devices();
-      if (!devices.ok()) return journalFailed(devices.error());
-      for (const veks::DeviceSummary& summary : devices.value()) {
-        question.existing << Text(summary.name);
-      }
-      std::sort(question.existing.begin(), question.existing.end(), ReadsBefore);
-      question.continues = question.existing.contains(question.proposed);
-    } else {
-      question.proposed = Text(veks::DeviceNameForFile(archive));
+    if (!proposed->ok()) return journalFailed(proposed->error());
+    question.proposed = Text(proposed->value());
+    if (!devices->ok()) return journalFailed(devices->error());
+    for (const veks::DeviceSummary& summary : devices->value()) {
+      question.existing << Text(summary.name);
     }
+    std::sort(question.existing.begin(), question.existing.end(), ReadsBefore);
+    question.continues = question.existing.contains(question.proposed);
+  } else {
+    question.proposed = Text(veks::DeviceNameForFile(archive));
   }
   const std::optional<std::string> device = askDevice(parent, question);
   if (!device) return;
-  auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kImport);
-  if (!opened.ok()) return journalFailed(opened.error());
-  std::unique_ptr<veks::Journal> journal = std::move(opened.value());
-  auto outcome = journal->importEvents(archive, events, device);
-  // What came of it stays in the status bar with the device's next due
-  // moment, which the copy just added has moved.
-  QString status;
-  if (outcome.ok()) {
-    status = Text(veks::ImportOutcomeText(outcome.value()));
-    const auto due = journal->due(outcome.value().device);
-    if (due.ok() && due.value().size() == 1) status += "; " + DueText(due.value().front());
+  // Another program may hold the journal (an import of its own): the
+  // progress dialog says that the import waits, and "Отмена" stops waiting.
+  std::optional<veks::JournalResult<veks::ImportOutcome>> outcome;
+  std::optional<veks::JournalResult<std::vector<veks::DueEstimate>>> due;
+  std::optional<veks::JournalError> importOpenFailed;
+  const WorkEnd imported = RunBackgroundWork(
+      parent, QStringLiteral("Добавление архива в журнал…"), [&](WorkProgress& progress) {
+        auto opened = veks::Journal::Open(journalPath, veks::Journal::Access::kImport);
+        if (!opened.ok()) {
+          importOpenFailed = opened.error();
+          return;
+        }
+        opened.value()->setBusyWait(WaitingFor(progress));
+        outcome = opened.value()->importEvents(archive, events, device);
+        if (outcome->ok()) due = opened.value()->due(outcome->value().device);
+      });
+  if (importOpenFailed) return journalFailed(*importOpenFailed);
+  // A cancel that came after the import was done leaves it done: the
+  // outcome is told either way, except for a wait the operator stopped.
+  if (imported == WorkEnd::kCanceled && !outcome->ok()) {
+    if (journalWindow_) journalWindow_->reload(device);
+    return say("архив не добавлен: ожидание журнала прервано", MessageIcon::kInformation);
   }
-  journal.reset();
   // The journal window behind the message shows the history as it is now.
   if (journalWindow_) journalWindow_->reload(device);
-  if (outcome.ok()) {
+  if (outcome->ok()) {
+    // What came of it stays in the status bar with the device's next due
+    // moment, which the copy just added has moved.
+    QString status = Text(veks::ImportOutcomeText(outcome->value()));
+    if (due && due->ok() && due->value().size() == 1) {
+      status += "; " + DueText(due->value().front());
+    }
     window_->statusBar()->showMessage(status);
-    say(veks::ImportOutcomeText(outcome.value()), MessageIcon::kInformation);
+    say(veks::ImportOutcomeText(outcome->value()), MessageIcon::kInformation);
   } else {
-    say(outcome.error().message);
+    say(outcome->error().message);
   }
 }

@@ -72,7 +72,8 @@ std::optional<QString> ExportRefusal(const QString& target, const OwnFiles& own)
 }
 
 ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& filter,
-                               veks::ExportFormat format, const QString& fileName, bool notes) {
+                               veks::ExportFormat format, const QString& fileName, bool notes,
+                               const std::function<bool()>& keepGoing) {
   const QString shown = QDir::toNativeSeparators(fileName);
   QSaveFile file(fileName);
   const auto failed = [&] {
@@ -83,6 +84,7 @@ ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& 
   if (format == veks::ExportFormat::kCsv && file.write("\xEF\xBB\xBF", 3) != 3) return failed();
   FileStreamBuf buffer(file);
   std::ostream out(&buffer);
+  bool stopped = false;
   veks::JournalOutput written;
   if (notes) {
     auto noted = WriteNotesExport(journal, filter, format, out);
@@ -92,9 +94,16 @@ ExportFileOutcome ExportToFile(veks::Journal& journal, const veks::EventFilter& 
       written.error = noted.error();
     }
   } else {
-    written = veks::WriteJournalExport(journal, filter, format, out);
+    written = veks::WriteJournalExport(journal, filter, format, out, [&] {
+      stopped = keepGoing && !keepGoing();
+      return !stopped;
+    });
   }
   out.flush();
+  if (stopped) {
+    file.cancelWriting();
+    return ExportFileOutcome{0, std::nullopt, false, true};
+  }
   if (written.error) {
     file.cancelWriting();
     return ExportFileOutcome{0,

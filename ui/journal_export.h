@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <ostream>
 
@@ -35,17 +36,20 @@ struct ExportFileOutcome {
   std::int64_t events = 0;       // written (or notes), when there is no error
   std::optional<QString> error;  // why nothing was written, naming the file
   bool noEvents = false;         // the error is only that no event passes
+  bool canceled = false;         // stopped by `keepGoing`: nothing written
 };
 
 // Writes the export of the events that pass `filter` to `fileName`. The
 // file is written beside its place under another name and takes the place
-// only when complete, so a failed export leaves an older file as it was.
+// only when complete, so a failed or stopped export leaves an older file as
+// it was. `keepGoing`, given, is asked after each event.
 // With `notes`, the notes of what the filter shows (WriteNotesExport); no
 // note is no failure then: the CSV holds its header line alone.
 [[nodiscard]] ExportFileOutcome ExportToFile(veks::Journal& journal,
                                              const veks::EventFilter& filter,
                                              veks::ExportFormat format, const QString& fileName,
-                                             bool notes = false);
+                                             bool notes = false,
+                                             const std::function<bool()>& keepGoing = {});
 
 // Writes the notes of what `filter` shows (newest versions, not deleted), in
 // the order and columns of `veks12-journal notes`: the notes of the events

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPrinter>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
@@ -28,6 +27,7 @@
 #include "ui/note_actions.h"
 #include "ui/report_box.h"
 #include "ui/report_printer.h"
+#include "ui/spooled_report.h"
 #include "ui/summary_page.h"
 #include "ui/table_copy.h"
 #include "ui_journal_window.h"
@@ -178,7 +178,7 @@ void JournalWindow::setUpNotes() {
   QWidget::setTabOrder(ui_->EventView, notes_->onlyNotedCheck());
   QWidget::setTabOrder(notes_->onlyNotedCheck(), ui_->ReportBox);
   connect(notes_->onlyNotedCheck(), &QCheckBox::toggled, this, &JournalWindow::showHistory);
-  connect(notes_, &NoteActions::written, ui_->ReportBox, &QPlainTextEdit::clear);
+  connect(notes_, &NoteActions::written, this, &JournalWindow::clearReport);
 }
 
 void JournalWindow::connectFilters() {
@@ -284,6 +284,8 @@ JournalWindow::~JournalWindow() {
   settings->setValue(kGeometryKey, saveGeometry());
   settings->setValue(kSplitterKey, ui_->Splitter->saveState());
   model_->setView(nullptr);
+  clearReport();
+  ReturnFreedMemory();
 }
 
 void JournalWindow::showEvent(QShowEvent* event) {
@@ -441,7 +443,7 @@ void JournalWindow::showHistory() {
   // Every change of the device, the filters or the journal comes here: a
   // report made before it no longer shows what the table does, and printing
   // or saving makes the report anew.
-  ui_->ReportBox->clear();
+  clearReport();
   model_->setView(nullptr);
   ui_->EventView->clearSpans();
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
@@ -481,7 +483,7 @@ void JournalWindow::showEmpty(const QString& text) {
   ui_->EmptyLabel->setText(text);
   ui_->TablePages->setCurrentWidget(ui_->EmptyLabel);
   ui_->StatusLine->clear();
-  ui_->ReportBox->clear();
+  clearReport();
   overviewNothing(text);
   setFiltersEnabled(false);
   undoable_.reset();
@@ -532,65 +534,115 @@ JournalSelection JournalWindow::outputSelection() const {
   return chosen;
 }
 
+void JournalWindow::clearReport() {
+  ui_->ReportBox->clear();
+  report_.reset();
+}
+
 bool JournalWindow::composeReport() {
-  if (!journal_) return false;
-  std::optional<veks::JournalError> error;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    const JournalSelection chosen = outputSelection();
-    ReportBoxSink sink(ui_->ReportBox);
-    sink.clear();
-    error = veks::WriteJournalReport(*journal_, chosen.filter, chosen.title, sink).error;
+  if (!journal_ || !path_) return false;
+  clearReport();
+  // The work reads through a journal of its own thread, with what the
+  // window's filters say now.
+  const std::string path = path_->toStdString();
+  const JournalSelection chosen = outputSelection();
+  const std::int64_t expected = model_->rowCount();
+  SpooledReport::Made made;
+  RunBackgroundWork(this, QStringLiteral("Составление отчета…"), [&](WorkProgress& progress) {
+    made = SpooledReport::Make(path, chosen.filter, chosen.title, expected, progress);
+  });
+  if (made.error) {
+    services_.message(this, journalText(Text(made.error->message)),
+                      made.error->kind == veks::JournalError::Kind::kNoEvents
+                          ? MessageIcon::kInformation
+                          : MessageIcon::kWarning);
   }
-  if (error) {
-    services_.message(this, journalText(Text(error->message)),
-                      error->kind == veks::JournalError::Kind::kNoEvents ? MessageIcon::kInformation
-                                                                         : MessageIcon::kWarning);
-  }
-  return !error;
+  if (!made.report) return false;
+  report_ = std::move(made.report);
+  ShowReportStart(*report_, ui_->ReportBox);
+  ReturnFreedMemory();
+  return true;
 }
 
 void JournalWindow::printReport() {
   if (!journal_) return;
-  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
+  if (!report_ && !composeReport()) return;
   QPrinter printer(QPrinter::HighResolution);
   if (!services_.printDialog(this, &printer)) return;
   printer.setDocName(QStringLiteral("Журнал событий"));
-  // Printing to a file is a save too.
-  if (!printer.outputFileName().isEmpty() &&
-      RefuseOwnFile(this, services_, printer.outputFileName(), ownFiles())) {
-    return;
-  }
-  DocumentLines lines(*ui_->ReportBox->document());
   ReportPageStyle style = printStyle();
   TakePageRange(printer, style);
-  if (PrintReport(lines, style, printer) != PrintOutcome::kPrinted) {
+  const QString file = printer.outputFileName();
+  // Printing to a file is a save too.
+  if (!file.isEmpty() && RefuseOwnFile(this, services_, file, ownFiles())) return;
+  if (!file.isEmpty() && printer.outputFormat() == QPrinter::PdfFormat) {
+    // Written beside its place and put there whole: a cancelled or failed
+    // print leaves no part of a file, and an older one as it was.
+    writeReport(file, ReportFileFormat::kPdf, style, PrinterPdfPages(printer, printer.docName()));
+    return;
+  }
+  PrintOutcome printed = PrintOutcome::kFailed;
+  RunBackgroundWork(this, QStringLiteral("Печать отчета…"),
+                    [&, report = report_, summary = summaryStep()](WorkProgress& progress) {
+                      summary(style);
+                      printed = PrintReport(*report, style, printer, PageProgress(progress));
+                    });
+  ReturnFreedMemory();
+  if (printed == PrintOutcome::kFailed) {
     services_.message(this, QStringLiteral("Печать не удалась: принтер недоступен"),
                       MessageIcon::kWarning);
   }
+}
+
+bool JournalWindow::writeReport(const QString& file, ReportFileFormat format,
+                                const ReportPageStyle& style, const PdfPages& pages) {
+  SaveOutcome outcome;
+  RunBackgroundWork(this, QStringLiteral("Запись отчета…"),
+                    [&, report = report_, summary = summaryStep(),
+                     style = style](WorkProgress& progress) mutable {
+                      summary(style);
+                      outcome = SaveReportLines(*report, file, format, style, pages,
+                                                PageProgress(progress));
+                    });
+  ReturnFreedMemory();
+  if (outcome.outcome == PrintOutcome::kFailed) {
+    services_.message(this,
+                      QStringLiteral("Отчет не удается сохранить в файл %1: %2")
+                          .arg(QDir::toNativeSeparators(file), outcome.reason),
+                      MessageIcon::kWarning);
+  }
+  return outcome.outcome == PrintOutcome::kPrinted;
 }
 
 ReportPageStyle JournalWindow::printStyle() const {
   ReportPageStyle style{ui_->ReportBox->font(),
                         Text(veks::ReportHeaderLine(veks::EventTable::HeaderRow())),
                         ReportPageStyle::Numbering::kOfTotal};
-  // The summary of the devices and dates the report holds, when asked for.
-  if (journal_ && summaryChoice_->isChecked()) {
-    style.frontPage = SummaryFrontPage(*journal_, outputSelection().filter);
-  }
   return style;
+}
+
+std::function<void(ReportPageStyle&)> JournalWindow::summaryStep() const {
+  if (!path_ || !summaryChoice_->isChecked()) return [](ReportPageStyle&) {};
+  // The summary's statistics are read in the work's thread, through a journal
+  // of its own: over a million events they would hold up the window.
+  return [path = path_->toStdString(), filter = outputSelection().filter](ReportPageStyle& style) {
+    auto opened = veks::Journal::Open(path, veks::Journal::Access::kRead);
+    if (opened.ok()) style.frontPage = SummaryFrontPage(*opened.value(), filter);
+  };
 }
 
 void JournalWindow::saveReport() {
   if (!journal_) return;
-  // As for printing, an empty box gets the report of what the filters show.
-  if (ui_->ReportBox->document()->isEmpty() && !composeReport()) return;
-  const std::optional<QString> saved = AskAndSaveReport(
-      this, services_, *ui_->ReportBox,
-      proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles(), printStyle());
-  if (saved) {
-    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") + QDir::toNativeSeparators(*saved));
+  // As for printing, an empty box gets the report of what the filters show;
+  // the file holds the whole report, however little of it the box shows.
+  if (!report_ && !composeReport()) return;
+  const std::optional<SaveChoice> choice = AskReportFile(
+      this, services_, proposedName(QStringLiteral("отчет"), QStringLiteral("pdf")), ownFiles());
+  if (!choice) return;
+  if (writeReport(choice->fileName, ReportFormatOf(choice->fileName, choice->filter), printStyle(),
+                  PrinterPdfPages(report_->title()))) {
+    statusBar()->showMessage(QStringLiteral("Отчет сохранен: ") +
+                             QDir::toNativeSeparators(choice->fileName));
   }
 }
 
@@ -625,7 +677,7 @@ QString JournalWindow::proposedName(const QString& prefix, const QString& suffix
 }
 
 void JournalWindow::exportEvents() {
-  if (!journal_) return;
+  if (!journal_ || !path_) return;
   const std::optional<SaveChoice> choice = services_.saveFileName(
       this, QStringLiteral("Экспорт событий"),
       {kExportCsvFilter, kExportJsonlFilter, kExportNotesCsvFilter, kExportNotesJsonlFilter},
@@ -635,14 +687,34 @@ void JournalWindow::exportEvents() {
     services_.message(this, *refusal, MessageIcon::kWarning);
     return;
   }
+  // The export reads through a journal of its own thread.
+  const std::string path = path_->toStdString();
+  const veks::EventFilter filter = outputSelection().filter;
+  const veks::ExportFormat format = ExportFormatOf(choice->fileName, choice->filter);
+  const QString fileName = choice->fileName;
+  const bool notes = ExportsNotes(choice->filter);
+  const std::int64_t expected = model_->rowCount();
   ExportFileOutcome outcome;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    outcome = ExportToFile(*journal_, outputSelection().filter,
-                           ExportFormatOf(choice->fileName, choice->filter), choice->fileName,
-                           ExportsNotes(choice->filter));
+  std::optional<veks::JournalError> openFailed;
+  RunBackgroundWork(this, QStringLiteral("Экспорт событий…"), [&](WorkProgress& progress) {
+    auto opened = veks::Journal::Open(path, veks::Journal::Access::kRead);
+    if (!opened.ok()) {
+      openFailed = opened.error();
+      return;
+    }
+    std::int64_t events = 0;
+    progress.setTotal(expected);
+    outcome = ExportToFile(*opened.value(), filter, format, fileName, notes, [&] {
+      if (++events % 1024 == 0) progress.setDone(events);
+      return !progress.canceled();
+    });
+  });
+  ReturnFreedMemory();
+  if (openFailed) {
+    services_.message(this, journalText(Text(openFailed->message)), MessageIcon::kWarning);
+    return;
   }
+  if (outcome.canceled) return;
   if (outcome.error) {
     services_.message(this, *outcome.error,
                       outcome.noEvents ? MessageIcon::kInformation : MessageIcon::kWarning);
@@ -730,24 +802,30 @@ void JournalWindow::renameDevice() {
     return;
   }
   // The window reads only; the rename writes through a journal of its own,
-  // closed as soon as it is done.
+  // closed as soon as it is done, off the GUI thread: another program may
+  // hold the journal, and the operator may stop waiting for it.
   std::optional<veks::JournalError> error;
   std::optional<veks::RenameOutcome> outcome;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kWrite);
-    if (opened.ok()) {
-      auto renamed = opened.value()->renameDevice(device, name.toStdString());
-      if (renamed.ok()) {
-        outcome = std::move(renamed.value());
-      } else {
-        error = renamed.error();
-      }
-    } else {
-      error = opened.error();
-    }
-  }
+  const std::string path = path_->toStdString();
+  const WorkEnd end =
+      RunBackgroundWork(this, QStringLiteral("Переименование устройства…"), [&](WorkProgress& p) {
+        auto opened = veks::Journal::Open(path, veks::Journal::Access::kWrite);
+        if (!opened.ok()) {
+          error = opened.error();
+          return;
+        }
+        opened.value()->setBusyWait([&p] {
+          p.setWaiting(true);
+          return !p.canceled();
+        });
+        auto renamed = opened.value()->renameDevice(device, name.toStdString());
+        if (renamed.ok()) {
+          outcome = std::move(renamed.value());
+        } else {
+          error = renamed.error();
+        }
+      });
+  if (error && end == WorkEnd::kCanceled) return;  // the wait was stopped: nothing changed
   if (error) {
     services_.message(this, journalText(Text(error->message)), MessageIcon::kWarning);
     // Another process may have renamed or joined the device meanwhile.

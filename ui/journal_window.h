@@ -25,6 +25,7 @@ class JournalHistoryModel;
 class NoteActions;
 class OverviewPanel;
 class QDockWidget;
+class SpooledReport;
 class UiServices;
 
 // What the window's device and filters choose, said twice: for the journal
@@ -80,11 +81,22 @@ class JournalWindow : public QMainWindow {
   void showCounts();
   void showEmpty(const QString& text);
   void setFiltersEnabled(bool enabled);
-  // Fills the report box; false when the report could not be made (said so).
+  // Makes the report of what the filters show, off the GUI thread, and
+  // shows its beginning in the report box; false when it could not be made
+  // (said so) or the operator cancelled.
   bool composeReport();
+  void clearReport();
+  // Printing and saving give the whole report made last, off the GUI thread.
   void printReport();
   void saveReport();
+  // Writes the report to `file`, whole or not at all; false when it was not
+  // (a failure said so).
+  bool writeReport(const QString& file, ReportFileFormat format, const ReportPageStyle& style,
+                   const PdfPages& pages);
   [[nodiscard]] ReportPageStyle printStyle() const;
+  // Puts the summary page before the report when the operator chose it; run
+  // in the work's thread.
+  [[nodiscard]] std::function<void(ReportPageStyle&)> summaryStep() const;
   void exportEvents();
   void openJournalFile();
   void useDefaultJournal();
@@ -130,6 +142,10 @@ class JournalWindow : public QMainWindow {
   // The model's view reads through the journal: the model lets go of its
   // view before the journal closes.
   std::unique_ptr<veks::Journal> journal_;
+  // The report whose beginning the box shows; none while the box is empty.
+  // Printing and saving hold it too, so that the window may drop it meanwhile
+  // (a reload from the event loop) while the work reads on.
+  std::shared_ptr<SpooledReport> report_;
   std::vector<veks::DeviceSummary> devices_;
   // The device shown's last import, while it can be undone.
   std::optional<veks::UndoableImport> undoable_;

@@ -20,15 +20,26 @@ namespace {
 
 // The PDF pages of the report as printing it gives them, on a PDF device
 // with a printer's page layout and resolution.
-bool WritePdf(const QPlainTextEdit& box, const ReportPageStyle& style, QIODevice& file) {
-  QPrinter printer(QPrinter::HighResolution);
-  printer.setOutputFormat(QPrinter::PdfFormat);
+PrintOutcome WritePdf(ReportLines& lines, const ReportPageStyle& style, const PdfPages& pages,
+                      QIODevice& file, const std::function<bool(int, int)>& progress) {
   QPdfWriter pdf(&file);
-  pdf.setResolution(printer.resolution());
-  pdf.setPageLayout(printer.pageLayout());
-  pdf.setTitle(box.document()->firstBlock().text());
-  DocumentLines lines(*box.document());
-  return PrintReport(lines, style, pdf) == PrintOutcome::kPrinted;
+  pdf.setResolution(pages.resolution);
+  pdf.setPageLayout(pages.layout);
+  pdf.setTitle(pages.title);
+  return PrintReport(lines, style, pdf, progress);
+}
+
+// Every line followed by "\n", in UTF-8 without a byte-order mark.
+PrintOutcome WriteText(ReportLines& lines, QIODevice& file,
+                       const std::function<bool(int, int)>& progress) {
+  const qsizetype count = lines.count();
+  for (qsizetype i = 0; i < count; ++i) {
+    if (file.write(lines.line(i).toUtf8() + '\n') < 0) return PrintOutcome::kFailed;
+    if (progress && i % 4096 == 0 && !progress(int(i / 4096), int(count / 4096) + 1)) {
+      return PrintOutcome::kCancelled;
+    }
+  }
+  return PrintOutcome::kPrinted;
 }
 
 fs::path FsPath(const QString& name) { return fs::path(QFile::encodeName(name).toStdString()); }
@@ -62,32 +73,48 @@ ReportFileFormat ReportFormatOf(const QString& fileName, const QString& filter) 
   return filter == kReportTextFilter ? ReportFileFormat::kText : ReportFileFormat::kPdf;
 }
 
-QByteArray ReportTextBytes(const QTextDocument& report) {
-  QByteArray bytes;
-  if (report.isEmpty()) return bytes;
-  // Block by block: the document's own plain text turns no-break spaces into
-  // blanks, and a line of the box is one block.
-  for (QTextBlock block = report.begin(); block.isValid(); block = block.next()) {
-    bytes += block.text().toUtf8();
-    bytes += '\n';
+PdfPages PrinterPdfPages(QString title) {
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setOutputFormat(QPrinter::PdfFormat);
+  return PrinterPdfPages(printer, std::move(title));
+}
+
+PdfPages PrinterPdfPages(const QPrinter& printer, QString title) {
+  return PdfPages{printer.pageLayout(), printer.resolution(), std::move(title)};
+}
+
+SaveOutcome SaveReportLines(ReportLines& lines, const QString& fileName, ReportFileFormat format,
+                            const ReportPageStyle& style, const PdfPages& pages,
+                            const std::function<bool(int, int)>& progress) {
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly)) return {PrintOutcome::kFailed, file.errorString()};
+  const PrintOutcome written = format == ReportFileFormat::kPdf
+                                   ? WritePdf(lines, style, pages, file, progress)
+                                   : WriteText(lines, file, progress);
+  if (written != PrintOutcome::kPrinted) {
+    file.cancelWriting();
+    return {written, written == PrintOutcome::kCancelled ? QString()
+                     : format == ReportFileFormat::kPdf
+                         ? QStringLiteral("страницы PDF не удалось напечатать")
+                         : file.errorString()};
   }
-  return bytes;
+  if (!file.commit()) return {PrintOutcome::kFailed, file.errorString()};
+  return {};
 }
 
 std::optional<QString> SaveReport(const QPlainTextEdit& box, const QString& fileName,
                                   ReportFileFormat format, const ReportPageStyle& style) {
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-  if (format == ReportFileFormat::kPdf) {
-    if (!WritePdf(box, style, file)) {
-      file.cancelWriting();
-      return QStringLiteral("страницы PDF не удалось напечатать");
-    }
-  } else {
-    file.write(ReportTextBytes(*box.document()));
-  }
-  if (!file.commit()) return file.errorString();
-  return std::nullopt;
+  DocumentLines lines(*box.document());
+  // An empty box has no lines (a document always has a block).
+  struct NoLines final : ReportLines {
+    [[nodiscard]] qsizetype count() const override { return 0; }
+    [[nodiscard]] QString line(qsizetype) override { return {}; }
+  } none;
+  ReportLines& saved = box.document()->isEmpty() ? static_cast<ReportLines&>(none) : lines;
+  const SaveOutcome outcome = SaveReportLines(saved, fileName, format, style,
+                                              PrinterPdfPages(box.document()->firstBlock().text()));
+  if (outcome.outcome == PrintOutcome::kPrinted) return std::nullopt;
+  return outcome.reason;
 }
 
 bool IsSameFile(const QString& a, const QString& b) {
@@ -120,6 +147,15 @@ bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
   return true;
 }
 
+std::optional<SaveChoice> AskReportFile(QWidget* parent, UiServices& services,
+                                        const QString& proposedName, const OwnFiles& own) {
+  std::optional<SaveChoice> choice =
+      services.saveFileName(parent, QStringLiteral("Сохранить отчет"),
+                            {kReportPdfFilter, kReportTextFilter}, proposedName);
+  if (choice && RefuseOwnFile(parent, services, choice->fileName, own)) return std::nullopt;
+  return choice;
+}
+
 std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
                                         const QPlainTextEdit& box, const QString& proposedName,
                                         const OwnFiles& own, const ReportPageStyle& style) {
@@ -127,11 +163,8 @@ std::optional<QString> AskAndSaveReport(QWidget* parent, UiServices& services,
     services.message(parent, QStringLiteral("Отчет пуст"), MessageIcon::kInformation);
     return std::nullopt;
   }
-  const std::optional<SaveChoice> choice =
-      services.saveFileName(parent, QStringLiteral("Сохранить отчет"),
-                            {kReportPdfFilter, kReportTextFilter}, proposedName);
+  const std::optional<SaveChoice> choice = AskReportFile(parent, services, proposedName, own);
   if (!choice) return std::nullopt;
-  if (RefuseOwnFile(parent, services, choice->fileName, own)) return std::nullopt;
   const QString shown = QDir::toNativeSeparators(choice->fileName);
   if (const std::optional<QString> error = SaveReport(
           box, choice->fileName, ReportFormatOf(choice->fileName, choice->filter), style)) {

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPageLayout>
 #include <QString>
+#include <functional>
 #include <optional>
 
 #include "ui/report_printer.h"
@@ -13,6 +15,7 @@ class QPlainTextEdit;
 class QTextDocument;
 class QWidget;
 class UiServices;
+struct SaveChoice;
 
 enum class ReportFileFormat { kPdf, kText };
 
@@ -24,10 +27,6 @@ inline const QString kReportTextFilter = QStringLiteral("Текст UTF-8 (*.txt
 // any case) wins over the filter it was chosen under.
 [[nodiscard]] ReportFileFormat ReportFormatOf(const QString& fileName, const QString& filter);
 
-// The text file's bytes: every line of the report, each followed by "\n",
-// in UTF-8 without a byte-order mark. An empty box has no lines.
-[[nodiscard]] QByteArray ReportTextBytes(const QTextDocument& report);
-
 // Writes the report in `box` to `fileName`, a PDF printed with `style`. A
 // file already there is replaced only once the whole report is written, so
 // a failed save leaves it as it was. Gives the system's reason when the file
@@ -35,6 +34,30 @@ inline const QString kReportTextFilter = QStringLiteral("Текст UTF-8 (*.txt
 [[nodiscard]] std::optional<QString> SaveReport(const QPlainTextEdit& box, const QString& fileName,
                                                 ReportFileFormat format,
                                                 const ReportPageStyle& style);
+
+// The pages of a PDF: a printer's page layout and resolution (made on the
+// GUI thread, where a printer is), and the document's title.
+struct PdfPages {
+  QPageLayout layout;
+  int resolution = 1200;
+  QString title;
+};
+// The pages printing gives, or those `printer` was set up for.
+[[nodiscard]] PdfPages PrinterPdfPages(QString title);
+[[nodiscard]] PdfPages PrinterPdfPages(const QPrinter& printer, QString title);
+
+// Writes `lines` to `fileName` as SaveReport does, on any thread.
+// `progress(page, pages)` as PrintReport asks it (for a text file: the lines
+// written and their count); false stops the writing, and no file is left
+// (an older one stays as it was): kCancelled. kFailed with the reason.
+struct SaveOutcome {
+  PrintOutcome outcome = PrintOutcome::kPrinted;
+  QString reason;
+};
+[[nodiscard]] SaveOutcome SaveReportLines(ReportLines& lines, const QString& fileName,
+                                          ReportFileFormat format, const ReportPageStyle& style,
+                                          const PdfPages& pages,
+                                          const std::function<bool(int, int)>& progress = {});
 
 // Whether the two names reach one existing file, whatever links, relative
 // parts or hard links lie between them.
@@ -60,6 +83,12 @@ enum class OwnFile { kNone, kArchive, kJournal };
 // ("Отчет нельзя сохранить в файл журнала: TARGET"); true when refused.
 [[nodiscard]] bool RefuseOwnFile(QWidget* parent, UiServices& services, const QString& target,
                                  const OwnFiles& own);
+
+// The file to save a report to: asks for it offering `proposedName` in the
+// PDF and text filters, and refuses the own files. Nothing when cancelled or
+// refused (said so).
+std::optional<SaveChoice> AskReportFile(QWidget* parent, UiServices& services,
+                                        const QString& proposedName, const OwnFiles& own);
 
 // "Сохранить отчет…" of both windows: refuses an empty box ("Отчет пуст"),
 // asks for the file offering `proposedName` in the PDF and text filters,

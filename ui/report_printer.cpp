@@ -180,6 +180,16 @@ class PagePrinter {
   int row_ = 0;
 };
 
+// A printer's job stopped midway is withdrawn, not printed in part.
+PrintOutcome Cancelled(QPainter& painter, QPagedPaintDevice& device) {
+  if (auto* printer = dynamic_cast<QPrinter*>(&device);
+      printer != nullptr && printer->outputFormat() == QPrinter::NativeFormat) {
+    printer->abort();
+  }
+  painter.end();
+  return PrintOutcome::kCancelled;
+}
+
 }  // namespace
 
 void TakePageRange(const QPrinter& printer, ReportPageStyle& style) {
@@ -209,10 +219,11 @@ PrintOutcome PrintReport(ReportLines& lines, const ReportPageStyle& style,
   painter.setFont(QFont(style.font, &device));
   int pages = 0;
   if (style.numbering == ReportPageStyle::Numbering::kOfTotal) {
-    const std::optional<int> counted = printer.walk(lines, false, 0, {});
-    pages = counted.value_or(0);
+    const std::optional<int> counted = printer.walk(lines, false, 0, progress);
+    if (!counted) return Cancelled(painter, device);
+    pages = *counted;
   }
-  const std::optional<int> printed = printer.walk(lines, true, pages, progress);
+  if (!printer.walk(lines, true, pages, progress)) return Cancelled(painter, device);
   painter.end();
-  return printed ? PrintOutcome::kPrinted : PrintOutcome::kCancelled;
+  return PrintOutcome::kPrinted;
 }

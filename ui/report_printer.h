@@ -57,6 +57,9 @@ struct ReportPageStyle {
   std::function<void(QPainter& painter, const QRectF& area)> frontPage = nullptr;
 };
 
+// The style's page range from what the print dialog set on `printer`.
+void TakePageRange(const QPrinter& printer, ReportPageStyle& style);
+
 // The least distance of the print from the paper's edge, in millimetres,
 // where the device's own margins are narrower (a PDF has none).
 inline constexpr qreal kLeastMarginMm = 15;
@@ -66,12 +69,11 @@ enum class PrintOutcome { kPrinted, kCancelled, kFailed };
 // Prints `lines` on `device`, which must not be painted on yet. A line with
 // TABs puts each piece at the next tab stop past the text before it; a line
 // without TABs that is wider than the page goes on in the printed line
-// below. `progress(page, pages)` runs after each page (`pages` is 0 while
-// not counted); when it returns false, printing stops there (kCancelled).
-// kFailed when the device cannot be painted on.
-// The style's page range from what the print dialog set on `printer`.
-void TakePageRange(const QPrinter& printer, ReportPageStyle& style);
-
+// below. `progress(page, pages)` runs after each page, also while the
+// pages are counted for "стр. N из M" (`pages` is 0 then); when it returns
+// false, printing stops there (kCancelled; a printer's job is withdrawn).
+// kFailed when the device cannot be painted on. It may run on any thread
+// (a printer given by the print dialog included), one device at a time.
 PrintOutcome PrintReport(ReportLines& lines, const ReportPageStyle& style,
                          QPagedPaintDevice& device,
                          const std::function<bool(int page, int pages)>& progress = {});

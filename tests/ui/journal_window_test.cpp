@@ -20,7 +20,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSet>
 #include <QSettings>
@@ -37,16 +39,19 @@
 #include <memory>
 #include <sstream>
 
+#include "bench/journal_fixture.h"
 #include "cli/journal_cli.h"
 #include "journal/journal.h"
 #include "report/event_export.h"
 #include "tests/file_snapshot.h"
 #include "tests/ui/window_test_base.h"
 #include "tools/device_simulator.h"
+#include "ui/background_work.h"
 #include "ui/doc_application.h"
 #include "ui/journal_actions.h"
 #include "ui/journal_history_model.h"
 #include "ui/report_file.h"
+#include "ui/spooled_report.h"
 
 using veks::ArchiveBuilder;
 
@@ -1005,7 +1010,12 @@ class JournalWindowTest : public WindowTestBase {
     QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
     auto* box = in<QPlainTextEdit>(journal, "ReportBox");
     auto* table = in<QTableView>(journal, "EventView");
+    // The menu's popup was the last window active; offscreen, nothing gives
+    // the activation back.
+    journal->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(journal));
     table->setFocus();
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), table, kPatienceMs);
     press(Qt::Key_Down);
     press(Qt::Key_Down, Qt::ShiftModifier);
     press(Qt::Key_C, Qt::ControlModifier);
@@ -1293,6 +1303,107 @@ class JournalWindowTest : public WindowTestBase {
                  [](QDialog* dialog, QComboBox*) { QTest::keyClick(dialog, Qt::Key_Escape); }));
   }
 
+  // A report of 300,000 events: the box shows its beginning and says so;
+  // printing to PDF gives every line of the command's report, the title on
+  // page 1, the header line and "стр. N из M" on every page. A print
+  // cancelled midway leaves the file that was there as it was, and nothing
+  // beside it.
+  void largeReportPrintsWhole() {
+    const std::string path = shared_->file("300k.sqlite");
+    veks::JournalFixture(path, shared_->file("300k.dat"), 300'000);
+    useJournal(path);
+    JournalWindow* journal = openJournal();
+    QVERIFY(journal->historyModel()->rowCount() >= 300'000);
+    QTest::keyClick(journal, Qt::Key_R, Qt::ControlModifier);
+    auto* box = in<QPlainTextEdit>(journal, "ReportBox");
+    QCOMPARE(box->blockCount(), kBoxLines + 1);
+    QVERIFY(box->document()->lastBlock().text().startsWith(
+        QStringLiteral("… здесь показаны первые %1 строк отчета из ")
+            .arg(QLocale(QLocale::Russian).toString(kBoxLines))));
+
+    services_->printToPdf = Text(dir_->file("300k.pdf"));
+    in<QPushButton>(journal, "PrintButton")->click();
+    const QStringList pages = PdfText(services_->printToPdf, {QStringLiteral("-layout")})
+                                  .split(QLatin1Char('\f'), Qt::SkipEmptyParts);
+    const QString header = QStringLiteral("Событие Номер входа Время Дата");
+    QStringList printed;
+    for (int page = 0; page < pages.size(); ++page) {
+      QStringList lines = pages[page].split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      QCOMPARE(lines.takeLast().trimmed(),
+               QStringLiteral("стр. %1 из %2").arg(page + 1).arg(pages.size()));
+      if (page > 0) QCOMPARE(lines.takeFirst().simplified(), header);
+      for (const QString& line : lines) printed << line.simplified();
+    }
+    QStringList expected;
+    for (const QString& line :
+         QString::fromUtf8(RunJournalCommand(path, {"report", "--device", "bench"})).split('\n')) {
+      if (!line.isEmpty()) expected << line.simplified();
+    }
+    QVERIFY(expected.size() > 300'000);
+    QCOMPARE(printed.first(), QStringLiteral("Журнал: устройство bench"));
+    QCOMPARE(printed.size(), expected.size());
+    QVERIFY(printed == expected);
+
+    QFile older(services_->printToPdf);
+    QVERIFY(older.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    older.write("older");
+    older.close();
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = journal->findChild<QProgressDialog*>(QStringLiteral("WorkProgress"));
+      if (dialog == nullptr || !dialog->isVisible() || dialog->value() < 1) return;
+      poll.stop();
+      QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    poll.start(10);
+    in<QPushButton>(journal, "PrintButton")->click();
+    QVERIFY(!poll.isActive());
+    QCOMPARE(ReadAll(services_->printToPdf), QByteArray("older"));
+    QCOMPARE(QDir(Text(dir_->path().string())).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"300k.pdf", "archive.dat"}));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
+  // Ctrl+J while another program holds the journal's write lock: the
+  // progress says that it waits, Отмена ends the wait, nothing is added and
+  // the window is the operator's again.
+  void addArchiveWhileTheJournalIsHeld() {
+    const std::string path = data_->file("held.sqlite");
+    std::filesystem::copy_file(boiler_, path);
+    useJournal(path);
+    const QByteArray before = RunJournalCommand(path, {"export"});
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(path.c_str(), &other), SQLITE_OK);
+    const auto closeOther = qScopeGuard([&] { sqlite3_close(other); });
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    state_.ArchiveName = copies_[0];
+    services_->deviceAnswers.push_back(QStringLiteral("Насос"));
+    QString label;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto* dialog = window_->findChild<QProgressDialog*>(QStringLiteral("WorkProgress"));
+      if (dialog == nullptr || !dialog->isVisible() || dialog->labelText() != kJournalBusyLabel)
+        return;
+      poll.stop();
+      label = dialog->labelText();
+      QTest::mouseClick(dialog->findChild<QPushButton*>(), Qt::LeftButton);
+    });
+    poll.start(10);
+    QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(label, kJournalBusyLabel);
+    QCOMPARE(
+        services_->messages,
+        QStringList{QStringLiteral("copy-a.dat: архив не добавлен: ожидание журнала прервано")});
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    QCOMPARE(RunJournalCommand(path, {"export"}), before);
+    // The window answers again: the next Ctrl+J asks for the device.
+    services_->deviceAnswers.push_back(std::nullopt);
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get(), kPatienceMs));
+    QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(services_->deviceQuestions.size(), 2);
+  }
+
   // A page that cannot be read leaves its rows empty and is reported once,
   // from the event loop, however often the view asks for it.
   void historyModelReportsAFailedReadOnce() {
@@ -1337,6 +1448,11 @@ int main(int argc, char** argv) {
   // the other chose. Each run keeps its own.
   QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                      QString::fromStdString(home.file("config")));
+  // The 300,000-event print read back takes minutes under the sanitizers,
+  // more than the five Qt Test gives a test function.
+  if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT")) {
+    qputenv("QTEST_FUNCTION_TIMEOUT", "1800000");
+  }
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   JournalWindowTest test;
