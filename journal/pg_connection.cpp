@@ -184,8 +184,10 @@ std::string ShownServerLocation(std::string_view location) {
       const std::size_t amp = rest.find('&');
       const std::string_view param = rest.substr(0, amp);
       const std::string key = PercentDecoded(param.substr(0, param.find('=')));
-      if (key != "password" && !param.empty())
-        kept += (kept.empty() ? "?" : "&") + std::string(param);
+      if (key != "password" && !param.empty()) {
+        kept += kept.empty() ? '?' : '&';
+        kept += param;
+      }
       if (amp == std::string_view::npos) break;
       rest.remove_prefix(amp + 1);
     }
