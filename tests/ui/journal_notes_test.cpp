@@ -30,20 +30,6 @@ namespace {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-// Runs `act` once a modal dialog is up (started before the blocking call).
-void WhenModal(std::function<void(QWidget*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      act(modal);
-    }
-  });
-  timer->start();
-}
-
 // Types `text` into `widget` a character at a time, Cyrillic included.
 void Type(QWidget* widget, const QString& text) {
   for (const QChar c : text) {

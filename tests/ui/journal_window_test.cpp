@@ -92,20 +92,6 @@ QByteArray ReadAll(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// Runs `act` once a modal dialog is up (started before the blocking call).
-void WhenModal(std::function<void(QWidget*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (QWidget* modal = QApplication::activeModalWidget()) {
-      timer->stop();
-      timer->deleteLater();
-      act(modal);
-    }
-  });
-  timer->start();
-}
-
 }  // namespace
 
 class JournalWindowTest : public WindowTestBase {

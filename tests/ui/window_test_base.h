@@ -2,6 +2,7 @@
 // base class that opens the window over an archive it builds.
 #pragma once
 
+#include <QApplication>
 #include <QDate>
 #include <QFileInfo>
 #include <QPrinter>
@@ -12,6 +13,7 @@
 #include <QSizeF>
 #include <QStringList>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -27,6 +29,20 @@
 // (a window's activation, its closing) before it gives up: room for a
 // machine many times slower; a passing test waits only as long as it takes.
 inline constexpr int kPatienceMs = 120'000;
+
+// Runs `act` once a modal dialog is up (started before the blocking call).
+inline void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      timer->stop();
+      timer->deleteLater();
+      act(modal);
+    }
+  });
+  timer->start();
+}
 
 // What `pdftotext ARGS PDF -` prints, or "<failed>".
 inline QString PdfText(const QString& pdf, QStringList args = {}) {
