@@ -1416,24 +1416,8 @@ class JournalWindowTest : public WindowTestBase {
 };
 
 int main(int argc, char** argv) {
-  // The settings and the journal of the person running the tests stay untouched.
   const veks::TempDir home;
-  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
-  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
-  QStandardPaths::setTestModeEnabled(true);
-  // A screen wide enough for the journal window beside the main window
-  // (offscreen's own is 800 x 800).
-  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
-    const std::string screen = home.file("screen.json");
-    std::ofstream(screen) << R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
-        "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
-    qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString("offscreen:configfile=" + screen));
-  }
-  // Test mode alone keeps the settings in one file for every test process of
-  // the user (~/.qttest/config): a run beside another would read the journal
-  // the other chose. Each run keeps its own.
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromStdString(home.file("config")));
+  IsolateJournalWindowTests(home);
   // The 300,000-event print read back takes minutes under the sanitizers,
   // more than the five Qt Test gives a test function.
   if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT")) {

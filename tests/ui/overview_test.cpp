@@ -348,19 +348,8 @@ class OverviewTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  // The settings and the journal of the person running the tests stay untouched.
   const veks::TempDir home;
-  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
-  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
-  QStandardPaths::setTestModeEnabled(true);
-  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
-    const std::string screen = home.file("screen.json");
-    std::ofstream(screen) << R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
-        "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
-    qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString("offscreen:configfile=" + screen));
-  }
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                     QString::fromStdString(home.file("config")));
+  IsolateJournalWindowTests(home);
   DocApplication app(argc, argv);
   QApplication::setStyle(QStringLiteral("Fusion"));
   OverviewTest test;

@@ -10,12 +10,15 @@
 #include <QPushButton>
 #include <QRectF>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QSizeF>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -42,6 +45,26 @@ inline void WhenModal(std::function<void(QWidget*)> act) {
     }
   });
   timer->start();
+}
+
+// Before the application is made: the settings and the journal of the person
+// running the tests stay untouched, each run keeping its own in `home` (test
+// mode alone keeps one settings file for every test process of the user, so
+// a run beside another would read the journal the other chose); and
+// offscreen gets a screen wide enough for the journal window beside the main
+// window (its own is 800 x 800).
+inline void IsolateJournalWindowTests(const veks::TempDir& home) {
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.file("config")));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home.file("data")));
+  QStandardPaths::setTestModeEnabled(true);
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen") {
+    const std::string screen = home.file("screen.json");
+    std::ofstream(screen) << R"({"screens": [{"name": "wide", "x": 0, "y": 0, "width": 3000,
+        "height": 1200, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+    qputenv("QT_QPA_PLATFORM", QByteArray::fromStdString("offscreen:configfile=" + screen));
+  }
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                     QString::fromStdString(home.file("config")));
 }
 
 // What `pdftotext ARGS PDF -` prints, or "<failed>".
