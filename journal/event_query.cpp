@@ -61,8 +61,8 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
   return sql + tail;
 }
 
-StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
-  StatementLease statement = store_.statement(sql);
+StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment, Rows rows) {
+  StatementLease statement = store_.statement(sql, rows);
   statement.bind(1, segment);
   if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
   if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
@@ -182,8 +182,8 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
       const FilterQuery::Plan plan = query.plan(segments[at]);
       if (plan.count == 0) continue;
-      StatementLease rows =
-          query.prepare(query.sql("SELECT seq, raw", plan.index, direction), segments[at].id);
+      StatementLease rows = query.prepare(query.sql("SELECT seq, raw", plan.index, direction),
+                                          segments[at].id, Rows::kMany);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
         event.place = {segments[at].id, rows.integer(0)};

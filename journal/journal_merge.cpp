@@ -128,7 +128,7 @@ std::int64_t ForEachDeviceCopy(JournalStore& store,
     list.reset();
     device.segments.resize(segments.size());
     StatementLease events =
-        store.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq");
+        store.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq", Rows::kMany);
     for (const auto& [segment, at] : segments) {
       events.bind(1, segment);
       while (events.step()) device.segments[at.first].push_back(RecordOf(events.blob(0)));
