@@ -82,6 +82,39 @@ bool JournalExists(const std::string& location) {
   return opened.ok() || opened.error().kind != JournalError::Kind::kMissing;
 }
 
+// `text` as an SQL string literal.
+std::string Literal(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? "''" : std::string(1, c);
+  return quoted + "'";
+}
+
+// Copies the server journal `from` to the new location `to` as a superuser
+// copies tables: every row of every table, the identities going on after.
+void CopyServerJournal(const std::string& from, const std::string& to) {
+  PgConnection server(to), source(from);
+  const std::string target = JournalSchemaName(server), origin = JournalSchemaName(source);
+  CreatePgJournal(server, target);
+  server.execScript(
+      "SET session_replication_role = replica; DO $$ DECLARE t text; c text; BEGIN "
+      "FOR t IN SELECT relname FROM pg_class WHERE relkind = 'r' AND relname <> 'journal_info' "
+      "AND relnamespace = " +
+      Literal(origin) +
+      "::regnamespace LOOP "
+      "EXECUTE format('INSERT INTO %I.%I SELECT * FROM %I.%I', " +
+      Literal(target) + ", t, " + Literal(origin) +
+      ", t); END LOOP; "
+      "FOR t, c IN SELECT table_name, column_name FROM information_schema.columns "
+      "WHERE is_identity = 'YES' AND table_schema = " +
+      Literal(target) +
+      " LOOP "
+      "EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, %L), "
+      "coalesce((SELECT max(%I) FROM %I.%I), 0) + 1, false)', format('%I.%I', " +
+      Literal(target) + ", t), c, c, " + Literal(target) +
+      ", t); END LOOP; END $$; "
+      "RESET session_replication_role");
+}
+
 // Waits until no transaction writes the server journal at `location`: a
 // killed client's ends once the server sees it gone, committed or not.
 void AwaitServerWriters(const std::string& location) {
@@ -132,6 +165,12 @@ class JournalTest : public BothEngines {
     return paths;
   }
 
+  // How many random rounds a property runs: half as many on the server, where
+  // each import costs more round trips; the file's run takes them all.
+  [[nodiscard]] std::uint32_t repeats(std::uint32_t onFile) const {
+    return onServer() ? (onFile + 1) / 2 : onFile;
+  }
+
   // A journal that holds one small copy.
   void makeJournal(const std::string& path) {
     const std::string archive = dir_.file("small.dat");
@@ -149,7 +188,7 @@ class JournalFileTest : public JournalTest {};
 // went to two devices that rename then joins; repeated imports change
 // nothing, and the archives are never touched.
 TEST_P(JournalTest, StoredHistoryIsTheCoveredStreamWhateverTheOrder) {
-  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+  for (std::uint32_t seed = 1; seed <= repeats(6); ++seed) {
     SimulatedCopies copies(seed, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
     const std::vector<std::string> paths = writeCopies(copies);
     std::vector<FileSnapshot> before;
@@ -199,7 +238,7 @@ std::string NoteLine(const NoteVersion& n) {
 // event not later than their moment. The journal checks sound, a backup holds
 // every version alike, and "only events with notes" shows the noted events.
 TEST_P(JournalTest, NotesStayOnTheirEventsWhateverHappensToTheHistory) {
-  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+  for (std::uint32_t seed = 1; seed <= repeats(6); ++seed) {
     SimulatedCopies copies(seed + 60, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
     const std::vector<std::string> paths = writeCopies(copies);
     const auto& stream = copies.device.events();
@@ -346,7 +385,7 @@ std::int64_t Merge(const std::string& source, const std::string& target) {
 // version of every note once and the same notes showing; a source is never
 // touched.
 TEST_P(JournalTest, MergedJournalsHoldOneHistoryAndEveryNoteOnce) {
-  for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+  for (std::uint32_t seed = 1; seed <= repeats(4); ++seed) {
     SimulatedCopies copies(seed + 90, 8 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
     const std::vector<std::string> paths = writeCopies(copies);
     const std::string tag = std::to_string(seed);
@@ -820,6 +859,8 @@ TEST_P(JournalTest, OverlapOfAnyLengthAtAnyAlignmentIsFound) {
   std::int64_t base = 0;
   for (std::int64_t overlap = 1; overlap <= 40; ++overlap) {
     for (std::int64_t added = 1; added <= kLookupStep; ++added) {
+      // The server takes every overlap and every alignment, not every pair.
+      if (onServer() && (overlap + added) % 16 != 0) continue;
       base += kHeld + 4 * kLookupStep;
       const std::string device = std::to_string(overlap) + "/" + std::to_string(added);
       MemoryHistory expected;
@@ -930,19 +971,19 @@ TEST_P(JournalTest, NotesFollowEveryKindOfJoin) {
 // events, each with the numbers of its notes; then the notes that wait for
 // their event.
 std::string SegmentsAndNotes(const std::string& journal) {
-  if (!JournalExists(journal)) return "no journal";
   if (IsServerLocation(journal)) {
     return Text(
         journal,
-        "SELECT coalesce(string_agg(line, ';' ORDER BY rank), '') || ' waiting: ' || "
-        "coalesce((SELECT string_agg(number::text, ',' ORDER BY number) FROM notes "
-        "WHERE segment_id IS NULL AND raw IS NOT NULL), '') FROM "
-        "(SELECT s.rank, s.rank || ':' || s.first_seq || '-' || s.last_seq || ':' || "
-        "s.event_count || ':' || coalesce(s.last_timestamp, '') || ':' || (SELECT "
-        "string_agg(upper(encode(e.raw, 'hex')) || coalesce((SELECT '#' || "
-        "string_agg(n.number::text, ',' ORDER BY n.number) FROM notes n WHERE n.segment_id = "
-        "e.segment_id AND n.seq = e.seq), ''), ',' ORDER BY e.seq) FROM events e "
-        "WHERE e.segment_id = s.id) AS line FROM segments s) AS lines");
+        "WITH noted AS (SELECT segment_id, seq, '#' || string_agg(number::text, ',' "
+        "ORDER BY number) AS numbers FROM notes GROUP BY segment_id, seq), "
+        "lines AS (SELECT e.segment_id, string_agg(upper(encode(e.raw, 'hex')) || "
+        "coalesce(n.numbers, ''), ',' ORDER BY e.seq) AS events FROM events e "
+        "LEFT JOIN noted n USING (segment_id, seq) GROUP BY e.segment_id) "
+        "SELECT coalesce(string_agg(s.rank || ':' || s.first_seq || '-' || s.last_seq || "
+        "':' || s.event_count || ':' || coalesce(s.last_timestamp, '') || ':' || l.events, "
+        "';' ORDER BY s.rank), '') || ' waiting: ' || coalesce((SELECT "
+        "string_agg(number::text, ',' ORDER BY number) FROM notes WHERE segment_id IS NULL "
+        "AND raw IS NOT NULL), '') FROM segments s LEFT JOIN lines l ON l.segment_id = s.id");
   }
   return Text(
       journal,
@@ -966,7 +1007,7 @@ std::string SegmentsAndNotes(const std::string& journal) {
 // refused.
 TEST_P(JournalTest, UndoGivesBackTheJournalBeforeTheLastImport) {
   int undone = 0, joinsUndone = 0, segmentsUndone = 0;
-  for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+  for (std::uint32_t seed = 1; seed <= repeats(8); ++seed) {
     SimulatedCopies copies(seed + 90, 6 + static_cast<int>(seed), seed % 2 ? 2500 : 700);
     const std::vector<std::string> paths = writeCopies(copies);
     const std::string journal = location("u" + std::to_string(seed) + ".sqlite");
@@ -980,7 +1021,8 @@ TEST_P(JournalTest, UndoGivesBackTheJournalBeforeTheLastImport) {
       for (std::size_t k = w.first; k < w.last; ++k) {
         if (!covered[k]) fresh.push_back(k);
       }
-      const std::string before = SegmentsAndNotes(journal);
+      // Compared only where an undo follows, never of the import that made the journal.
+      const std::string before = last ? SegmentsAndNotes(journal) : "";
       const auto outcome = j->importArchive(paths[copy], "котёл");
       ASSERT_TRUE(outcome.ok());
       const auto undoable = j->lastImport("котёл").value();
@@ -1046,7 +1088,7 @@ TEST_P(JournalTest, UndoGivesBackTheJournalBeforeTheLastImport) {
     EXPECT_EQ(Exported(*j), copies.expectedSegments()) << "seed " << seed;
     EXPECT_EQ(j->check().value(), std::vector<std::string>{}) << "seed " << seed;
   }
-  EXPECT_GT(undone, 10);
+  EXPECT_GT(undone, static_cast<int>(repeats(10)));
   EXPECT_GT(joinsUndone, 0);
   EXPECT_GT(segmentsUndone, 0);
 }
@@ -1194,7 +1236,7 @@ TEST_P(JournalTest, KilledImportsLeaveExactlyTheCommittedArchives) {
   std::string& journal = args[1];
   std::mt19937 random(3);
   std::int64_t committed = 0;
-  for (int round = 0; round < 25; ++round) {
+  for (int round = 0; round < static_cast<int>(repeats(25)); ++round) {
     // Where the kill comes before the journal's progress, start again in a
     // new journal; else the import goes on from the killed one.
     const auto lines = static_cast<int>(random() % (archives + 1));
@@ -1350,7 +1392,7 @@ TEST_P(JournalTest, TwoImportsAtOnceBothLand) {
 // damaged there.
 TEST_P(JournalTest, CheckFindsEachKindOfDamage) {
   SimulatedCopies copies(41, 8, 1500);
-  const std::string sound = dir_.file("sound.sqlite");
+  const std::string sound = location("sound.sqlite");
   {
     auto j = OpenJournal(sound, Journal::Access::kImport);
     for (const std::string& path : writeCopies(copies))
@@ -1417,7 +1459,7 @@ TEST_P(JournalTest, CheckFindsEachKindOfDamage) {
     if (onServer() && sql.starts_with("PRAGMA")) continue;
     const std::string broken = location("broken" + std::to_string(i) + ".sqlite");
     if (onServer()) {
-      Merge(sound, broken);
+      CopyServerJournal(sound, broken);
       if (i == 0) {
         ASSERT_EQ(Problems(broken), std::vector<std::string>{});
       }
@@ -1425,8 +1467,8 @@ TEST_P(JournalTest, CheckFindsEachKindOfDamage) {
       std::filesystem::copy_file(sound, broken);
     }
     ExecAt(broken, onServer() ? serverText(sql) : sql);
+    // A server's reader cannot write: its transactions are read-only.
     std::optional<FileSnapshot> before;
-    const std::string held = onServer() ? SegmentsAndNotes(broken) : "";
     if (!onServer()) before.emplace(broken);
     const auto problems = OpenJournal(broken, Journal::Access::kRead)->check();
     ASSERT_TRUE(problems.ok()) << sql;
@@ -1437,9 +1479,6 @@ TEST_P(JournalTest, CheckFindsEachKindOfDamage) {
         << testing::PrintToString(problems.value());
     if (before) {
       EXPECT_EQ(FileSnapshot(broken), *before) << sql;
-    }
-    if (onServer()) {
-      EXPECT_EQ(SegmentsAndNotes(broken), held) << sql;
     }
   }
 }
