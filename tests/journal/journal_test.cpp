@@ -1655,9 +1655,128 @@ TEST_P(JournalFileTest, JournalThatCannotBeWrittenIsReadWhereItLies) {
   }
 }
 
+// What only a server journal has: many clients of one journal at once.
+class JournalServerTest : public JournalTest {};
+
+// Four processes import copies of one device at once, each its share or each
+// every copy in an order of its own, while this one reads: the journal ends
+// with the history one process makes of the same copies, and every read is
+// the history of the copies committed by then. A copy comes every 600 slots:
+// neighbours overlap and copies two apart leave events between them, so the
+// events a read holds tell which copies it holds.
+TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
+  DeviceSimulator device(61u);
+  std::vector<std::pair<std::size_t, std::size_t>> windows;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 16; ++i) {
+    device.run(600);
+    windows.push_back(device.copyWindow());
+    paths.push_back(dir_.file(std::to_string(i) + ".dat"));
+    device.archive().writeTo(paths.back());
+  }
+  const auto& stream = device.events();
+  std::map<EventRecord, std::size_t> place;
+  for (std::size_t k = 0; k < stream.size(); ++k) place.emplace(stream[k], k);
+  ASSERT_EQ(place.size(), stream.size());
+  for (std::size_t i = 0; i + 2 < windows.size(); ++i) {
+    ASSERT_LT(windows[i + 1].first, windows[i].second);
+    ASSERT_GT(windows[i + 2].first, windows[i].second);
+  }
+  // The segments of the copies `held` says the journal holds, in the history's order.
+  const auto historyOf = [&](const std::function<bool(std::size_t)>& held) {
+    MemoryHistory memory;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      if (held(i)) {
+        memory.import({stream.begin() + static_cast<std::ptrdiff_t>(windows[i].first),
+                       stream.begin() + static_cast<std::ptrdiff_t>(windows[i].second)});
+      }
+    }
+    std::vector<std::vector<EventRecord>> segments;
+    for (const Segment& s : memory.segments()) segments.push_back(s.events);
+    std::sort(segments.begin(), segments.end(),
+              [](auto& a, auto& b) { return LastTimestamp(a) < LastTimestamp(b); });
+    return segments;
+  };
+  const std::string alone = location("alone");
+  {
+    auto j = OpenJournal(alone, Journal::Access::kImport);
+    for (const std::string& path : paths) ASSERT_TRUE(j->importArchive(path, "d").ok());
+  }
+  const auto oneProcess = Exported(*OpenJournal(alone, Journal::Access::kRead));
+  ASSERT_EQ(oneProcess, historyOf([](std::size_t) { return true; }));
+
+  for (const bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "every process imports every copy" : "each process its share");
+    const std::string journal = location(shared ? "shared" : "split");
+    std::mt19937 random(shared ? 2 : 1);
+    std::vector<pid_t> importers;  // -1 once waited for
+    std::vector<int> statuses;
+    // A failed check leaves no importer running.
+    const std::shared_ptr<void> reap(nullptr, [&](void*) {
+      for (const pid_t importer : importers) {
+        if (importer != -1 && kill(importer, SIGKILL) == 0) waitpid(importer, nullptr, 0);
+      }
+    });
+    for (std::size_t k = 0; k < 4; ++k) {
+      std::vector<std::size_t> mine;
+      for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (shared || i % 4 == k) mine.push_back(i);
+      }
+      std::shuffle(mine.begin(), mine.end(), random);
+      std::vector<std::string> args = {"--journal", journal, "import", "--device", "d", "--"};
+      for (const std::size_t i : mine) args.push_back(paths[i]);
+      importers.push_back(SpawnJournalTool(args));
+      ASSERT_NE(importers.back(), -1);
+    }
+    std::unique_ptr<Journal> reader;
+    std::size_t heldBefore = 0;
+    for (bool last = false; !last;) {
+      last = true;
+      for (pid_t& importer : importers) {
+        int status = -1;
+        if (importer != -1 && waitpid(importer, &status, WNOHANG) == importer) {
+          importer = -1;
+          statuses.push_back(status);
+        }
+        last = last && importer == -1;
+      }
+      if (!reader) {
+        auto opened = Journal::Open(journal, Journal::Access::kRead);
+        if (!opened.ok()) {
+          ASSERT_EQ(opened.error().kind, JournalError::Kind::kMissing);
+          ASSERT_FALSE(last);
+          continue;
+        }
+        reader = std::move(opened.value());
+      }
+      const auto segments = Exported(*reader);
+      std::set<std::size_t> covered;
+      for (const auto& segment : segments) {
+        for (const EventRecord& e : segment) {
+          const auto at = place.find(e);
+          ASSERT_NE(at, place.end());
+          covered.insert(at->second);
+        }
+      }
+      ASSERT_GE(covered.size(), heldBefore);
+      heldBefore = covered.size();
+      ASSERT_EQ(segments, historyOf([&](std::size_t i) {
+                  for (std::size_t k = windows[i].first; k < windows[i].second; ++k) {
+                    if (!covered.contains(k)) return false;
+                  }
+                  return true;
+                }));
+    }
+    EXPECT_EQ(statuses, std::vector<int>(4, 0));
+    EXPECT_EQ(Exported(*reader), oneProcess);
+    EXPECT_EQ(Problems(journal), std::vector<std::string>{});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, JournalTest, testing::Values(Engine::kFile, Engine::kServer),
                          EngineName);
 INSTANTIATE_TEST_SUITE_P(Engines, JournalFileTest, testing::Values(Engine::kFile), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, JournalServerTest, testing::Values(Engine::kServer), EngineName);
 
 }  // namespace
 }  // namespace veks
