@@ -1729,6 +1729,8 @@ TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
       ASSERT_NE(importers.back(), -1);
     }
     std::unique_ptr<Journal> reader;
+    std::optional<PgConnection> watch;
+    std::int64_t imports = -1;
     std::size_t heldBefore = 0;
     for (bool last = false; !last;) {
       last = true;
@@ -1740,15 +1742,24 @@ TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
         }
         last = last && importer == -1;
       }
+      // Each read waits for the journal to be made, then for another commit.
       if (!reader) {
         auto opened = Journal::Open(journal, Journal::Access::kRead);
         if (!opened.ok()) {
           ASSERT_EQ(opened.error().kind, JournalError::Kind::kMissing);
           ASSERT_FALSE(last);
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
           continue;
         }
         reader = std::move(opened.value());
+        watch.emplace(journal);
       }
+      const std::int64_t now = watch->exec("SELECT count(*) FROM imports").integer(0, 0);
+      if (now == imports && !last) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      imports = now;
       const auto segments = Exported(*reader);
       std::set<std::size_t> covered;
       for (const auto& segment : segments) {
