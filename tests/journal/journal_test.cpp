@@ -1654,7 +1654,8 @@ class JournalServerTest : public JournalTest {};
 // Four processes import copies of one device at once, each its share or each
 // every copy in an order of its own, while this one reads: the journal ends
 // with the history one process makes of the same copies, and every read is
-// the history of the copies committed by then. A copy comes every 600 slots:
+// the history of the copies committed by then, and a history view laid out
+// before a commit refuses its rows after it. A copy comes every 600 slots:
 // neighbours overlap and copies two apart leave events between them, so the
 // events a read holds tell which copies it holds.
 TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
@@ -1723,6 +1724,7 @@ TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
     }
     std::unique_ptr<Journal> reader;
     std::optional<PgConnection> watch;
+    std::unique_ptr<HistoryView> view;
     std::int64_t imports = -1;
     std::size_t heldBefore = 0;
     for (bool last = false; !last;) {
@@ -1752,6 +1754,14 @@ TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         continue;
       }
+      // A view laid out before a commit refuses its rows after it.
+      if (view) {
+        const auto rows = view->rows(0, view->rowCount());
+        ASSERT_EQ(rows.ok(), now == imports);
+        if (!rows.ok()) {
+          EXPECT_EQ(rows.error().kind, JournalError::Kind::kChanged);
+        }
+      }
       imports = now;
       const auto segments = Exported(*reader);
       std::set<std::size_t> covered;
@@ -1770,6 +1780,13 @@ TEST_P(JournalServerTest, ImportsOfOneDeviceFromFourProcessesAtOnce) {
                   }
                   return true;
                 }));
+      if (!segments.empty()) {
+        EventFilter device;
+        device.device = "d";
+        view = std::move(reader->view(device).value());
+        // The next read waits for a commit the view was laid out before.
+        imports = watch->exec("SELECT count(*) FROM imports").integer(0, 0);
+      }
     }
     EXPECT_EQ(statuses, std::vector<int>(4, 0));
     EXPECT_EQ(Exported(*reader), oneProcess);
