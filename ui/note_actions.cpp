@@ -21,6 +21,7 @@
 #include "journal/device_names.h"
 #include "report/event_export.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_location.h"
 #include "ui/notes_pane.h"
 
 namespace {
@@ -167,7 +168,7 @@ void NoteActions::showCurrent() {
 void NoteActions::say(const QString& text) {
   const std::optional<QString> path = context_.path();
   services_.message(window_,
-                    path ? QDir::toNativeSeparators(*path) + QStringLiteral(": ") + text : text,
+                    path ? ShownJournalLocation(*path) + QStringLiteral(": ") + text : text,
                     MessageIcon::kWarning);
 }
 

@@ -12,6 +12,7 @@
 #include "journal/journal_file.h"
 #include "journal/journal_schema.h"
 #include "journal/pg_connection.h"
+#include "journal/pg_location.h"
 #include "journal/pg_schema.h"
 #include "journal/pg_sql.h"
 #include "journal/pg_statement.h"
@@ -56,6 +57,65 @@ TEST(ServerLocation, FirstSchemaOfSearchPath) {
       {"\"unclosed", std::nullopt},
   };
   for (const auto& [path, schema] : cases) EXPECT_EQ(FirstSchemaOf(path, "alice"), schema) << path;
+}
+
+// The location made from a server's parts is the URI expected, and libpq
+// reads every part back exactly as given: reserved and non-ASCII bytes
+// survive, a socket's folder and an IPv6 address stay hosts, and a schema
+// keeps its case and blanks through the server's option parsing.
+TEST(ServerLocation, MadeFromItsPartsAndReadBackByLibpq) {
+  struct Case {
+    ServerLocationParts parts;
+    const char* uri;
+    const char* schemaSetting;  // the search_path the server is given; "" none
+  };
+  const Case cases[] = {
+      {{}, "postgresql://?sslmode=prefer&connect_timeout=10", ""},
+      {{"db.example", 5433, "site", "team", "verify-full", "veks12"},
+       "postgresql://team@db.example:5433/site?sslmode=verify-full&connect_timeout=10", ""},
+      {{"db", 0, "журнал/1 ?#", "ann@site:x", "disable", "team1"},
+       "postgresql://ann%40site%3Ax@db/%D0%B6%D1%83%D1%80%D0%BD%D0%B0%D0%BB%2F1%20%3F%23"
+       "?sslmode=disable&connect_timeout=10&options=-csearch_path%3Dteam1",
+       "team1"},
+      {{"::1", 5432, "site", "", "require", "Team One"},
+       "postgresql://[::1]:5432/site?sslmode=require&connect_timeout=10"
+       "&options=-csearch_path%3D%22Team%5C%20One%22",
+       "\"Team One\""},
+      {{"/run/postgresql", 0, "", "", "prefer", "a\"b\\c"},
+       "postgresql://%2Frun%2Fpostgresql?sslmode=prefer&connect_timeout=10"
+       "&options=-csearch_path%3D%22a%22%22b%5C%5Cc%22",
+       "\"a\"\"b\\c\""},
+  };
+  for (const Case& c : cases) {
+    const std::string uri = ServerLocationOf(c.parts);
+    EXPECT_EQ(uri, c.uri);
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+    ASSERT_NE(options, nullptr) << uri << ": " << (error ? error : "");
+    std::map<std::string, std::string> read;
+    for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+      if (o->val != nullptr) read[o->keyword] = o->val;
+    }
+    PQconninfoFree(options);
+    EXPECT_EQ(read["host"], c.parts.host) << uri;
+    EXPECT_EQ(read["port"], c.parts.port ? std::to_string(c.parts.port) : "") << uri;
+    EXPECT_EQ(read["dbname"], c.parts.database) << uri;
+    EXPECT_EQ(read["user"], c.parts.user) << uri;
+    EXPECT_EQ(read["sslmode"], c.parts.sslMode) << uri;
+    EXPECT_FALSE(read.contains("password")) << uri;
+    // libpq hands "options" to the server, which unescapes "\\x" to "x".
+    std::string setting;
+    if (read.contains("options")) {
+      const std::string given = read["options"];
+      ASSERT_TRUE(given.starts_with("-csearch_path=")) << given;
+      for (std::size_t i = std::string("-csearch_path=").size(); i < given.size(); ++i) {
+        if (given[i] == '\\') ++i;
+        setting += given[i];
+      }
+    }
+    EXPECT_EQ(setting, c.schemaSetting) << uri;
+    if (!setting.empty()) EXPECT_EQ(FirstSchemaOf(setting, "u"), c.parts.schema) << uri;
+  }
 }
 
 TEST(ServerLocation, StatementTextAsTheServerReadsIt) {
