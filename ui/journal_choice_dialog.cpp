@@ -65,7 +65,8 @@ ServerJournalCheck CheckServerJournal(const std::string& location) {
         }
         text += QLatin1Char('.');
         if (const auto reason = readOnly()) {
-          text += QStringLiteral("\n%1: %2.").arg(QString::fromUtf8(veks::kMsgJournalReadOnly), *reason);
+          text += QStringLiteral("\n%1: %2.")
+                      .arg(QString::fromUtf8(veks::kMsgJournalReadOnly), *reason);
         } else {
           text += QStringLiteral("\nЖурнал доступен для чтения и записи.");
         }
@@ -180,6 +181,7 @@ JournalChoiceDialog::JournalChoiceDialog(UiServices& services, const QString& cu
   layout->addStretch(1);
 
   buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons_->setObjectName(QStringLiteral("Buttons"));
   buttons_->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Выбрать"));
   buttons_->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
   layout->addWidget(buttons_);

@@ -1,0 +1,239 @@
+#include <unistd.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+#include <QUrlQuery>
+
+#include "journal/journal.h"
+#include "journal/pg_connection.h"
+#include "journal/pg_location.h"
+#include "journal/pg_schema.h"
+#include "tests/ui/window_test_base.h"
+#include "tools/device_simulator.h"
+#include "ui/doc_application.h"
+#include "ui/journal_actions.h"
+#include "ui/journal_choice_dialog.h"
+#include "ui/journal_history_model.h"
+#include "ui/journal_location.h"
+#include "ui/journal_window.h"
+
+namespace {
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// The throw-away cluster's URI (scripts/with-test-pg.sh), or empty.
+QString TestServer() { return qEnvironmentVariable("VEKS_TEST_PG"); }
+
+// The parts of the test cluster's URI ("postgresql:///DB?host=DIR&user=U").
+veks::ServerLocationParts TestServerParts(const QString& schema) {
+  const QUrl url(TestServer());
+  const QUrlQuery query(url);
+  veks::ServerLocationParts parts;
+  parts.host = query.queryItemValue(QStringLiteral("host")).toStdString();
+  parts.user = query.queryItemValue(QStringLiteral("user")).toStdString();
+  parts.database = url.path().mid(1).toStdString();
+  parts.schema = schema.toStdString();
+  return parts;
+}
+
+template <typename T>
+T* In(QWidget* dialog, const char* name) {
+  T* widget = dialog->findChild<T*>(QString::fromLatin1(name));
+  if (widget == nullptr) qFatal("no control %s", name);
+  return widget;
+}
+
+// Types the server's parts into the dialog.
+void FillServer(QWidget* dialog, const veks::ServerLocationParts& parts) {
+  In<QRadioButton>(dialog, "ServerChoice")->setChecked(true);
+  In<QLineEdit>(dialog, "HostEdit")->setText(Text(parts.host));
+  In<QSpinBox>(dialog, "PortBox")->setValue(parts.port);
+  In<QLineEdit>(dialog, "DatabaseEdit")->setText(Text(parts.database));
+  In<QLineEdit>(dialog, "UserEdit")->setText(Text(parts.user));
+  In<QComboBox>(dialog, "SslModeBox")->setCurrentText(Text(parts.sslMode));
+  In<QLineEdit>(dialog, "SchemaEdit")->setText(Text(parts.schema));
+}
+
+}  // namespace
+
+class JournalChoiceTest : public WindowTestBase {
+  Q_OBJECT
+
+  JournalActions* actions() const { return window_->findChild<JournalActions*>(); }
+  JournalWindow* openJournal() {
+    actions()->openAction()->trigger();
+    return actions()->journalWindow();
+  }
+  // A schema and role names of this process's own: ctest runs suites side
+  // by side on one cluster.
+  QString tag(const char* name) const {
+    return QStringLiteral("ui%1_%2").arg(getpid()).arg(QLatin1String(name));
+  }
+
+  std::unique_ptr<veks::TempDir> data_;
+  std::string journal_;  // a journal file of one device, "Насос"
+  std::unique_ptr<veks::PgConnection> admin_;
+  QStringList dropped_;  // statements that undo what a test made on the server
+
+ private slots:
+  void init() {
+    data_ = std::make_unique<veks::TempDir>();
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(data_->path().string()));
+    ProgramSettings()->clear();
+    journal_ = data_->file("pump.sqlite");
+    veks::DeviceSimulator device(5u);
+    device.run(300);
+    device.archive().writeTo(data_->file("pump.dat"));
+    auto opened = veks::Journal::Open(journal_, veks::Journal::Access::kImport);
+    QVERIFY(opened.ok());
+    QVERIFY(opened.value()->importArchive(data_->file("pump.dat"), std::string("Насос")).ok());
+    QVERIFY(openWindow(veks::ArchiveBuilder().fillNumbered()));
+    if (!TestServer().isEmpty())
+      admin_ = std::make_unique<veks::PgConnection>(TestServer().toStdString());
+  }
+  void cleanup() {
+    closeWindow();
+    for (const QString& statement : dropped_) admin_->execScript(statement.toStdString());
+    dropped_.clear();
+    admin_.reset();
+    data_.reset();
+  }
+
+  // The dialog chooses a file (typed and taken with Enter, or through
+  // "Обзор…") or a server's journal by its parts, or is cancelled; the
+  // journal window's title shows the journal chosen, and the settings file
+  // never holds a password, though one was given for the server.
+  void chooseJournal_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("chosen");
+    QTest::newRow("file typed") << "typed" << true;
+    QTest::newRow("file browsed") << "browsed" << true;
+    QTest::newRow("server") << "server" << true;
+    QTest::newRow("cancelled") << "cancelled" << false;
+  }
+  void chooseJournal() {
+    QFETCH(QString, how);
+    QFETCH(bool, chosen);
+    JournalWindow* journal = openJournal();
+    const QString before = JournalLocation().value_or(QString());
+    // A socket folder that is not there: the connection fails at once.
+    const veks::ServerLocationParts parts{
+        "/nonexistent/veks-socket", 5433, "завод №1", "инженер@смена", "verify-full", "Team One"};
+    const QString uri = Text(veks::ServerLocationOf(parts));
+    const QString expected = how == "server" ? uri : (how == "cancelled" ? before : Text(journal_));
+    services_->fileAnswers = {Text(journal_)};
+    WhenModal([&](QWidget* dialog) {
+      if (how == "typed") {
+        In<QRadioButton>(dialog, "FileChoice")->setChecked(true);
+        In<QLineEdit>(dialog, "FileEdit")->clear();
+        QTest::keyClicks(In<QLineEdit>(dialog, "FileEdit"), Text(journal_));
+        QTest::keyClick(In<QLineEdit>(dialog, "FileEdit"), Qt::Key_Return);
+      } else if (how == "browsed") {
+        QTest::mouseClick(In<QPushButton>(dialog, "BrowseButton"), Qt::LeftButton);
+        In<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+      } else if (how == "server") {
+        FillServer(dialog, parts);
+        veks::RememberServerPassword(uri.toStdString(), "s3cret-пароль");
+        In<QDialogButtonBox>(dialog, "Buttons")->button(QDialogButtonBox::Ok)->click();
+      } else {
+        QTest::keyClick(dialog, Qt::Key_Escape);
+      }
+    });
+    journal->findChild<QAction*>(QStringLiteral("AChooseJournal"))->trigger();
+    veks::ForgetServerPassword(uri.toStdString());
+    QCOMPARE(JournalLocation().value_or(QString()), expected);
+    QCOMPARE(journal->windowTitle(),
+             QStringLiteral("Журнал событий — ") + ShownJournalLocation(expected));
+    if (how != "server") QCOMPARE(services_->messages, QStringList());
+    if (how == "typed" || how == "browsed") {
+      QCOMPARE(journal->findChild<QComboBox*>(QStringLiteral("DeviceBox"))->currentText(),
+               QStringLiteral("Насос"));
+    }
+    QFile ini(ProgramSettings()->fileName());
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    const QByteArray kept = ini.readAll();
+    QVERIFY(!kept.contains("s3cret"));
+    QCOMPARE(ProgramSettings()->value(QStringLiteral("journalChoice/user")).toString(),
+             how == "server" ? Text(parts.user) : QString());
+    QVERIFY(services_->passwordQuestions.isEmpty());
+    // The dialog opens again on what was chosen.
+    WhenModal([&](QWidget* dialog) {
+      const bool server = In<QRadioButton>(dialog, "ServerChoice")->isChecked();
+      QCOMPARE(server, how == "server" && chosen);
+      if (server) QCOMPARE(static_cast<JournalChoiceDialog*>(dialog)->location(), uri);
+      QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    journal->findChild<QAction*>(QStringLiteral("AChooseJournal"))->trigger();
+  }
+
+  // "Проверить соединение" says what the server holds where the journal
+  // would be, and what the role may do there.
+  void connectionTest_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("no journal yet")
+        << "missing"
+        << "Журнала здесь еще нет: его создаст первое добавление архива в журнал.";
+    QTest::newRow("journal") << "journal"
+                             << "Журнал найден, версия 6.\nЖурнал доступен для чтения и записи.";
+    QTest::newRow("another program's schema") << "foreign"
+                                              << "Схема занята данными другой программы";
+    QTest::newRow("a role that may not create")
+        << "norights"
+        << "Журнала здесь еще нет, и создать его с этими правами нельзя: нет права создать "
+           "журнал на сервере.";
+    QTest::newRow("no server there") << "nohost"
+                                     << "Подключиться не удалось: Журнал не удается открыть: ";
+  }
+  void connectionTest() {
+    QFETCH(QString, setup);
+    QFETCH(QString, said);
+    if (TestServer().isEmpty()) QSKIP("VEKS_TEST_PG is not set: no test server");
+    const QString schema = tag("choice");
+    const std::string quoted = admin_->identifier(schema.toStdString());
+    veks::ServerLocationParts parts = TestServerParts(schema);
+    dropped_ << QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(Text(quoted));
+    if (setup == "journal") veks::CreatePgJournal(*admin_, schema.toStdString());
+    if (setup == "foreign") {
+      admin_->execScript("CREATE SCHEMA " + quoted + "; CREATE TABLE " + quoted + ".t (a int)");
+    }
+    if (setup == "norights") {
+      const QString role = tag("reader");
+      admin_->execScript("CREATE ROLE " + role.toStdString() + " LOGIN");
+      dropped_ << QStringLiteral("DROP ROLE %1").arg(role);
+      parts.user = role.toStdString();
+    }
+    if (setup == "nohost") parts.host = data_->file("no-socket-here");
+    JournalChoiceDialog dialog(*services_, QString());
+    dialog.show();
+    FillServer(&dialog, parts);
+    QTest::mouseClick(In<QPushButton>(&dialog, "TestButton"), Qt::LeftButton);
+    const QString result = In<QLabel>(&dialog, "TestResult")->text();
+    QVERIFY2(result.contains(said), qPrintable(result));
+    QVERIFY(services_->passwordQuestions.isEmpty());
+    // Any change of the parts makes what was found stale.
+    In<QLineEdit>(&dialog, "DatabaseEdit")->setText(QStringLiteral("другая"));
+    QCOMPARE(In<QLabel>(&dialog, "TestResult")->text(), QString());
+  }
+};
+
+int main(int argc, char** argv) {
+  const veks::TempDir home;
+  IsolateJournalWindowTests(home);
+  DocApplication app(argc, argv);
+  QApplication::setStyle(QStringLiteral("Fusion"));
+  JournalChoiceTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "journal_choice_test.moc"
