@@ -220,15 +220,31 @@ bool NoteActions::write(
     return false;
   }
   std::optional<veks::JournalError> error;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kWrite);
-    if (opened.ok()) {
-      auto done = work(*opened.value());
-      if (!done.ok()) error = done.error();
-    } else {
-      error = opened.error();
+  for (;;) {
+    error.reset();
+    {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+      auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kWrite);
+      if (opened.ok()) {
+        auto done = work(*opened.value());
+        if (!done.ok()) error = done.error();
+      } else {
+        error = opened.error();
+      }
+    }
+    // A server out of reach (gone, or the connection lost) took nothing: what the operator wrote is
+    // still here and may be written again once the journal can be reached.
+    if (!error || error->kind != veks::JournalError::Kind::kUnavailable ||
+        !IsServerJournal(*path)) {
+      break;
+    }
+    if (!services_.confirm(window_, ShownJournalLocation(*path) + QStringLiteral(": ") +
+                                        Text(error->message) +
+                                        QStringLiteral("\nИзменение не сохранено. Повторить?"))) {
+      services_.message(window_, QStringLiteral("Изменение не сохранено."), MessageIcon::kWarning);
+      model_->refresh();
+      return false;
     }
   }
   if (error) {
