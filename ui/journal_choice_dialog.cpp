@@ -120,7 +120,7 @@ JournalChoiceDialog::JournalChoiceDialog(UiServices& services, const QString& cu
   file_ = new QLineEdit;
   file_->setObjectName(QStringLiteral("FileEdit"));
   file_->setClearButtonEnabled(true);
-  browse_ = new QPushButton(QStringLiteral("О&бзор…"));
+  browse_ = new QPushButton(QStringLiteral("Об&зор…"));
   browse_->setObjectName(QStringLiteral("BrowseButton"));
   browse_->setAutoDefault(false);
   fileRow->addWidget(file_, 1);
@@ -168,7 +168,7 @@ JournalChoiceDialog::JournalChoiceDialog(UiServices& services, const QString& cu
   shownLocation_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   shownLocation_->setWordWrap(true);
   form->addRow(shownLocation_);
-  test_ = new QPushButton(QStringLiteral("Проверить &соединение"));
+  test_ = new QPushButton(QStringLiteral("Проверить сое&динение"));
   test_->setObjectName(QStringLiteral("TestButton"));
   test_->setAutoDefault(false);
   form->addRow(test_);

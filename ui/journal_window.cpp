@@ -397,11 +397,22 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
     showEmpty(text);
     services_.message(this, text, MessageIcon::kWarning);
   };
-  auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
-  // A server that wants a password nothing gave: the operator is asked once.
+  // A server may take its connect timeout to answer: it is reached off the
+  // GUI thread, the window repainting meanwhile.
+  const auto open = [&] {
+    const std::string location = path_->toStdString();
+    if (!server) return veks::Journal::Open(location, veks::Journal::Access::kRead);
+    std::optional<veks::JournalResult<std::unique_ptr<veks::Journal>>> result;
+    RunBackgroundWork(this, QStringLiteral("Подключение к журналу…"), [&](WorkProgress&) {
+      result.emplace(veks::Journal::Open(location, veks::Journal::Access::kRead));
+    });
+    return std::move(*result);
+  };
+  auto opened = open();
+  // A server that wants a password nothing gave: the operator is asked.
   if (!opened.ok() && server && opened.error().kind == veks::JournalError::Kind::kUnavailable &&
       AskServerPassword(this, services_, *path_)) {
-    opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
+    opened = open();
   }
   if (!opened.ok() && opened.error().kind == veks::JournalError::Kind::kMissing && server) {
     showEmpty(

@@ -92,7 +92,7 @@ class JournalChoiceTest : public WindowTestBase {
     ProgramSettings()->clear();
     journal_ = data_->file("pump.sqlite");
     veks::DeviceSimulator device(5u);
-    device.run(300);
+    device.run(1500);
     device.archive().writeTo(data_->file("pump.dat"));
     auto opened = veks::Journal::Open(journal_, veks::Journal::Access::kImport);
     QVERIFY(opened.ok());
@@ -224,6 +224,59 @@ class JournalChoiceTest : public WindowTestBase {
     // Any change of the parts makes what was found stale.
     In<QLineEdit>(&dialog, "DatabaseEdit")->setText(QStringLiteral("другая"));
     QCOMPARE(In<QLabel>(&dialog, "TestResult")->text(), QString());
+  }
+
+  // A journal on the server opens in the window, its location in the title.
+  // Its connection killed, the next page read says the connection is lost
+  // and offers to connect again; connected again, the window shows the
+  // same device, rows and current row.
+  void serverJournalReconnects() {
+    if (TestServer().isEmpty()) QSKIP("VEKS_TEST_PG is not set: no test server");
+    const QString schema = tag("window");
+    dropped_ << QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE")
+                    .arg(Text(admin_->identifier(schema.toStdString())));
+    // The window's connections go by a name of their own, so that only they are killed.
+    const std::string name = tag("app").toStdString();
+    const std::string uri =
+        veks::ServerLocationOf(TestServerParts(schema)) + "&application_name=" + name;
+    {
+      auto opened = veks::Journal::Open(uri, veks::Journal::Access::kImport);
+      QVERIFY2(opened.ok(), opened.ok() ? "" : opened.error().message.c_str());
+      QVERIFY(opened.value()->importArchive(data_->file("pump.dat"), std::string("Насос")).ok());
+    }
+    SetJournalLocation(Text(uri));
+    JournalWindow* journal = openJournal();
+    QCOMPARE(journal->windowTitle(), QStringLiteral("Журнал событий — ") + Text(uri));
+    QCOMPARE(journal->findChild<QComboBox*>(QStringLiteral("DeviceBox"))->currentText(),
+             QStringLiteral("Насос"));
+    JournalHistoryModel* model = journal->historyModel();
+    const int rows = model->rowCount();
+    QVERIFY(rows > 2 * JournalHistoryModel::kPageRows);
+    const auto texts = [&](int row) {
+      QStringList line;
+      for (int column = 0; column < JournalHistoryModel::kColumnCount; ++column) {
+        line << model->index(row, column).data().toString();
+      }
+      return line;
+    };
+    auto* table = journal->findChild<QTableView*>(QStringLiteral("EventView"));
+    table->setCurrentIndex(model->index(7, 0));
+    const QStringList seventh = texts(7);
+
+    const veks::PgResult killed = admin_->exec(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = $1",
+        veks::PgParams().add(name));
+    QCOMPARE(killed.rows(), 1);
+    services_->confirmAnswer = true;
+    (void)texts(rows - 1);  // a page not read yet
+    QTRY_COMPARE_WITH_TIMEOUT(services_->questions.size(), 1, kPatienceMs);
+    QCOMPARE(services_->questions.front(),
+             QStringLiteral("Связь с сервером журнала потеряна. Подключиться снова?"));
+    QCOMPARE(model->rowCount(), rows);
+    QCOMPARE(table->currentIndex().row(), 7);
+    QCOMPARE(texts(7), seventh);
+    QVERIFY(!texts(rows - 1).front().isEmpty());
+    QCOMPARE(services_->questions.size(), 1);
   }
 };
 
