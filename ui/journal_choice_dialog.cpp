@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <optional>
 
 #include "journal/journal.h"
@@ -132,7 +133,9 @@ JournalChoiceDialog::JournalChoiceDialog(UiServices& services, const QString& cu
   layout->addWidget(serverChoice_);
   serverPart_ = new QGroupBox;
   serverPart_->setObjectName(QStringLiteral("ServerPart"));
-  auto* form = new QFormLayout(serverPart_);
+  auto* serverLayout = new QVBoxLayout(serverPart_);
+  auto* form = new QFormLayout;
+  serverLayout->addLayout(form);
   host_ = new QLineEdit;
   host_->setObjectName(QStringLiteral("HostEdit"));
   host_->setPlaceholderText(QStringLiteral("по умолчанию (локальный сокет)"));
@@ -162,21 +165,21 @@ JournalChoiceDialog::JournalChoiceDialog(UiServices& services, const QString& cu
   auto* note = new QLabel(QStringLiteral(
       "Пароль спрашивается, когда его требует сервер, и хранится только в памяти программы."));
   note->setWordWrap(true);
-  form->addRow(note);
+  serverLayout->addWidget(note);
   shownLocation_ = new QLabel;
   shownLocation_->setObjectName(QStringLiteral("LocationLabel"));
   shownLocation_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   shownLocation_->setWordWrap(true);
-  form->addRow(shownLocation_);
+  serverLayout->addWidget(shownLocation_);
   test_ = new QPushButton(QStringLiteral("Проверить сое&динение"));
   test_->setObjectName(QStringLiteral("TestButton"));
   test_->setAutoDefault(false);
-  form->addRow(test_);
+  serverLayout->addWidget(test_);
   result_ = new QLabel;
   result_->setObjectName(QStringLiteral("TestResult"));
   result_->setWordWrap(true);
   result_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  form->addRow(result_);
+  serverLayout->addWidget(result_);
   layout->addWidget(serverPart_);
   layout->addStretch(1);
 
@@ -248,6 +251,16 @@ void JournalChoiceDialog::updateState() {
   // What the test said holds for the parts it was made with only.
   result_->clear();
   buttons_->button(QDialogButtonBox::Ok)->setEnabled(!location().isEmpty());
+  showWhole();
+}
+
+void JournalChoiceDialog::showWhole() {
+  // The location and the test's answer wrap: the dialog grows to show them.
+  int needed = layout()->totalSizeHint().height();
+  if (layout()->hasHeightForWidth()) {
+    needed = std::max(needed, layout()->totalHeightForWidth(width()));
+  }
+  if (needed > height()) resize(width(), needed);
 }
 
 void JournalChoiceDialog::chooseFile() {
@@ -266,6 +279,7 @@ void JournalChoiceDialog::testConnection() {
                       [&](WorkProgress&) { check = CheckServerJournal(uri); });
     if (!check.needsPassword) {
       result_->setText(check.text);
+      showWhole();
       return;
     }
     if (asked) refusal = check.text;
@@ -273,6 +287,7 @@ void JournalChoiceDialog::testConnection() {
         services_.askPassword(this, ShownJournalLocation(location()), refusal);
     if (!password) {
       result_->setText(check.text);
+      showWhole();
       return;
     }
     veks::RememberServerPassword(uri, password->toStdString());

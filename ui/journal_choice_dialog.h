@@ -57,6 +57,8 @@ class JournalChoiceDialog : public QDialog {
   // Enables the fields of the kind chosen, shows the location, allows OK.
   void updateState();
   void keepSettings() const;
+  // Grows the dialog to show the wrapped location and answer whole.
+  void showWhole();
 
   UiServices& services_;
   QRadioButton* fileChoice_ = nullptr;
