@@ -114,7 +114,9 @@ TEST(ServerLocation, MadeFromItsPartsAndReadBackByLibpq) {
       }
     }
     EXPECT_EQ(setting, c.schemaSetting) << uri;
-    if (!setting.empty()) EXPECT_EQ(FirstSchemaOf(setting, "u"), c.parts.schema) << uri;
+    if (!setting.empty()) {
+      EXPECT_EQ(FirstSchemaOf(setting, "u"), c.parts.schema) << uri;
+    }
   }
 }
 
