@@ -65,9 +65,7 @@ TEST(ServerLocation, FirstSchemaOfSearchPath) {
 // keeps its case and blanks through the server's option parsing.
 TEST(ServerLocation, MadeFromItsPartsAndReadBackByLibpq) {
   const std::pair<ServerLocationParts, const char*> cases[] = {
-      {{}, "postgresql://?sslmode=prefer&connect_timeout=10"},
-      {{"db.example", 5433, "site", "team", "verify-full", "veks12"},
-       "postgresql://team@db.example:5433/site?sslmode=verify-full&connect_timeout=10"},
+      {{"", 0, "", "", "prefer", "veks12"}, "postgresql://?sslmode=prefer&connect_timeout=10"},
       {{"db", 0, "журнал/1 ?#", "ann@site:x", "disable", "team1"},
        "postgresql://ann%40site%3Ax@db/%D0%B6%D1%83%D1%80%D0%BD%D0%B0%D0%BB%2F1%20%3F%23"
        "?sslmode=disable&connect_timeout=10&options=-csearch_path%3Dteam1"},
