@@ -10,6 +10,7 @@
 #include "tests/journal/history_expectation.h"
 #include "tests/journal/test_engines.h"
 #include "tools/archive_builder.h"
+#include "tools/device_simulator.h"
 
 namespace veks {
 namespace {
@@ -262,6 +263,59 @@ TEST_F(JournalCliEnginesTest, NoMessageShowsThePassword) {
       EXPECT_EQ(said.code == 0, said.err.empty()) << context;
       EXPECT_EQ((said.out + said.err).find("secret"), std::string::npos) << context;
     }
+  }
+}
+
+// Output that, as its first bytes arrive, has the server end the
+// connections named `application`: the journal's connection is lost while
+// the rest of its rows are still to come.
+class CuttingOutput : public std::stringbuf {
+ public:
+  explicit CuttingOutput(std::string application) : application_(std::move(application)) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!cut_) {
+      cut_ = true;
+      // Waits until the server has ended them.
+      ExecAt(TestServer(),
+             "SELECT pg_terminate_backend(pid, 60000) FROM pg_stat_activity "
+             "WHERE application_name = '" +
+                 application_ + "'");
+    }
+    return std::stringbuf::overflow(c);
+  }
+
+ private:
+  std::string application_;
+  bool cut_ = false;
+};
+
+// A read whose connection is lost after its first lines, with more rows of
+// the history still to come, says that what it printed is incomplete.
+TEST_F(JournalCliEnginesTest, ALostConnectionSaysTheOutputIsIncomplete) {
+  const std::string application = "veks-cut-" + std::to_string(::getpid());
+  const std::string journal =
+      JournalLocation(Engine::kServer, dir_, "") + "&application_name=" + application;
+  // Two successive copies: a history longer than one batch of rows.
+  DeviceSimulator simulator(1);
+  for (int copy = 0; copy < 2; ++copy) {
+    simulator.run(900);
+    simulator.archive().writeTo(archive_);
+    ASSERT_EQ(Cli({"--journal", journal, "import", "--device", "a", archive_}).code, 0);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"export"}, {"export", "--format", "jsonl", "--device", "a"}, {"report"}}) {
+    std::vector<std::string> all = {"--journal", journal};
+    all.insert(all.end(), args.begin(), args.end());
+    CuttingOutput cutting(application);
+    std::ostream out(&cutting);
+    std::ostringstream err;
+    EXPECT_EQ(RunJournalCli(all, {}, out, err), 1) << args.front();
+    EXPECT_FALSE(cutting.str().empty()) << args.front();
+    EXPECT_EQ(err.str().rfind("veks12-journal: Связь с сервером журнала потеряна: ", 0), 0u)
+        << err.str();
+    EXPECT_TRUE(err.str().ends_with("; вывод неполон\n")) << err.str();
   }
 }
 
