@@ -244,23 +244,30 @@ TEST_F(JournalCliEnginesTest, NoMessageShowsThePassword) {
     ReplaceAll(noDatabase, "/postgres?", "/nodb?");
     const std::string noHost =
         withPassword(server.substr(0, server.find('?')) + "?host=/nonexistent", form);
-    for (const auto& [args, code] : std::vector<std::pair<std::vector<std::string>, int>>{
-             {{"--journal", journal, "devices"}, 1},
-             {{"--journal", journal, "report"}, 1},
-             {{"--journal", journal, "note", "delete", "1"}, 1},
-             {{"--journal", journal, "merge", absent}, 1},
-             {{"--journal", journal, "import", archive_}, 0},
-             {{"--journal", journal, "merge", journal}, 1},
-             {{"--journal", absent, "merge", journal}, 0},
-             {{"--journal", journal, "backup", "/nonexistent/b.sqlite"}, 1},
-             {{"--journal", noDatabase, "devices"}, 1},
-             {{"--journal", noDatabase, "import", archive_}, 1},
-             {{"--journal", noHost, "devices"}, 1},
-             {{"--journal", dir_.file("j.sqlite"), "merge", noHost}, 1}}) {
+    // Each command, its exit status, and the location its output names.
+    const std::string none;
+    for (const auto& [args, code, named] :
+         std::vector<std::tuple<std::vector<std::string>, int, const std::string&>>{
+             {{"--journal", journal, "devices"}, 1, journal},
+             {{"--journal", journal, "report"}, 1, journal},
+             {{"--journal", journal, "note", "delete", "1"}, 1, journal},
+             {{"--journal", journal, "merge", absent}, 1, absent},
+             {{"--journal", journal, "import", archive_}, 0, none},
+             {{"--journal", journal, "merge", journal}, 1, journal},
+             {{"--journal", absent, "merge", journal}, 0, journal},
+             {{"--journal", journal, "backup", "/nonexistent/b.sqlite"}, 1, none},
+             {{"--journal", noDatabase, "devices"}, 1, noDatabase},
+             {{"--journal", noDatabase, "import", archive_}, 1, noDatabase},
+             {{"--journal", noHost, "devices"}, 1, noHost},
+             {{"--journal", dir_.file("j.sqlite"), "merge", noHost}, 1, noHost}}) {
       const Said said = Cli(args);
       const std::string context = testing::PrintToString(args) + "\n" + said.out + said.err;
       EXPECT_EQ(said.code, code) << context;
       EXPECT_EQ(said.code == 0, said.err.empty()) << context;
+      if (!named.empty()) {
+        EXPECT_NE((said.out + said.err).find(ShownServerLocation(named)), std::string::npos)
+            << context;
+      }
       EXPECT_EQ((said.out + said.err).find("secret"), std::string::npos) << context;
     }
   }
