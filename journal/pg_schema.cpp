@@ -268,8 +268,12 @@ void CreatePgJournal(PgConnection& connection, const std::string& schema, std::i
   if (state.kind == PgJournalKind::kJournal && state.version >= to) return;
   const std::string quoted = connection.identifier(schema);
   if (state.kind == PgJournalKind::kMissing) {
-    // The schema may stand empty, made beforehand for the role that owns it.
-    connection.execScript("CREATE SCHEMA IF NOT EXISTS " + quoted);
+    // The schema may stand empty, made beforehand for the role that owns it;
+    // that role need not have the right to create schemas, which the server
+    // checks even when the schema exists already.
+    const PgResult exists = connection.exec(
+        "SELECT EXISTS (SELECT FROM pg_namespace WHERE nspname = $1)", PgParams().add(schema));
+    if (exists.integer(0, 0) == 0) connection.execScript("CREATE SCHEMA IF NOT EXISTS " + quoted);
   }
   // The steps name their tables unqualified: they are made in the schema.
   connection.execScript("SET LOCAL search_path = " + quoted);
