@@ -325,13 +325,16 @@ std::optional<std::string> PgReadOnlyReason(PgConnection& connection, const std:
     }
     return std::nullopt;
   }
-  // What imports, renames and notes write.
+  // What imports (with what undoing the last one needs), renames and notes
+  // write.
   const PgResult rights = connection.exec(
       "SELECT bool_and(has_table_privilege(format('%I.%I', $1::text, t), p)) "
       "FROM (VALUES ('devices', 'INSERT'), ('devices', 'UPDATE'), ('devices', 'DELETE'), "
       "             ('segments', 'INSERT'), ('segments', 'UPDATE'), ('segments', 'DELETE'), "
       "             ('events', 'INSERT'), ('events', 'UPDATE'), ('events', 'DELETE'), "
-      "             ('imports', 'INSERT'), ('imports', 'UPDATE'), "
+      "             ('imports', 'INSERT'), ('imports', 'UPDATE'), ('imports', 'DELETE'), "
+      "             ('import_undo', 'INSERT'), ('import_undo', 'DELETE'), "
+      "             ('import_undo_parts', 'INSERT'), ('import_undo_parts', 'DELETE'), "
       "             ('notes', 'INSERT'), ('notes', 'UPDATE'), ('note_versions', 'INSERT')) "
       "     AS w(t, p)",
       PgParams().add(std::string_view(schema)));
