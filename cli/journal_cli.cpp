@@ -13,6 +13,7 @@
 #include "journal/journal.h"
 #include "journal/journal_output.h"
 #include "journal/note_output.h"
+#include "journal/pg_connection.h"
 #include "journal/stats_output.h"
 
 namespace veks {
@@ -493,27 +494,27 @@ int Rename(Journal& journal, const Request& request, std::ostream& out, std::ost
 
 // Joins every device of `source` to `journal`, device by device, one line
 // each as it is committed.
-int Merge(Journal& journal, const std::string& path, Journal& source, const Request& request,
-          std::ostream& out, std::ostream& err) {
+int Merge(Journal& journal, const std::string& path, Journal& source,
+          const std::string& shownSource, std::ostream& out, std::ostream& err) {
   int code = 0;
   const auto read = source.forEachDeviceCopy([&](const DeviceCopy& device) {
-    auto merged = journal.mergeDevice(device, request.source);
+    auto merged = journal.mergeDevice(device, shownSource);
     if (!merged.ok() && IsJournalFailure(merged.error().kind)) {
       err << "veks12-journal: " << path << ": " << merged.error().message << '\n';
       code = 1;
       return false;
     }
     if (!merged.ok()) {
-      err << request.source << ": " << device.name << ": " << merged.error().message << '\n';
+      err << shownSource << ": " << device.name << ": " << merged.error().message << '\n';
       code = 1;
       return true;
     }
-    out << request.source << ": " << MergeOutcomeText(merged.value()) << '\n';
+    out << shownSource << ": " << MergeOutcomeText(merged.value()) << '\n';
     out.flush();
     return true;
   });
   if (!read.ok()) {
-    err << "veks12-journal: " << request.source << ": " << read.error().message << '\n';
+    err << "veks12-journal: " << shownSource << ": " << read.error().message << '\n';
     return 1;
   }
   return code;
@@ -603,6 +604,10 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
     return 2;
   }
   const Request& request = std::get<Request>(parsed);
+  // A server's location is shown without its password, wherever it is told.
+  const auto shown = [](const std::string& location) {
+    return IsServerLocation(location) ? ShownServerLocation(location) : location;
+  };
   std::optional<std::string> path = request.journal;
   if (!path) path = DefaultJournalPath(environment.xdgDataHome, environment.home);
   if (!path) {
@@ -632,12 +637,12 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
   std::unique_ptr<Journal> source;
   if (request.command == Command::kMerge) {
     if (SameJournalFile(request.source, *path)) {
-      err << "veks12-journal: " << request.source << ": " << kMsgMergeSelf << '\n';
+      err << "veks12-journal: " << shown(request.source) << ": " << kMsgMergeSelf << '\n';
       return 1;
     }
     auto opened = Journal::Open(request.source, Journal::Access::kRead);
     if (!opened.ok()) {
-      err << "veks12-journal: " << request.source << ": " << opened.error().message << '\n';
+      err << "veks12-journal: " << shown(request.source) << ": " << opened.error().message << '\n';
       return 1;
     }
     source = std::move(opened.value());
@@ -648,14 +653,19 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
                                                                           : Journal::Access::kRead;
   auto opened = Journal::Open(*path, access);
   if (!opened.ok()) {
-    err << "veks12-journal: " << *path << ": " << opened.error().message << '\n';
+    err << "veks12-journal: " << shown(*path) << ": " << opened.error().message << '\n';
     return 1;
   }
   Journal& journal = *opened.value();
+  // Two locations may name one journal on a server.
+  if (source && source->isSameJournal(journal)) {
+    err << "veks12-journal: " << shown(request.source) << ": " << kMsgMergeSelf << '\n';
+    return 1;
+  }
   int code = 0;
   switch (request.command) {
     case Command::kImport:
-      code = Import(journal, *path, request, out, err);
+      code = Import(journal, shown(*path), request, out, err);
       break;
     case Command::kDevices:
       code = Devices(journal, out, err);
@@ -674,7 +684,7 @@ int RunJournalCli(std::span<const std::string> args, const JournalCliEnvironment
       code = Rename(journal, request, out, err);
       break;
     case Command::kMerge:
-      code = Merge(journal, *path, *source, request, out, err);
+      code = Merge(journal, shown(*path), *source, shown(request.source), out, err);
       break;
     case Command::kStats:
       code = Stats(journal, request, out, err);

@@ -39,7 +39,8 @@ RenameOutcome RenameDevice(JournalStore& store, const std::string& device,
     throw JournalError{JournalError::Kind::kBadDeviceName, kMsgBadDeviceName};
   }
   store.resetStatements();
-  SqliteTransaction transaction(store.db());
+  WriteTransaction transaction(store);
+  store.lockJournal();
   const std::optional<std::int64_t> from = store.deviceId(device);
   if (!from) throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   RenameOutcome outcome{device, newName};

@@ -55,14 +55,14 @@ std::string FilterQuery::sql(const std::string& select, const char* via, const c
   if (filter_.withNotes) {
     sql += store_.hasNotes() ? " AND seq IN (SELECT n.seq FROM notes n WHERE n.segment_id = ?1 "
                                "AND NOT EXISTS (SELECT 1 FROM note_versions v "
-                               "WHERE v.note = n.number AND v.deleted))"
-                             : " AND 0";
+                               "WHERE v.note = n.number AND v.deleted = 1))"
+                             : " AND 1 = 0";
   }
   return sql + tail;
 }
 
-StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment) {
-  StatementLease statement = store_.statement(sql);
+StatementLease FilterQuery::prepare(const std::string& sql, std::int64_t segment, Rows rows) {
+  StatementLease statement = store_.statement(sql, rows);
   statement.bind(1, segment);
   if (filter_.fromDate) statement.bind(2, std::string_view(fromBound_));
   if (filter_.toDate) statement.bind(3, std::string_view(toBound_));
@@ -85,10 +85,10 @@ bool FilterQuery::mayHoldDates(std::int64_t segment) {
     const std::int64_t limit = 64 * segments.integer(0) + 1024;
     std::string sql =
         "SELECT segment_id, count(*) FROM (SELECT segment_id FROM events "
-        "INDEXED BY events_moment WHERE 1";
+        "INDEXED BY events_moment WHERE 1 = 1";
     if (filter_.fromDate) sql += " AND timestamp >= ?2";
     if (filter_.toDate) sql += " AND timestamp <= ?3";
-    StatementLease found = store_.statement(sql + " LIMIT ?1) GROUP BY segment_id");
+    StatementLease found = store_.statement(sql + " LIMIT ?1) AS dated GROUP BY segment_id");
     found.bind(1, limit);
     if (filter_.fromDate) found.bind(2, std::string_view(fromBound_));
     if (filter_.toDate) found.bind(3, std::string_view(toBound_));
@@ -112,7 +112,7 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
     if (!store_.hasNotes()) return {nullptr, 0};
     auto&& count = store_.statement(
         "SELECT count(DISTINCT n.seq) FROM notes n WHERE n.segment_id = ?1 AND NOT EXISTS "
-        "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted)");
+        "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted = 1)");
     count.bind(1, segment.id);
     count.step();
     return {nullptr, count.integer(0)};
@@ -124,8 +124,8 @@ FilterQuery::Plan FilterQuery::plan(const SegmentRow& segment) {
       {"events_event", filter_.eventText.has_value()}};
   for (const auto& [index, applies] : candidates) {
     if (!applies || !store_.hasIndex(index)) continue;
-    StatementLease count =
-        prepare("SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ")", segment.id);
+    StatementLease count = prepare(
+        "SELECT count(*) FROM (" + sql("SELECT 1", index, " LIMIT ?6") + ") AS few", segment.id);
     count.bind(6, few);
     count.step();
     const std::int64_t found = count.integer(0);
@@ -182,8 +182,8 @@ std::int64_t ForEachEvent(JournalStore& store, const EventFilter& filter, EventO
       const std::size_t at = order == EventOrder::kOldestFirst ? i : segments.size() - 1 - i;
       const FilterQuery::Plan plan = query.plan(segments[at]);
       if (plan.count == 0) continue;
-      StatementLease rows =
-          query.prepare(query.sql("SELECT seq, raw", plan.index, direction), segments[at].id);
+      StatementLease rows = query.prepare(query.sql("SELECT seq, raw", plan.index, direction),
+                                          segments[at].id, Rows::kMany);
       JournalEvent event{name, static_cast<int>(at + 1), {}};
       while (rows.step()) {
         event.place = {segments[at].id, rows.integer(0)};

@@ -38,7 +38,7 @@ class FilterQuery {
                                 const char* tail = "") const;
 
   // A statement for `sql`, with the segment and the filter's values bound.
-  StatementLease prepare(const std::string& sql, std::int64_t segment);
+  StatementLease prepare(const std::string& sql, std::int64_t segment, Rows rows = Rows::kFew);
 
   // How a segment's events that pass are found: through `index`, or in the
   // segment's own order when none. The probe that chooses an index counts the

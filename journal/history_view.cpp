@@ -12,9 +12,7 @@ HistoryView::HistoryView(JournalStore& store, EventFilter filter)
   layOut();
 }
 
-HistoryView::Version HistoryView::version() {
-  return {store_.db().pragmaInteger("data_version"), sqlite3_total_changes64(store_.db().handle())};
-}
+HistoryView::Version HistoryView::version() { return store_.changeMark(); }
 
 void HistoryView::layOut() {
   const ReadSnapshot snapshot(store_);
@@ -58,7 +56,8 @@ JournalResult<std::vector<std::int64_t>> HistoryView::rowsAbove(
       if (added) {
         StatementLease read = store_.statement(
             "SELECT DISTINCT n.seq FROM notes n WHERE n.segment_id = ?1 AND NOT EXISTS "
-            "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted) ORDER BY n.seq");
+            "(SELECT 1 FROM note_versions v WHERE v.note = n.number AND v.deleted = 1) ORDER BY "
+            "n.seq");
         read.bind(1, segment);
         while (read.step()) found->second.push_back(read.integer(0));
       }

@@ -91,7 +91,7 @@ std::int64_t NotedEvents(JournalStore& store, std::int64_t segment,
     StatementLease count = store.statement(
         "SELECT count(DISTINCT n.seq) FROM notes n WHERE n.segment_id = ?1 AND n.seq BETWEEN ?2 "
         "AND ?3 AND NOT EXISTS (SELECT 1 FROM note_versions v WHERE v.note = n.number "
-        "AND v.deleted)");
+        "AND v.deleted = 1)");
     count.bind(1, segment).bind(2, first).bind(3, last);
     count.step();
     noted += count.integer(0);
@@ -117,9 +117,12 @@ void Reattach(JournalStore& store, std::int64_t device, std::int64_t segment,
   while (waiting.step()) notes.emplace_back(waiting.integer(0), RecordOf(waiting.blob(1)));
   waiting.reset();
   for (const auto& [number, event] : notes) {
-    StatementLease find = store.statement(
-        "SELECT seq FROM events WHERE timestamp IS ?2 AND raw = ?1 AND +segment_id = ?3");
-    find.bind(1, Bytes(event)).bind(2, EventTimestamp(event)).bind(3, segment);
+    const std::optional<std::string> stamp = EventTimestamp(event);
+    StatementLease find = store.statement(std::string("SELECT seq FROM events WHERE ") +
+                                          (stamp ? "timestamp = ?2" : "timestamp IS NULL") +
+                                          " AND raw = ?1 AND +segment_id = ?3");
+    find.bind(1, Bytes(event)).bind(3, segment);
+    if (stamp) find.bind(2, std::string_view(*stamp));
     std::vector<std::int64_t> found;
     while (find.step()) {
       const std::int64_t seq = find.integer(0);
@@ -211,7 +214,8 @@ std::int64_t UndoLastImport(JournalStore& store, const std::string& device,
                             std::int64_t expectedImport, bool allowNotedEvents) {
   // Like an import, the undo starts from the journal as it is now.
   store.resetStatements();
-  SqliteTransaction transaction(store.db());
+  WriteTransaction transaction(store);
+  store.lockDevices({device});
   const std::optional<std::int64_t> id = store.deviceId(device);
   if (!id) throw JournalError{JournalError::Kind::kUnknownDevice, kMsgUnknownDevice};
   const std::optional<Record> record = LoadRecord(store, *id);
@@ -244,7 +248,7 @@ std::int64_t UndoLastImport(JournalStore& store, const std::string& device,
         .bind(5, part.count)
         .bind(6, part.lastTimestamp)
         .run();
-    const std::int64_t restored = sqlite3_last_insert_rowid(store.db().handle());
+    const std::int64_t restored = store.lastInsertId();
     store
         .statement(
             "UPDATE events SET segment_id = ?1, seq = seq + ?2 WHERE segment_id = ?3 "

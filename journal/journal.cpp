@@ -12,7 +12,9 @@
 #include "journal/journal_backup.h"
 #include "journal/journal_check.h"
 #include "journal/journal_import.h"
+#include "journal/journal_schema.h"
 #include "journal/journal_store.h"
+#include "journal/pg_schema.h"
 
 namespace veks {
 std::string ImportOutcomeText(const ImportOutcome& outcome) {
@@ -96,6 +98,41 @@ std::unique_ptr<JournalStore> OpenStore(const std::string& path, Journal::Access
   }
 }
 
+// Opens the journal in its schema on the server `location` names. A missing
+// journal is an error but for an import, which gets nothing (the journal reads
+// as empty) unless `make`: then it makes the journal where the role may.
+std::unique_ptr<JournalStore> OpenServerStore(const std::string& location, Journal::Access access,
+                                              bool make, std::optional<std::string>& readOnly) {
+  auto server = std::make_unique<PgConnection>(location);
+  const std::string schema = JournalSchemaName(*server);
+  const PgJournalState state = InspectPgJournal(*server, schema);
+  switch (state.kind) {
+    case PgJournalKind::kJournal:
+    case PgJournalKind::kMissing:
+      break;
+    case PgJournalKind::kNewer:
+      throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
+    case PgJournalKind::kNotJournal:
+      throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAServerJournal};
+  }
+  const bool missing = state.kind == PgJournalKind::kMissing;
+  if (missing && access != Journal::Access::kImport) {
+    throw JournalError{JournalError::Kind::kMissing, kMsgJournalMissing};
+  }
+  if (missing && !make) return nullptr;
+  readOnly = PgReadOnlyReason(*server, schema);
+  if (access != Journal::Access::kRead) {
+    if (readOnly) {
+      throw JournalError{JournalError::Kind::kReadOnly,
+                         std::string(kMsgJournalReadOnly) + ": " + *readOnly};
+    }
+    // Makes the journal, or brings an older one up to this version.
+    if (missing || state.version < kJournalSchemaVersion) CreatePgJournal(*server, schema);
+  }
+  UsePgJournalSchema(*server, schema);
+  return std::make_unique<JournalStore>(std::move(server), schema);
+}
+
 }  // namespace
 
 Journal::Journal(std::string path, Access access) : path_(std::move(path)), access_(access) {}
@@ -103,15 +140,19 @@ Journal::Journal(std::string path, Access access) : path_(std::move(path)), acce
 Journal::~Journal() {
   // SQLite folds the -wal into the file when the last connection closes, but
   // only when that connection may write; this one only read.
-  const bool fold = store_ && access_ == Access::kRead && !readOnly_;
+  const bool fold = store_ && !store_->onServer() && access_ == Access::kRead && !readOnly_;
   store_.reset();
   if (fold) FoldJournalWal(path_);
 }
 
 JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, Access access) {
   return Guarded([&]() -> std::unique_ptr<Journal> {
-    if (access == Access::kImport) RemoveStaleTemporaries(path);
     std::unique_ptr<Journal> journal(new Journal(path, access));
+    if (IsServerLocation(path)) {
+      journal->store_ = OpenServerStore(path, access, false, journal->readOnly_);
+      return journal;
+    }
+    if (access == Access::kImport) RemoveStaleTemporaries(path);
     // An import makes the file only once it has events to store.
     if (access == Access::kImport && InspectJournalFile(path).kind == JournalFileKind::kMissing) {
       return journal;
@@ -122,7 +163,9 @@ JournalResult<std::unique_ptr<Journal>> Journal::Open(const std::string& path, A
 }
 
 JournalStore& Journal::storeToWrite() {
-  if (!store_) {
+  if (!store_ && IsServerLocation(path_)) {
+    store_ = OpenServerStore(path_, Access::kImport, true, readOnly_);
+  } else if (!store_) {
     CreateJournalFile(path_);
     store_ = OpenStore(path_, Access::kImport, readOnly_);
     store_->setBusyWait(&busyWait_);
@@ -323,8 +366,13 @@ JournalResult<JournalOverview> Journal::overview(const StatsFilter& filter) {
   return Guarded([&] { return ReadOverview(*store_, filter); });
 }
 
+bool Journal::isSameJournal(const Journal& other) const {
+  return store_ && other.store_ && store_->onServer() && other.store_->onServer() &&
+         store_->journalId() == other.store_->journalId();
+}
+
 void Journal::interrupt() {
-  if (store_) sqlite3_interrupt(store_->db().handle());
+  if (store_) store_->interrupt();
 }
 
 }  // namespace veks

@@ -1,5 +1,7 @@
-// The event journal: one SQLite file that stitches successive archive copies
-// of each device into one long history, and reads it back.
+// The event journal: one SQLite file, or one schema on a PostgreSQL server
+// (a location "postgresql://..." or "postgres://..."), that stitches
+// successive archive copies of each device into one long history, and reads
+// it back. Both engines hold the same tables and give the same answers.
 //
 // Opening checks the file before anything writes to it: a file that is not a
 // journal of this program (an empty one included), or one of a newer schema
@@ -60,6 +62,11 @@ class Journal {
     kWrite,  // the file must exist; opened for writing
     // kImport and kWrite refuse a journal that cannot be written (kReadOnly).
   };
+  // `path` is a file name or a server's location. On a server, a database
+  // without the journal's schema is a missing journal (an import makes it
+  // where the role may); a schema of that name that is not a journal, or a
+  // newer one, is refused untouched; a role or server that cannot write
+  // opens for reading (readOnlyReason).
   static JournalResult<std::unique_ptr<Journal>> Open(const std::string& path, Access access);
   ~Journal();
   // Why this journal, opened for reading, cannot be written here (Russian,
@@ -195,6 +202,10 @@ class Journal {
   // What the window's overview shows of the filter's device, in one state of
   // the journal (journal_overview.h); the device must be named.
   JournalResult<JournalOverview> overview(const StatsFilter& filter);
+
+  // Whether `other` is this very journal on a server, whatever locations
+  // named it (two files are told apart by the caller, by their files).
+  [[nodiscard]] bool isSameJournal(const Journal& other) const;
 
   // Makes the read running on another thread end soon with a kStorage
   // failure; the journal stays usable. Safe to call from any thread while

@@ -41,17 +41,18 @@ std::string Quoted(const std::optional<std::string>& text) {
 
 class Checker {
  public:
-  explicit Checker(JournalStore& store) : db_(store.db()), notes_(store.hasNotes()) {}
+  explicit Checker(JournalStore& store) : store_(store), notes_(store.hasNotes()) {}
 
   std::vector<std::string> run() {
     // One read transaction: every rule sees the same state, whatever others commit.
-    db_.exec("BEGIN");
-    stage([&] { integrity(); });
+    const ReadSnapshot snapshot(store_);
+    // A server keeps its own storage sound; the journal's rules are checked
+    // on both engines.
+    if (!store_.onServer()) stage([&] { integrity(); });
     // Without the segments' rows, their events cannot be judged.
     if (stage([&] { loadSegments(); })) stage([&] { scanEvents(); });
     stage([&] { devicesAndRanks(); });
     if (notes_) stage([&] { notes(); });
-    sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     return std::move(problems_);
   }
 
@@ -64,18 +65,21 @@ class Checker {
     } catch (const SqliteError& error) {
       problems_.push_back(std::string("журнал не читается: ") + error.what());
       return false;
+    } catch (const PgError& error) {
+      problems_.push_back(std::string("журнал не читается: ") + error.what());
+      return false;
     }
   }
 
   void integrity() {
-    SqliteStatement check = db_.prepare("PRAGMA integrity_check");
+    StatementLease check = store_.statement("PRAGMA integrity_check");
     while (check.step()) {
       if (check.text(0) != "ok") problems_.push_back("база SQLite: " + std::string(check.text(0)));
     }
   }
 
   void loadSegments() {
-    SqliteStatement list = db_.prepare(
+    StatementLease list = store_.statement(
         "SELECT s.id, s.device_id, d.name, s.rank, s.first_seq, s.last_seq, s.event_count, "
         "s.last_timestamp, row_number() OVER (PARTITION BY s.device_id "
         "ORDER BY s.last_timestamp IS NULL, s.last_timestamp, s.rank) "
@@ -105,9 +109,10 @@ class Checker {
   // against its bytes, and each segment's numbering, count and last timestamp
   // against the segment's row.
   void scanEvents() {
-    SqliteStatement events = db_.prepare(
+    StatementLease events = store_.statement(
         "SELECT segment_id, seq, raw, code, argument, timestamp, date, time, event, input "
-        "FROM events ORDER BY segment_id, seq");
+        "FROM events ORDER BY segment_id, seq",
+        Rows::kMany);
     std::optional<std::int64_t> segment;
     SegmentEvents seen;
     std::map<std::int64_t, std::int64_t> orphans;  // events of no segment, by segment id
@@ -145,7 +150,7 @@ class Checker {
   }
 
   // What is wrong with the stored values of the event at the statement's row.
-  static std::optional<std::string> wrongValues(const SqliteStatement& row) {
+  static std::optional<std::string> wrongValues(const StoreRow& row) {
     const auto blob = row.blob(2);
     if (blob.size() != static_cast<std::size_t>(kRecordSize)) {
       return "запись длиной " + std::to_string(blob.size()) + " байт вместо " +
@@ -203,7 +208,7 @@ class Checker {
 
   void devicesAndRanks() {
     // Notes keep a device whose history an undone import took away.
-    SqliteStatement empty = db_.prepare(
+    StatementLease empty = store_.statement(
         std::string("SELECT name FROM devices d WHERE NOT EXISTS "
                     "(SELECT 1 FROM segments s WHERE s.device_id = d.id)") +
         (notes_ ? " AND NOT EXISTS (SELECT 1 FROM notes n WHERE n.device_id = d.id)" : "") +
@@ -211,16 +216,16 @@ class Checker {
     while (empty.step()) {
       problems_.push_back("устройство " + std::string(empty.text(0)) + ": нет ни одного участка");
     }
-    SqliteStatement ranks = db_.prepare(
+    StatementLease ranks = store_.statement(
         "SELECT d.name, s.rank, count(*) FROM segments s JOIN devices d ON d.id = s.device_id "
-        "GROUP BY s.device_id, s.rank HAVING count(*) > 1 ORDER BY d.name, s.rank");
+        "GROUP BY s.device_id, d.name, s.rank HAVING count(*) > 1 ORDER BY d.name, s.rank");
     while (ranks.step()) {
       problems_.push_back("устройство " + std::string(ranks.text(0)) + ": ранг " +
                           std::to_string(ranks.integer(1)) +
                           " у участков: " + std::to_string(ranks.integer(2)));
     }
-    SqliteStatement imports =
-        db_.prepare("SELECT count(*) FROM imports WHERE device_id NOT IN (SELECT id FROM devices)");
+    StatementLease imports = store_.statement(
+        "SELECT count(*) FROM imports WHERE device_id NOT IN (SELECT id FROM devices)");
     if (imports.step() && imports.integer(0) > 0) {
       problems_.push_back("записей об импорте без устройства: " +
                           std::to_string(imports.integer(0)));
@@ -229,7 +234,7 @@ class Checker {
 
   // Each note on its event, and its versions.
   void notes() {
-    SqliteStatement list = db_.prepare(
+    StatementLease list = store_.statement(
         "SELECT n.number, n.device_id, d.name, n.segment_id, n.seq, n.raw, n.at, e.raw, "
         "s.device_id FROM notes n LEFT JOIN devices d ON d.id = n.device_id "
         "LEFT JOIN events e ON e.segment_id = n.segment_id AND e.seq = n.seq "
@@ -264,7 +269,7 @@ class Checker {
         problems_.push_back(place + ": событие другого устройства");
       }
     }
-    SqliteStatement versions = db_.prepare(
+    StatementLease versions = store_.statement(
         "SELECT n.number, count(v.version), min(v.version), max(v.version) FROM notes n "
         "LEFT JOIN note_versions v ON v.note = n.number GROUP BY n.number ORDER BY n.number");
     while (versions.step()) {
@@ -278,7 +283,7 @@ class Checker {
             std::to_string(versions.integer(3)) + ", а их " + std::to_string(count));
       }
     }
-    SqliteStatement orphans = db_.prepare(
+    StatementLease orphans = store_.statement(
         "SELECT count(*) FROM note_versions WHERE note NOT IN (SELECT number FROM notes)");
     if (orphans.step() && orphans.integer(0) > 0) {
       problems_.push_back("версий примечаний без примечания: " +
@@ -286,7 +291,7 @@ class Checker {
     }
   }
 
-  SqliteDb& db_;
+  JournalStore& store_;
   bool notes_;
   std::map<std::int64_t, SegmentFacts> segments_;
   std::set<std::int64_t> scanned_;

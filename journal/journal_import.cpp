@@ -36,18 +36,8 @@ class Importer {
   StitchedCopy stitch(std::int64_t device, std::span<const EventRecord> copy);
   std::string propose(const std::string& archive, std::span<const EventRecord> copy) {
     if (copy.empty()) return store_.freeDeviceName(DeviceNameForFile(archive));
-    store_.db().exec("BEGIN");
-    const auto rollback = [&] {
-      sqlite3_exec(store_.db().handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    };
-    try {
-      std::string name = choose(archive, copy, std::nullopt).deviceName;
-      rollback();
-      return name;
-    } catch (...) {
-      rollback();
-      throw;
-    }
+    const ReadSnapshot snapshot(store_);
+    return choose(archive, copy, std::nullopt).deviceName;
   }
 
  private:
@@ -95,12 +85,19 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
   // Equal events have equal timestamps: looking an event up by its moment
   // first finds it in an index that new events join at its end, so an
   // import writes a few pages of it rather than one for every new event.
-  StatementLease find =
-      store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS ?2 AND raw = ?1");
+  // (`timestamp IS ?2` would say it in one text, but the server reads no
+  // index for it.)
+  StatementLease findStamped =
+      store_.statement("SELECT segment_id, seq FROM events WHERE timestamp = ?2 AND raw = ?1");
+  StatementLease findUnstamped =
+      store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS NULL AND raw = ?1");
   for (const std::int64_t at : LookupPositions(n)) {
+    const EventRecord& e = copy[static_cast<std::size_t>(at)];
+    const std::optional<std::string> stamp = EventTimestamp(e);
+    StatementLease& find = stamp ? findStamped : findUnstamped;
     find.reset();
-    find.bind(1, Bytes(copy[static_cast<std::size_t>(at)]));
-    find.bind(2, EventTimestamp(copy[static_cast<std::size_t>(at)]));
+    find.bind(1, Bytes(e));
+    if (stamp) find.bind(2, std::string_view(*stamp));
     while (find.step()) {
       const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
       windows[find.integer(0)].emplace_back(start, start + n);
@@ -268,7 +265,14 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
   // write transaction could not begin ("database is locked", without the
   // busy wait). The import starts from the journal as it is now.
   store_.resetStatements();
-  SqliteTransaction transaction(store_.db());
+  WriteTransaction transaction(store_);
+  // An import of a named device waits only for writers of that device; one
+  // that chooses its device by content reads every device and may make one.
+  if (deviceName) {
+    store_.lockDevices({*deviceName});
+  } else {
+    store_.lockJournal();
+  }
   Choice choice = choose(archive, copy, deviceName);
   outcome.device = choice.deviceName;
   if (choice.plan.kind == StitchPlan::Kind::kAlreadyHeld) {
@@ -280,7 +284,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
     store_.statement("INSERT INTO devices (name) VALUES (?1)")
         .bind(1, std::string_view(choice.deviceName))
         .run();
-    choice.deviceId = sqlite3_last_insert_rowid(store_.db().handle());
+    choice.deviceId = store_.lastInsertId();
   } else {
     StatementLease any = store_.statement("SELECT 1 FROM segments WHERE device_id = ?1 LIMIT 1");
     hadHistory = any.bind(1, *choice.deviceId).step();
@@ -304,8 +308,7 @@ ImportOutcome Importer::import(const std::string& archive, std::span<const Event
       .bind(4, static_cast<std::int64_t>(copy.size()))
       .bind(5, outcome.newEvents)
       .run();
-  RecordImportChange(store_, sqlite3_last_insert_rowid(store_.db().handle()), *choice.deviceId,
-                     applied.change);
+  RecordImportChange(store_, store_.lastInsertId(), *choice.deviceId, applied.change);
   transaction.commit();
   return outcome;
 }

@@ -63,7 +63,7 @@ bool MergeNote(JournalStore& store, std::int64_t device, const NoteCopy& note,
       insert.bindNull(3).bindNull(4).bindNull(5);
     }
     insert.run();
-    AppendVersions(store, sqlite3_last_insert_rowid(store.db().handle()), 0, note.versions);
+    AppendVersions(store, store.lastInsertId(), 0, note.versions);
     return true;
   }
   const std::int64_t number = find.integer(0);
@@ -128,7 +128,7 @@ std::int64_t ForEachDeviceCopy(JournalStore& store,
     list.reset();
     device.segments.resize(segments.size());
     StatementLease events =
-        store.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq");
+        store.statement("SELECT raw FROM events WHERE segment_id = ?1 ORDER BY seq", Rows::kMany);
     for (const auto& [segment, at] : segments) {
       events.bind(1, segment);
       while (events.step()) device.segments[at.first].push_back(RecordOf(events.blob(0)));
@@ -177,7 +177,8 @@ std::int64_t ForEachDeviceCopy(JournalStore& store,
 MergeOutcome MergeDevice(JournalStore& store, const DeviceCopy& device, const std::string& source) {
   MergeOutcome outcome{device.name};
   store.resetStatements();
-  SqliteTransaction transaction(store.db());
+  WriteTransaction transaction(store);
+  store.lockDevices({device.name});
   std::optional<std::int64_t> id = store.deviceId(device.name);
   // A device is made by its first event: one that has none stays away.
   const bool hadHistory = id.has_value();
@@ -188,7 +189,7 @@ MergeOutcome MergeDevice(JournalStore& store, const DeviceCopy& device, const st
     store.statement("INSERT INTO devices (name) VALUES (?1)")
         .bind(1, std::string_view(device.name))
         .run();
-    id = sqlite3_last_insert_rowid(store.db().handle());
+    id = store.lastInsertId();
   } else {
     // The segments the merge joins are beyond what the record of the
     // device's last import can undo.

@@ -18,22 +18,20 @@ namespace {
 class ReadState {
  public:
   explicit ReadState(JournalStore& store) : store_(store) {
-    if (sqlite3_get_autocommit(store.db().handle()) == 0) return;
+    if (store.inTransaction()) return;
     store.resetStatements();
-    store.db().exec("BEGIN");
-    began_ = true;
+    snapshot_.emplace(store);
   }
   ~ReadState() {
-    if (!began_) return;
+    if (!snapshot_) return;
     store_.resetStatements();
-    sqlite3_exec(store_.db().handle(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   ReadState(const ReadState&) = delete;
   ReadState& operator=(const ReadState&) = delete;
 
  private:
   JournalStore& store_;
-  bool began_ = false;
+  std::optional<ReadSnapshot> snapshot_;
 };
 
 // The number of `count` ASCII digits at `at`, or -1.
@@ -91,7 +89,7 @@ JournalError Error(JournalError::Kind kind, std::string message) {
 EventPlace FindEvent(JournalStore& store, std::int64_t device, const EventRecord& event,
                      const std::optional<EventPlace>& place) {
   if (place) {
-    SqliteStatement at = store.db().prepare(
+    StatementLease at = store.statement(
         "SELECT e.raw, s.device_id FROM events e JOIN segments s ON s.id = e.segment_id "
         "WHERE e.segment_id = ?1 AND e.seq = ?2");
     at.bind(1, place->segment).bind(2, place->seq);
@@ -102,10 +100,14 @@ EventPlace FindEvent(JournalStore& store, std::int64_t device, const EventRecord
     return *place;
   }
   // Equal events have equal timestamps: the moment index finds them.
-  SqliteStatement find = store.db().prepare(
-      "SELECT e.segment_id, e.seq FROM events e JOIN segments s ON s.id = e.segment_id "
-      "WHERE e.timestamp IS ?2 AND e.raw = ?1 AND s.device_id = ?3");
-  find.bind(1, Bytes(event)).bind(2, EventTimestamp(event)).bind(3, device);
+  const std::optional<std::string> stamp = EventTimestamp(event);
+  StatementLease find = store.statement(
+      std::string("SELECT e.segment_id, e.seq FROM events e JOIN segments s ON s.id = e.segment_id "
+                  "WHERE ") +
+      (stamp ? "e.timestamp = ?2" : "e.timestamp IS NULL") +
+      " AND e.raw = ?1 AND s.device_id = ?3");
+  find.bind(1, Bytes(event)).bind(3, device);
+  if (stamp) find.bind(2, std::string_view(*stamp));
   std::vector<EventPlace> found;
   while (find.step()) found.push_back({find.integer(0), find.integer(1)});
   if (found.empty()) throw Error(JournalError::Kind::kNoSuchEvent, kMsgNoSuchEvent);
@@ -120,7 +122,7 @@ void InsertVersion(JournalStore& store, std::int64_t number, std::int64_t versio
                    const std::string& kind, const std::string& text, const NoteSignature& signature,
                    bool deleted) {
   const std::string written = UtcMomentText(signature.written);
-  SqliteStatement insert = store.db().prepare(
+  StatementLease insert = store.statement(
       "INSERT INTO note_versions (note, version, kind, text, author, written, deleted) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
   insert.bind(1, number).bind(2, version).bind(3, std::string_view(kind));
@@ -144,7 +146,7 @@ constexpr const char* kNoteRows =
     "v.text, v.author, v.written, v.deleted FROM notes n "
     "JOIN note_versions v ON v.note = n.number JOIN devices d ON d.id = n.device_id ";
 
-std::vector<StoredNote> ReadStored(SqliteStatement& rows) {
+std::vector<StoredNote> ReadStored(StatementLease& rows) {
   std::vector<StoredNote> notes;
   while (rows.step()) {
     if (notes.empty() || notes.back().number != rows.integer(0)) {
@@ -199,12 +201,11 @@ class DevicePlaces {
  public:
   DevicePlaces(JournalStore& store, std::int64_t device)
       : segments_(store.orderedSegments(device)),
-        lastStamped_(store.db().prepare(
+        lastStamped_(store.statement(
             "SELECT seq FROM events WHERE segment_id = ?1 AND +timestamp IS NOT NULL "
             "ORDER BY seq DESC LIMIT 1")),
-        stamped_(
-            store.db().prepare("SELECT timestamp, seq FROM events INDEXED BY events_timestamp "
-                               "WHERE segment_id = ?1 AND timestamp <= ?2 ORDER BY timestamp")) {
+        stamped_(store.statement("SELECT timestamp, seq FROM events INDEXED BY events_timestamp "
+                                 "WHERE segment_id = ?1 AND timestamp <= ?2 ORDER BY timestamp")) {
     for (std::size_t i = 0; i < segments_.size(); ++i)
       numbers_[segments_[i].id] = static_cast<int>(i) + 1;
   }
@@ -270,8 +271,8 @@ class DevicePlaces {
  private:
   std::vector<SegmentRow> segments_;
   std::map<std::int64_t, int> numbers_;
-  SqliteStatement lastStamped_;
-  SqliteStatement stamped_;
+  StatementLease lastStamped_;
+  StatementLease stamped_;
 };
 
 // The order of notes within a device: place, event notes before entries,
@@ -334,10 +335,12 @@ std::int64_t AddNote(JournalStore& store, const NoteTarget& target, const std::s
   }
   // Like an import, the note starts from the journal as it is now.
   store.resetStatements();
-  SqliteTransaction transaction(store.db());
+  WriteTransaction transaction(store);
+  // Imports of the device move its events, and their notes with them.
+  store.lockDevices({target.device});
   const std::optional<std::int64_t> device = store.deviceId(target.device);
   if (!device) throw Error(JournalError::Kind::kUnknownDevice, kMsgUnknownDevice);
-  SqliteStatement insert = store.db().prepare(
+  StatementLease insert = store.statement(
       "INSERT INTO notes (uuid, device_id, segment_id, seq, raw, at) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   const std::string uuid = NewUuid();
@@ -349,7 +352,7 @@ std::int64_t AddNote(JournalStore& store, const NoteTarget& target, const std::s
     insert.bindNull(3).bindNull(4).bindNull(5);
   }
   insert.run();
-  const std::int64_t number = sqlite3_last_insert_rowid(store.db().handle());
+  const std::int64_t number = store.lastInsertId();
   InsertVersion(store, number, 1, kind, text, signature, false);
   transaction.commit();
   return number;
@@ -364,10 +367,13 @@ std::int64_t AddNoteVersion(JournalStore& store, std::int64_t number,
     throw Error(JournalError::Kind::kBadNote, kMsgBadNote);
   }
   store.resetStatements();
-  SqliteTransaction transaction(store.db());
+  WriteTransaction transaction(store);
+  // Versions of a note are numbered one after the other, whichever client
+  // writes them.
+  store.lockDevices({"note\n" + std::to_string(number)});
   // The newest version as a listing shows it (written last); a delete among
   // the versions, wherever a merge numbered it, ends the note.
-  SqliteStatement newest = store.db().prepare(
+  StatementLease newest = store.statement(
       "SELECT (SELECT max(version) FROM note_versions WHERE note = ?1), kind, text, "
       "(SELECT max(deleted) FROM note_versions WHERE note = ?1) FROM note_versions "
       "WHERE note = ?1 ORDER BY written DESC, version DESC LIMIT 1");
@@ -390,9 +396,9 @@ std::vector<NoteVersion> ReadNotes(JournalStore& store, const NoteFilter& filter
   const auto list = DevicesOf(store, devices);
   std::vector<NoteVersion> shown;
   if (!store.hasNotes()) return shown;
-  SqliteStatement rows = store.db().prepare(std::string(kNoteRows) + "WHERE n.device_id = ?1" +
-                                            (filter.entriesOnly ? " AND n.at IS NOT NULL" : "") +
-                                            " ORDER BY n.number, v.version");
+  StatementLease rows = store.statement(std::string(kNoteRows) + "WHERE n.device_id = ?1" +
+                                        (filter.entriesOnly ? " AND n.at IS NOT NULL" : "") +
+                                        " ORDER BY n.number, v.version");
   for (const auto& [id, name] : list) {
     rows.reset();
     rows.bind(1, id);
@@ -431,9 +437,9 @@ std::vector<NoteVersion> ReadNotesAt(JournalStore& store, std::span<const EventP
   const ReadState state(store);
   std::vector<NoteVersion> shown;
   if (!store.hasNotes()) return shown;
-  SqliteStatement rows =
-      store.db().prepare(std::string(kNoteRows) +
-                         "WHERE n.segment_id = ?1 AND n.seq = ?2 ORDER BY n.number, v.version");
+  StatementLease rows =
+      store.statement(std::string(kNoteRows) +
+                      "WHERE n.segment_id = ?1 AND n.seq = ?2 ORDER BY n.number, v.version");
   std::map<std::int64_t, DevicePlaces> devices;
   for (const EventPlace& place : places) {
     rows.reset();
@@ -453,10 +459,10 @@ std::int64_t ForEachReportItem(JournalStore& store, const EventFilter& filter,
                                const ReportVisitor& visit) {
   const ReadState state(store);
   const bool entriesShown = !filter.input && !filter.eventText;
-  std::optional<SqliteStatement> rows;
+  std::optional<StatementLease> rows;
   if (store.hasNotes()) {
-    rows.emplace(store.db().prepare(std::string(kNoteRows) +
-                                    "WHERE n.device_id = ?1 ORDER BY n.number, v.version"));
+    rows.emplace(store.statement(std::string(kNoteRows) +
+                                 "WHERE n.device_id = ?1 ORDER BY n.number, v.version"));
   }
   std::int64_t visited = 0;
   for (const auto& [id, name] : DevicesOf(store, filter)) {

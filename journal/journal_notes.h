@@ -89,7 +89,7 @@ struct NoteFilter {
   std::optional<std::string> device;
   std::optional<std::string> fromDate;
   std::optional<std::string> toDate;
-  bool history = false;  // every version, not only the newest of each note not deleted
+  bool history = false;      // every version, not only the newest of each note not deleted
   bool entriesOnly = false;  // operator entries only, no event notes
 };
 

@@ -112,8 +112,9 @@ class DeviceCounter {
   // The selected device's stamped events per period (the first `length`
   // characters of the timestamp) and kind.
   std::vector<SeriesPoint> series(std::int64_t length) {
-    StatementLease series = prepare("SELECT substr(timestamp, 1, ?4), event, count(*)" +
-                                    from("timestamp IS NOT NULL") + " GROUP BY 1, 2 ORDER BY 1, 2");
+    StatementLease series =
+        prepare("SELECT substr(timestamp, 1, CAST(?4 AS integer)), event, count(*)" +
+                from("timestamp IS NOT NULL") + " GROUP BY 1, 2 ORDER BY 1, 2");
     series.bind(4, length);
     std::vector<SeriesPoint> points;
     while (series.step()) {
@@ -150,7 +151,7 @@ class DeviceCounter {
   std::pair<std::int64_t, std::int64_t> totals() {
     StatementLease totals =
         dated_ ? prepare("SELECT coalesce(sum(n), 0), count(*) FROM (SELECT count(*) AS n" +
-                         from({}, true) + " GROUP BY segment_id)")
+                         from({}, true) + " GROUP BY segment_id) AS per_segment")
                : prepare(
                      "SELECT coalesce(sum(event_count), 0), count(*) FROM segments "
                      "WHERE device_id = ?1");
@@ -164,7 +165,7 @@ class DeviceCounter {
     // the few per-segment counts are sorted.
     StatementLease kinds =
         prepare("SELECT event, sum(n) FROM (SELECT event, count(*) AS n" + from() +
-                " GROUP BY segment_id, event) GROUP BY event ORDER BY event");
+                " GROUP BY segment_id, event) AS per_segment GROUP BY event ORDER BY event");
     while (kinds.step()) add(StatMeasure::kKind, std::string(kinds.text(0)), kinds.integer(1));
   }
 

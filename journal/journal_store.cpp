@@ -6,6 +6,7 @@
 
 #include "journal/journal_file.h"
 #include "journal/journal_schema.h"
+#include "journal/pg_schema.h"
 #include "report/event_export.h"
 
 namespace veks {
@@ -25,7 +26,7 @@ int AskedBusyWait(void* keepWaiting, int count) {
 
 }  // namespace
 
-SegmentRow ReadSegmentRow(const SqliteStatement& row) {
+SegmentRow ReadSegmentRow(const StoreRow& row) {
   return {row.integer(0),
           row.integer(1),
           row.integer(2),
@@ -49,41 +50,123 @@ std::optional<std::string> LastTimestamp(std::span<const EventRecord> events) {
 }
 
 JournalStore::JournalStore(const std::string& path, int flags, SqliteDb::Access access)
-    : db_(path, flags, access) {
+    : db_(std::make_unique<SqliteDb>(path, flags, access)) {
+  SqliteDb& db = *db_;
   // Until the file is known to be ours, closing must not checkpoint: a newer
   // program's commits may stand only in the -wal, and they stay there.
-  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   // Another process may be writing (or making the file) just now: even the
   // first reads below wait for it.
-  sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
+  sqlite3_busy_timeout(db.handle(), kBusyTimeoutMs);
   // The header was checked before the file was opened; the version is asked
   // again here because a newer program may have changed it since, or
   // changed it in the -wal only.
-  if (db_.pragmaInteger("application_id") != kJournalApplicationId) {
+  if (db.pragmaInteger("application_id") != kJournalApplicationId) {
     throw JournalError{JournalError::Kind::kNotJournal, kMsgNotAJournal};
   }
-  if (db_.pragmaInteger("user_version") > kJournalSchemaVersion) {
+  if (db.pragmaInteger("user_version") > kJournalSchemaVersion) {
     throw JournalError{JournalError::Kind::kNewerVersion, kMsgNewerJournal};
   }
-  sqlite3_db_config(db_.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
-  db_.exec("PRAGMA foreign_keys = ON");
-  db_.exec("PRAGMA temp_store = MEMORY");
+  sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+  db.exec("PRAGMA foreign_keys = ON");
+  db.exec("PRAGMA temp_store = MEMORY");
   if ((flags & SQLITE_OPEN_READWRITE) != 0) {
     // WAL keeps committed imports through a crash of the process; a power
     // loss may cost the last ones, never the file's integrity.
-    db_.exec("PRAGMA synchronous = NORMAL");
+    db.exec("PRAGMA synchronous = NORMAL");
     // An import probes the indexes at random places: it reads them through a
     // memory map and keeps them in a page cache of its size. Reading streams
     // the history and needs neither, so its memory stays small.
-    db_.exec("PRAGMA mmap_size = 268435456");
-    db_.exec("PRAGMA cache_size = -65536");
-    if (db_.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db_);
+    db.exec("PRAGMA mmap_size = 268435456");
+    db.exec("PRAGMA cache_size = -65536");
+    if (db.pragmaInteger("user_version") < kJournalSchemaVersion) MigrateJournal(db);
   }
   // A journal of an older version opened for reading keeps its indexes.
-  SqliteStatement indexes = db_.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
+  SqliteStatement indexes = db.prepare("SELECT name FROM sqlite_master WHERE type = 'index'");
   while (indexes.step()) indexes_.emplace(indexes.text(0));
-  notes_ = db_.pragmaInteger("user_version") >= kJournalNotesVersion;
-  undo_ = db_.pragmaInteger("user_version") >= kJournalUndoVersion;
+  notes_ = db.pragmaInteger("user_version") >= kJournalNotesVersion;
+  undo_ = db.pragmaInteger("user_version") >= kJournalUndoVersion;
+}
+
+JournalStore::JournalStore(std::unique_ptr<PgConnection> server, std::string schema)
+    : server_(std::move(server)),
+      cancel_(PQgetCancel(server_->handle())),
+      schema_(std::move(schema)) {
+  PgResult indexes = server_->exec("SELECT indexname FROM pg_indexes WHERE schemaname = $1",
+                                   PgParams().add(schema_));
+  for (int row = 0; row < indexes.rows(); ++row) indexes_.emplace(indexes.text(row, 0));
+  const PgResult info = server_->exec("SELECT version, journal_id FROM journal_info");
+  const std::int64_t version = info.integer(0, 0);
+  journalId_ = std::string(info.text(0, 1));
+  notes_ = version >= kJournalNotesVersion;
+  undo_ = version >= kJournalUndoVersion;
+}
+
+JournalStore::~JournalStore() {
+  // Statements go before the connection they run on.
+  statements_.clear();
+  if (cancel_ != nullptr) PQfreeCancel(cancel_);
+}
+
+SqliteDb& JournalStore::db() {
+  if (!db_) throw std::logic_error("the journal is on a server, not in a file");
+  return *db_;
+}
+
+PgConnection& JournalStore::server() {
+  if (!server_) throw std::logic_error("the journal is in a file, not on a server");
+  return *server_;
+}
+
+std::unique_ptr<StoreStatement> JournalStore::prepare(std::string_view sql, Rows rows) {
+  if (server_) {
+    return std::make_unique<EngineStatement<PgStatement>>(
+        *server_, sql,
+        rows == Rows::kMany ? PgStatement::Fetch::kInBatches : PgStatement::Fetch::kWhole);
+  }
+  return std::make_unique<EngineStatement<SqliteStatement>>(db_->handle(), sql);
+}
+
+bool JournalStore::inTransaction() const {
+  return server_ ? server_->inTransaction() : sqlite3_get_autocommit(db_->handle()) == 0;
+}
+
+std::int64_t JournalStore::lastInsertId() {
+  if (server_) return server_->execPrepared("SELECT lastval()").integer(0, 0);
+  return sqlite3_last_insert_rowid(db_->handle());
+}
+
+std::pair<std::int64_t, std::int64_t> JournalStore::changeMark() {
+  if (server_) {
+    const PgResult mark = server_->execPrepared("SELECT changes, version FROM journal_info");
+    return {mark.integer(0, 0), mark.integer(0, 1)};
+  }
+  return {db_->pragmaInteger("data_version"), sqlite3_total_changes64(db_->handle())};
+}
+
+void JournalStore::interrupt() {
+  if (db_) {
+    sqlite3_interrupt(db_->handle());
+  } else if (cancel_ != nullptr) {
+    std::array<char, 256> error{};
+    PQcancel(cancel_, error.data(), static_cast<int>(error.size()));
+  }
+}
+
+void JournalStore::lockDevices(std::vector<std::string> names) {
+  if (!server_) return;
+  std::sort(names.begin(), names.end());
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  HoldTransactionLock(*server_, "journal\n" + schema_, LockMode::kShared);
+  for (const std::string& name : names) LockDevice(*server_, schema_, name);
+}
+
+void JournalStore::lockJournal() {
+  if (server_) HoldTransactionLock(*server_, "journal\n" + schema_);
+}
+
+void JournalStore::lockRanks() {
+  if (server_) HoldTransactionLock(*server_, "ranks\n" + schema_);
 }
 
 void FoldJournalWal(const std::string& path) noexcept {
@@ -110,52 +193,86 @@ void FoldJournalWal(const std::string& path) noexcept {
 }
 
 ReadSnapshot::ReadSnapshot(JournalStore& store) {
-  if (sqlite3_get_autocommit(store.db().handle()) == 0) return;
+  if (store.inTransaction()) return;
+  if (store.onServer()) {
+    server_.emplace(store.server(), PgTransaction::Kind::kRead);
+    return;
+  }
   // The state is fixed by the first read after BEGIN.
   store.db().exec("BEGIN");
-  db_ = store.db().handle();
+  store_ = &store;
 }
 
 ReadSnapshot::~ReadSnapshot() {
-  if (db_ == nullptr) return;
+  if (store_ == nullptr) return;
   // A transaction that only read has nothing to commit; ending it cannot fail
   // for a reason worth telling, and the next snapshot begins afresh.
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3* db = store_->db().handle();
+  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
+}
+
+WriteTransaction::WriteTransaction(JournalStore& store) : store_(store) {
+  if (store.onServer()) {
+    server_.emplace(store.server(), PgTransaction::Kind::kWrite);
+  } else {
+    file_.emplace(store.db());
+  }
+}
+
+WriteTransaction::~WriteTransaction() = default;
+
+void WriteTransaction::commit() {
+  if (file_) {
+    file_->commit();
+    return;
+  }
+  // Readers that keep a view of the journal learn from the mark that it
+  // changed. The marker's row is locked from here to the commit only.
+  store_.server().execPrepared("UPDATE journal_info SET changes = changes + 1");
+  server_->commit();
 }
 
 StatementLease::~StatementLease() {
   if (cached_ == nullptr) return;
-  cached_->statement.reset();
+  try {
+    cached_->statement->reset();
+  } catch (...) {
+    // A server statement whose cursor went with a lost connection: it is
+    // ready again all the same.
+  }
   cached_->lent = false;
 }
 
 void JournalStore::setBusyWait(const std::function<bool()>* keepWaiting) {
+  // A server's writers wait for each other's locks, not for a busy file.
+  if (!db_) return;
   if (keepWaiting == nullptr || !*keepWaiting) {
-    sqlite3_busy_timeout(db_.handle(), kBusyTimeoutMs);
+    sqlite3_busy_timeout(db_->handle(), kBusyTimeoutMs);
   } else {
-    sqlite3_busy_handler(db_.handle(), AskedBusyWait,
+    sqlite3_busy_handler(db_->handle(), AskedBusyWait,
                          const_cast<std::function<bool()>*>(keepWaiting));
   }
 }
 
-StatementLease JournalStore::statement(const std::string& sql) {
-  auto& cached = statements_[sql];
+StatementLease JournalStore::statement(const std::string& sql, Rows rows) {
+  // The server's cursors and whole reads are different statements.
+  auto& cached = statements_[server_ && rows == Rows::kMany ? "many\n" + sql : sql];
   for (const auto& one : cached) {
     if (!one->lent) {
-      one->statement.reset();
+      one->statement->reset();
       return StatementLease(*one);
     }
   }
-  cached.push_back(std::make_unique<CachedStatement>(CachedStatement{db_.prepare(sql)}));
+  cached.push_back(std::make_unique<CachedStatement>(CachedStatement{prepare(sql, rows)}));
   return StatementLease(*cached.back());
 }
 
 void JournalStore::resetStatements() {
   for (auto& [sql, cached] : statements_) {
     for (const auto& one : cached) {
-      if (!one->lent) one->statement.reset();
+      if (!one->lent) one->statement->reset();
     }
   }
 }
@@ -231,6 +348,7 @@ void JournalStore::insertEvents(std::int64_t segment, std::int64_t firstSeq,
 
 std::int64_t JournalStore::newSegment(std::int64_t device, std::int64_t firstSeq,
                                       std::span<const EventRecord> events) {
+  lockRanks();
   StatementLease rank = statement("SELECT coalesce(max(rank), 0) + 1 FROM segments");
   rank.step();
   const std::int64_t nextRank = rank.integer(0);
@@ -242,7 +360,7 @@ std::int64_t JournalStore::newSegment(std::int64_t device, std::int64_t firstSeq
   insert.bind(4, firstSeq + static_cast<std::int64_t>(events.size()) - 1);
   insert.bind(5, static_cast<std::int64_t>(events.size())).bind(6, LastTimestamp(events));
   insert.run();
-  const std::int64_t id = sqlite3_last_insert_rowid(db_.handle());
+  const std::int64_t id = lastInsertId();
   insertEvents(id, firstSeq, events);
   return id;
 }

@@ -1,11 +1,14 @@
-// The journal's store: one SQLite connection to a journal file, its settings,
-// a cache of prepared statements, and the rows of devices and segments that
-// every part of the journal reads and writes.
+// The journal's store: one connection to the journal, on either engine (an
+// SQLite file, or a schema on a PostgreSQL server), its settings, a cache of
+// prepared statements, its transactions and locks, and the rows of devices
+// and segments that every part of the journal reads and writes. The rooms
+// talk to the journal only through it, and so run unchanged on both engines.
 //
-// Opening checks the application id and the version again (the file's header
-// was checked before it was opened) and, for writing, brings an older journal
-// up to this version. Failures throw JournalError or SqliteError; the journal's
-// public face turns them into values (Guarded).
+// Opening a file checks the application id and the version again (the file's
+// header was checked before it was opened) and, for writing, brings an older
+// journal up to this version; a server's schema was inspected, made or
+// migrated before. Failures throw JournalError, SqliteError or PgError; the
+// journal's public face turns them into values (Guarded).
 #pragma once
 
 #include <cstdint>
@@ -23,7 +26,9 @@
 
 #include "archive/archive_format.h"
 #include "journal/journal_types.h"
+#include "journal/pg_connection.h"
 #include "journal/sqlite.h"
+#include "journal/store_statement.h"
 
 namespace veks {
 
@@ -39,7 +44,7 @@ struct SegmentRow {
 };
 
 struct CachedStatement {
-  SqliteStatement statement;
+  std::unique_ptr<StoreStatement> statement;
   bool lent = false;
 };
 
@@ -56,43 +61,87 @@ class StatementLease {
   ~StatementLease();
 
   template <typename... Args>
-  SqliteStatement& bind(Args&&... args) {
-    return cached_->statement.bind(std::forward<Args>(args)...);
+  StoreStatement& bind(Args&&... args) {
+    return cached_->statement->bind(std::forward<Args>(args)...);
   }
-  SqliteStatement& bindNull(int index) { return cached_->statement.bindNull(index); }
-  bool step() { return cached_->statement.step(); }
-  void run() { cached_->statement.run(); }
-  void reset() { cached_->statement.reset(); }
+  StoreStatement& bindNull(int index) { return cached_->statement->bindNull(index); }
+  bool step() { return cached_->statement->step(); }
+  void run() { cached_->statement->run(); }
+  void reset() { cached_->statement->reset(); }
   [[nodiscard]] std::int64_t integer(int column) const { return statement().integer(column); }
   [[nodiscard]] std::string_view text(int column) const { return statement().text(column); }
   [[nodiscard]] std::span<const std::uint8_t> blob(int column) const {
     return statement().blob(column);
   }
   [[nodiscard]] bool isNull(int column) const { return statement().isNull(column); }
-  [[nodiscard]] const SqliteStatement& statement() const { return cached_->statement; }
+  [[nodiscard]] const StoreRow& statement() const { return *cached_->statement; }
   // A lease given back at the end of its expression cannot be kept by reference.
-  operator const SqliteStatement&() const& { return statement(); }  // NOLINT: reads a row
-  operator const SqliteStatement&() const&& = delete;
+  operator const StoreRow&() const& { return statement(); }  // NOLINT: reads a row
+  operator const StoreRow&() const&& = delete;
 
  private:
   CachedStatement* cached_;
 };
 
+// How many rows a statement gives: on the server, a query of many rows
+// (kMany) is read through a cursor in batches, so that memory stays small;
+// the rest come whole. The file's statements always step row by row.
+enum class Rows { kFew, kMany };
+
 class JournalStore {
  public:
-  // `flags` as sqlite3_open_v2 takes them.
+  // A journal file; `flags` as sqlite3_open_v2 takes them.
   JournalStore(const std::string& path, int flags,
                SqliteDb::Access access = SqliteDb::Access::kAsFlagsSay);
+  // The journal in `schema` on a server (ours, of this version or an older
+  // one read as it is), which the connection already finds unqualified.
+  JournalStore(std::unique_ptr<PgConnection> server, std::string schema);
+  ~JournalStore();
+  JournalStore(const JournalStore&) = delete;
+  JournalStore& operator=(const JournalStore&) = delete;
 
-  [[nodiscard]] SqliteDb& db() { return db_; }
+  [[nodiscard]] bool onServer() const { return server_ != nullptr; }
+  // The file's connection (a file journal only).
+  [[nodiscard]] SqliteDb& db();
+  // The server's connection and the journal's schema (a server journal only).
+  [[nodiscard]] PgConnection& server();
+  [[nodiscard]] const std::string& schema() const { return schema_; }
+  // A server journal's own name, made with it: one journal, whatever
+  // location names it.
+  [[nodiscard]] const std::string& journalId() const { return journalId_; }
   // While another process holds the journal, asks `keepWaiting` every few
   // milliseconds, within the usual wait, whether to go on waiting; false ends
   // the wait and the statement fails as busy. Null: the usual wait. The
   // function must outlive the store or be replaced.
   void setBusyWait(const std::function<bool()>* keepWaiting);
   // A statement for `sql`, reset for new bindings: the cached one, or a new
-  // one while the cached ones are lent.
-  [[nodiscard]] StatementLease statement(const std::string& sql);
+  // one while the cached ones are lent. `sql` is written for SQLite; the
+  // server reads it through PgStatementText.
+  [[nodiscard]] StatementLease statement(const std::string& sql, Rows rows = Rows::kFew);
+  // A statement of its own, outside the cache, for a reader that keeps it.
+  [[nodiscard]] std::unique_ptr<StoreStatement> prepare(std::string_view sql,
+                                                        Rows rows = Rows::kFew);
+  // Whether a transaction is open on the connection.
+  [[nodiscard]] bool inTransaction() const;
+  // The id the last INSERT of this connection gave its row.
+  [[nodiscard]] std::int64_t lastInsertId();
+  // A mark that changes whenever a write transaction commits.
+  [[nodiscard]] std::pair<std::int64_t, std::int64_t> changeMark();
+  // Makes the statement running on another thread fail soon; safe from any
+  // thread while the store lives.
+  void interrupt();
+
+  // The locks a write transaction takes before it reads, held until it ends.
+  // A file has one writer at a time and needs none of them; on a server,
+  // writers of different devices go on side by side:
+  //   lockDevices: writes of these devices (in byte order, so that two
+  //     writers never wait for each other crosswise), beside writers of others;
+  //   lockJournal: writes that may touch any device (an import that chooses
+  //     its device by content, a rename), alone;
+  //   lockRanks: the making of a segment, whose rank follows every other's.
+  void lockDevices(std::vector<std::string> names);
+  void lockJournal();
+  void lockRanks();
   // Resets every statement not lent, so that none keeps an earlier snapshot.
   void resetStatements();
   [[nodiscard]] bool hasIndex(std::string_view name) const { return indexes_.contains(name); }
@@ -134,7 +183,11 @@ class JournalStore {
   void dropDeviceInto(std::int64_t from, std::int64_t to);
 
  private:
-  SqliteDb db_;
+  std::unique_ptr<SqliteDb> db_;
+  std::unique_ptr<PgConnection> server_;
+  PGcancel* cancel_ = nullptr;  // the server's, made once: cancelling may come from any thread
+  std::string schema_;
+  std::string journalId_;
   std::map<std::string, std::vector<std::unique_ptr<CachedStatement>>, std::less<>> statements_;
   std::set<std::string, std::less<>> indexes_;
   bool notes_ = false;
@@ -145,6 +198,7 @@ class JournalStore {
 // while it lives sees the journal as one committed state, whatever other
 // processes commit meanwhile. Within a transaction already begun (an import's,
 // or an outer snapshot's) it reads that transaction's state and ends nothing.
+// On a server the transaction is REPEATABLE READ, READ ONLY.
 class ReadSnapshot {
  public:
   explicit ReadSnapshot(JournalStore& store);
@@ -153,7 +207,27 @@ class ReadSnapshot {
   ReadSnapshot& operator=(const ReadSnapshot&) = delete;
 
  private:
-  sqlite3* db_ = nullptr;  // set when this snapshot began the transaction
+  JournalStore* store_ = nullptr;  // set when this snapshot began the transaction
+  std::optional<PgTransaction> server_;
+};
+
+// One write transaction, rolled back at destruction unless committed. On a
+// file, BEGIN IMMEDIATE: the one writer of the file, waiting out the others
+// for the busy timeout. On a server, READ COMMITTED: the writer takes its
+// locks (JournalStore::lockDevices, ...) before it reads, and each statement
+// after them sees what the locks' previous holders committed.
+class WriteTransaction {
+ public:
+  explicit WriteTransaction(JournalStore& store);
+  ~WriteTransaction();
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  void commit();
+
+ private:
+  JournalStore& store_;
+  std::optional<SqliteTransaction> file_;
+  std::optional<PgTransaction> server_;
 };
 
 // Makes the journal's file whole: opens it for a moment so that closing
@@ -167,7 +241,7 @@ void FoldJournalWal(const std::string& path) noexcept;
 
 // A segments row read from the columns id, device_id, rank, first_seq,
 // last_seq, event_count, last_timestamp.
-[[nodiscard]] SegmentRow ReadSegmentRow(const SqliteStatement& row);
+[[nodiscard]] SegmentRow ReadSegmentRow(const StoreRow& row);
 
 [[nodiscard]] inline std::span<const std::uint8_t> Bytes(const EventRecord& e) {
   return {e.data(), e.size()};
@@ -186,6 +260,15 @@ auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
     return work();
   } catch (const JournalError& error) {
     return error;
+  } catch (const PgError& error) {
+    // A write the server refuses for want of rights, or in a read-only
+    // session or on a standby, is the journal's read-only refusal.
+    if (error.sqlstate() == "42501" || error.sqlstate() == "25006") {
+      return JournalError{JournalError::Kind::kReadOnly,
+                          std::string(kMsgJournalReadOnly) + ": " + error.what()};
+    }
+    return JournalError{JournalError::Kind::kStorage,
+                        std::string("Ошибка журнала: ") + error.what()};
   } catch (const std::exception& error) {
     return JournalError{JournalError::Kind::kStorage,
                         std::string("Ошибка журнала: ") + error.what()};

@@ -15,6 +15,7 @@ constexpr Oid kInt8Oid = 20;
 constexpr Oid kInt2Oid = 21;
 constexpr Oid kInt4Oid = 23;
 constexpr Oid kOidOid = 26;
+constexpr Oid kNumericOid = 1700;
 
 // The lock class of every advisory lock the journal takes: "VKJL", the
 // number that marks a journal file, so that other programs' advisory locks
@@ -261,6 +262,41 @@ PgParams::Arrays PgParams::arrays() const {
   return a;
 }
 
+namespace {
+
+// A whole number in NUMERIC's binary form (what sum() of bigints gives):
+// digit count, weight, sign and scale, then base-10000 digits, most
+// significant first, the first of weight 10000^weight.
+std::int64_t NumericInteger(std::span<const unsigned char> data, int column) {
+  const auto word = [&](std::size_t i) {
+    return static_cast<std::int16_t>(
+        static_cast<std::uint16_t>(data[2 * i] << 8 | data[2 * i + 1]));
+  };
+  const auto fail = [&]() -> std::int64_t {
+    throw PgError("", "столбец " + std::to_string(column + 1) + " не является целым числом");
+  };
+  if (data.size() < 8) return fail();
+  const int digits = word(0);
+  const int weight = word(1);
+  const auto sign = static_cast<std::uint16_t>(word(2));
+  if (digits < 0 || data.size() != 8 + 2 * static_cast<std::size_t>(digits) || sign == 0xC000 ||
+      weight > 4) {
+    return fail();
+  }
+  std::int64_t value = 0;
+  for (int i = 0; i <= weight; ++i) {
+    value = value * 10000 + (i < digits ? word(4 + static_cast<std::size_t>(i)) : 0);
+  }
+  if (digits > weight + 1) {
+    for (int i = weight + 1; i < digits; ++i) {
+      if (i >= 0 && word(4 + static_cast<std::size_t>(i)) != 0) return fail();  // a fraction
+    }
+  }
+  return sign == 0x4000 ? -value : value;
+}
+
+}  // namespace
+
 std::int64_t PgResult::integer(int row, int column) const {
   const auto* data = reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row, column));
   const int length = PQgetlength(result_.get(), row, column);
@@ -276,6 +312,8 @@ std::int64_t PgResult::integer(int row, int column) const {
     case kOidOid:
     case kBoolOid:
       return static_cast<std::int64_t>(value);
+    case kNumericOid:
+      return NumericInteger({data, static_cast<std::size_t>(length)}, column);
     default:
       throw PgError("", "столбец " + std::to_string(column + 1) + " не является целым числом");
   }
@@ -416,10 +454,11 @@ void PgTransaction::commit() {
   }
 }
 
-void HoldTransactionLock(PgConnection& connection, std::string_view key) {
-  connection.execPrepared(
-      "SELECT pg_advisory_xact_lock(" + std::to_string(kLockClass) + ", hashtext($1))",
-      PgParams().add(key));
+void HoldTransactionLock(PgConnection& connection, std::string_view key, LockMode mode) {
+  connection.execPrepared(std::string("SELECT pg_advisory_xact_lock") +
+                              (mode == LockMode::kShared ? "_shared(" : "(") +
+                              std::to_string(kLockClass) + ", hashtext($1))",
+                          PgParams().add(key));
 }
 
 void LockDevice(PgConnection& connection, std::string_view schema, std::string_view device) {

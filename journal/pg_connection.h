@@ -196,7 +196,10 @@ class PgTransaction {
 
 // Waits for, then holds until the transaction ends, the journal's advisory
 // lock named `key` (keys that hash alike share a lock: they only wait more).
-void HoldTransactionLock(PgConnection& connection, std::string_view key);
+// Shared holders go on side by side and wait only for an exclusive one.
+enum class LockMode { kExclusive, kShared };
+void HoldTransactionLock(PgConnection& connection, std::string_view key,
+                         LockMode mode = LockMode::kExclusive);
 
 // Waits for, then holds until the transaction ends, the lock that writers of
 // `device` in the journal `schema` take, so that writes of one device from

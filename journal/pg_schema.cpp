@@ -7,14 +7,15 @@
 namespace veks {
 namespace {
 
-inline constexpr const char* kMsgNotAServerJournal =
-    "Схема на сервере не является журналом событий";
-
-// The marker's table: one row, made before the first step.
+// The marker's table: one row, made before the first step. `changes` counts
+// the write transactions, so that a reader learns that the journal moved on;
+// `journal_id` tells this journal from every other, whatever names its server.
 constexpr const char* kJournalInfo = R"sql(
 CREATE TABLE journal_info (
   application_id  bigint NOT NULL,
-  version         bigint NOT NULL
+  version         bigint NOT NULL,
+  changes         bigint NOT NULL DEFAULT 0,
+  journal_id      text NOT NULL DEFAULT gen_random_uuid()::text
 );
 )sql";
 

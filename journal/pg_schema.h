@@ -25,6 +25,8 @@
 namespace veks {
 
 inline constexpr const char* kDefaultJournalSchema = "veks12";
+inline constexpr const char* kMsgNotAServerJournal =
+    "Схема на сервере не является журналом событий";
 
 // The first schema a search_path setting names, as the server reads it: an
 // unquoted name in lower case, a quoted one as written ("" for a quote),

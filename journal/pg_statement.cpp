@@ -33,8 +33,10 @@ PgStatement& PgStatement::set(int index, Value value, PgType type) {
   if (values_.size() <= at) {
     values_.resize(at + 1);
     types_.resize(at + 1, PgType::kUnknown);
+    bound_.resize(at + 1, false);
   }
   values_[at] = std::move(value);
+  bound_[at] = true;
   if (type != PgType::kUnknown) types_[at] = type;
   return *this;
 }
@@ -67,7 +69,7 @@ PgParams PgStatement::params() const {
     } else if (const auto* b = std::get_if<std::vector<std::uint8_t>>(&values_[i])) {
       params.add(std::span<const std::uint8_t>(*b));
     } else {
-      params.addNull(types_[i]);
+      params.addNull(bound_[i] ? types_[i] : PgType::kText);
     }
   }
   return params;
@@ -107,7 +109,6 @@ void PgStatement::reset() {
   rows_.reset();
   row_ = -1;
   started_ = false;
-  for (Value& value : values_) value = std::monostate{};
   if (cursor_.empty()) return;
   const std::string cursor = std::move(cursor_);
   cursor_.clear();

@@ -63,7 +63,8 @@ class PgStatement {
 
   bool step();
   void run();
-  // Ready to run again with new bindings; an open cursor is closed.
+  // Ready to run again, its bindings kept (as SQLite keeps them); an open
+  // cursor is closed.
   void reset();
 
   [[nodiscard]] std::int64_t integer(int column) const { return rows_->integer(row_, column); }
@@ -85,6 +86,7 @@ class PgStatement {
   int batch_;
   std::vector<Value> values_;
   std::vector<PgType> types_;
+  std::vector<bool> bound_;  // a number the statement may not use is sent as a null text
   std::optional<PgResult> rows_;
   int row_ = -1;
   bool started_ = false;

@@ -25,6 +25,7 @@
 #include "report/event_export.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
+#include "tests/journal/test_engines.h"
 #include "tools/device_simulator.h"
 #include "tools/spawn_quietly.h"
 
