@@ -63,7 +63,9 @@ GRANT USAGE ON SCHEMA veks12 TO veks12_writer, veks12_reader;
 -- program may add tables when it migrates the journal: the default
 -- privileges give those the same grants as they are made. They apply to
 -- what veks12_owner itself creates, hence the owner's users act as
--- veks12_owner (below).
+-- veks12_owner (below). The writer's UPDATE on the marker table
+-- journal_info is needed too: every write counts itself there, so that
+-- readers learn that the journal changed.
 GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA veks12 TO veks12_writer;
 GRANT SELECT ON ALL TABLES IN SCHEMA veks12 TO veks12_reader;
 ALTER DEFAULT PRIVILEGES FOR ROLE veks12_owner IN SCHEMA veks12

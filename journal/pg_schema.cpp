@@ -327,7 +327,7 @@ std::optional<std::string> PgReadOnlyReason(PgConnection& connection, const std:
     return std::nullopt;
   }
   // What imports (with what undoing the last one needs), renames and notes
-  // write.
+  // write, and the count of changes every write moves on.
   const PgResult rights = connection.exec(
       "SELECT bool_and(has_table_privilege(format('%I.%I', $1::text, t), p)) "
       "FROM (VALUES ('devices', 'INSERT'), ('devices', 'UPDATE'), ('devices', 'DELETE'), "
@@ -336,7 +336,8 @@ std::optional<std::string> PgReadOnlyReason(PgConnection& connection, const std:
       "             ('imports', 'INSERT'), ('imports', 'UPDATE'), ('imports', 'DELETE'), "
       "             ('import_undo', 'INSERT'), ('import_undo', 'DELETE'), "
       "             ('import_undo_parts', 'INSERT'), ('import_undo_parts', 'DELETE'), "
-      "             ('notes', 'INSERT'), ('notes', 'UPDATE'), ('note_versions', 'INSERT')) "
+      "             ('notes', 'INSERT'), ('notes', 'UPDATE'), ('note_versions', 'INSERT'), "
+      "             ('journal_info', 'UPDATE')) "
       "     AS w(t, p)",
       PgParams().add(std::string_view(schema)));
   if (rights.isNull(0, 0) || rights.integer(0, 0) == 0) return "нет права на запись в журнал";
