@@ -9,10 +9,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
+#include "cli/journal_cli.h"
 #include "journal/journal_schema.h"
 #include "journal/pg_connection.h"
 #include "journal/pg_schema.h"
+#include "tools/archive_builder.h"
 
 namespace veks {
 namespace {
@@ -143,6 +146,44 @@ TEST_F(PgRolesTest, EachRoleMayWhatItIsFor) {
     CreatePgJournal(connection, kSchema);
   }
   EXPECT_EQ(state().version, kJournalSchemaVersion);
+
+  // The command line as each of them: the writer imports; the reader and a
+  // read-only session read what it wrote as the writer reads it, and their
+  // imports fail and write nothing.
+  TempDir dir;
+  const std::string first = dir.file("first.dat"), later = dir.file("later.dat");
+  ArchiveBuilder()
+      .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
+      .setWriteOffset(8)
+      .writeTo(first);
+  ArchiveBuilder()
+      .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
+      .setRecord(1, MakeRecord(1, 7, 8, 30, 0, 28, 11, 13))
+      .setWriteOffset(16)
+      .writeTo(later);
+  const auto cli = [](const std::string& journal, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--journal", journal});
+    std::ostringstream out, err;
+    const int code = RunJournalCli(args, {}, out, err);
+    return std::tuple(code, out.str(), err.str());
+  };
+  EXPECT_EQ(cli(writer, {"import", "--device", "Котельная", first}),
+            std::tuple(0, first + ": Котельная: новых событий: 1\n", std::string()));
+  const std::string readOnlySession = writer + "&options=-cdefault_transaction_read_only%3Don";
+  for (const auto& [uri, reason] :
+       {std::pair(reader, "нет права на запись в журнал"),
+        std::pair(readOnlySession, "сеанс сервера только для чтения")}) {
+    SCOPED_TRACE(reason);
+    for (const char* command : {"devices", "report", "export", "notes", "stats", "due", "check"}) {
+      EXPECT_EQ(cli(uri, {command}), cli(writer, {command})) << command;
+    }
+    const auto [code, out, err] = cli(uri, {"import", later});
+    EXPECT_EQ(std::tie(code, out), std::tuple(1, std::string()));
+    EXPECT_NE(err.find(std::string(kMsgJournalReadOnly) + ": " + reason), std::string::npos) << err;
+  }
+  EXPECT_EQ(
+      cli(reader, {"devices"}),
+      std::tuple(0, "Котельная\t1\t1\t2013-11-28T08:00:00\t2013-11-28T08:00:00\n", std::string()));
 
   struct Case {
     const char* name;
