@@ -1,7 +1,7 @@
 -- Roles for a veks12 journal shared on a PostgreSQL server.
 --
--- Run it once per database that holds a journal, as a superuser or a role
--- with CREATEROLE that owns the database, connected to that database:
+-- Run it once per database that holds a journal, as the server's superuser
+-- (postgres), connected to that database:
 --
 --   createdb veks12
 --   psql -d veks12 -v ON_ERROR_STOP=1 -f docs/server-roles.sql
@@ -16,12 +16,15 @@
 --                  check, backup. An import through it fails and changes
 --                  nothing.
 -- and one example user for each, which logs in and belongs to its group.
--- Give each person a user of their own (CREATE ROLE name LOGIN IN ROLE ...)
+-- Give each person a user of their own (CREATE ROLE name LOGIN IN ROLE ...;
+-- an owner's user also ALTER ROLE name SET role = 'veks12_owner', as below)
 -- and set its password with psql's \password, never in a file like this.
 --
 -- A journal in another schema (the location's options=-csearch_path%3Dteam1)
--- needs the same grants on that schema: replace every veks12 that names the
--- schema below (not the roles) and run it again; the roles are made once.
+-- needs the same grants on that schema: run the script again with the
+-- schema's name replaced, the roles' names kept; the roles are made once.
+--
+--   sed 's/\<veks12\>/team1/g' docs/server-roles.sql | psql -d veks12 -v ON_ERROR_STOP=1
 --
 -- The whole script is one transaction: it runs whole or not at all.
 
