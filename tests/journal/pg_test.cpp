@@ -411,6 +411,12 @@ TEST_F(PgTest, ReadOnlyRolesAndSessionsAreTold) {
        std::nullopt, nullptr},
       {"reader", role("reader", {usage, "GRANT SELECT" + tables}), schema_,
        "нет права на запись в журнал", "42501"},
+      {"writer of the history but not of what undoes an import",
+       role("partial", {usage, "GRANT SELECT" + tables,
+                        "GRANT INSERT, UPDATE, DELETE ON " + schema + ".devices, " + schema +
+                            ".segments, " + schema + ".events, " + schema + ".imports, " + schema +
+                            ".notes, " + schema + ".note_versions"}),
+       schema_, "нет права на запись в журнал", nullptr},
       {"read-only session", uri_ + "&options=-cdefault_transaction_read_only%3Don", schema_,
        "сеанс сервера только для чтения", "25006"},
       {"no right to create", role("guest", {}), schema_ + "_new",
