@@ -306,6 +306,9 @@ std::optional<QString> QtUiServices::askPassword(QWidget* parent, const QString&
   QString text =
       QStringLiteral("Пароль для подключения к журналу на сервере\n%1:").arg(shownLocation);
   if (!refusal.isEmpty()) text = refusal + QStringLiteral("\n\n") + text;
+  // The dialog's label is the field's buddy and reads "&" as an access key:
+  // a URI's "&" would vanish and underline the letter after it.
+  text.replace(QLatin1Char('&'), QStringLiteral("&&"));
   bool given = false;
   const QString password = QInputDialog::getText(parent, ApplicationTitle(), text,
                                                  QLineEdit::Password, QString(), &given);
