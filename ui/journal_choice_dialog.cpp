@@ -282,11 +282,12 @@ void JournalChoiceDialog::testConnection() {
       showWhole();
       return;
     }
-    if (asked) refusal = check.text;
+    if (asked) refusal = PasswordRefusedText();
     const std::optional<QString> password =
         services_.askPassword(this, ShownJournalLocation(location()), refusal);
     if (!password) {
-      result_->setText(check.text);
+      result_->setText(QStringLiteral("Подключиться не удалось: ") +
+                       (asked ? refusal : QStringLiteral("сервер требует пароль.")));
       showWhole();
       return;
     }

@@ -67,6 +67,8 @@ QString NoJournalPathText() {
       "Откройте файл журнала: «Журнал → Открыть файл журнала…» (Ctrl+O).");
 }
 
+QString PasswordRefusedText() { return QStringLiteral("Сервер не принял пароль."); }
+
 bool AskServerPassword(QWidget* parent, UiServices& services, const QString& location) {
   if (!IsServerJournal(location)) return false;
   const std::string uri = location.toStdString();
@@ -85,7 +87,7 @@ bool AskServerPassword(QWidget* parent, UiServices& services, const QString& loc
     });
     if (!failure) return asked;
     if (!failure->needsPassword) return false;
-    if (asked) refusal = QString::fromStdString(failure->message);
+    if (asked) refusal = PasswordRefusedText();
     const std::optional<QString> password =
         services.askPassword(parent, ShownJournalLocation(location), refusal);
     if (!password) return false;

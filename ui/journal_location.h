@@ -25,6 +25,10 @@ void SetJournalLocation(const QString& location);
 // Why there is no journal file to work with.
 [[nodiscard]] QString NoJournalPathText();
 
+// Why the password is asked again: the server refused the one given. The
+// server's own words are in its language, not the operator's.
+[[nodiscard]] QString PasswordRefusedText();
+
 // For a server's journal that could not be opened: connects once more, off
 // the GUI thread, and while the server wants a password that nothing gave
 // (or refused the one given), asks the operator for it and remembers it for
