@@ -35,6 +35,9 @@ const QString kUserKey = QStringLiteral("journalChoice/user");
 const QString kSslModeKey = QStringLiteral("journalChoice/sslmode");
 const QString kSchemaKey = QStringLiteral("journalChoice/schema");
 
+// The server's SQLSTATE for an object the role may not use.
+constexpr std::string_view kInsufficientPrivilege = "42501";
+
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 QString Text(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
 
@@ -101,6 +104,11 @@ ServerJournalCheck CheckServerJournal(const std::string& location) {
   } catch (const veks::JournalError& error) {
     return {QStringLiteral("Подключиться не удалось: ") + Text(error.message)};
   } catch (const veks::PgError& error) {
+    // A role the journal's schema was not granted to: said in the
+    // operator's words, not the server's.
+    if (error.sqlstate() == kInsufficientPrivilege) {
+      return {QStringLiteral("Сервер отказал: у пользователя нет прав на чтение журнала.")};
+    }
     return {QStringLiteral("Сервер отказал: ") + QString::fromStdString(error.what())};
   }
 }

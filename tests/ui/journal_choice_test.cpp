@@ -188,6 +188,9 @@ class JournalChoiceTest : public WindowTestBase {
         << "password"
         << "Журнала здесь еще нет, и создать его с этими правами нельзя: нет права создать "
            "журнал на сервере.";
+    QTest::newRow("a role not granted the journal")
+        << "norights"
+        << "Сервер отказал: у пользователя нет прав на чтение журнала.";
     QTest::newRow("no server there") << "nohost"
                                      << "Подключиться не удалось: Журнал не удается открыть: ";
   }
@@ -203,6 +206,12 @@ class JournalChoiceTest : public WindowTestBase {
       askPasswordOf(parts.user);
       dropped_ << QStringLiteral("DROP ROLE %1").arg(Text(parts.user));
       services_->passwordAnswers = {QStringLiteral("неверный"), QStringLiteral("верный 1")};
+    }
+    if (setup == "norights") {
+      veks::CreatePgJournal(*admin_, parts.schema);
+      parts.user = tag("stranger").toStdString();
+      admin_->execScript("CREATE ROLE " + parts.user + " LOGIN");
+      dropped_ << QStringLiteral("DROP ROLE %1").arg(Text(parts.user));
     }
     if (setup == "nohost") parts.host = data_->file("no-socket-here");
     JournalChoiceDialog dialog(*services_, QString());
