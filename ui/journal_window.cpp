@@ -690,8 +690,9 @@ bool JournalWindow::offerReconnect(const QString& message) {
   // filters stay in their fields; the row and the scroll are kept here.
   const int row = ui_->EventView->currentIndex().row();
   const int scrolled = ui_->EventView->verticalScrollBar()->value();
-  const QString text = journalText(message);
-  showEmpty(text);
+  // The client library's own words after it are English: the operator
+  // reads only that the connection was lost.
+  showEmpty(journalText(QString::fromUtf8(veks::kMsgServerLost)));
   journal_.reset();
   if (!services_.confirm(this, QStringLiteral("Связь с сервером журнала потеряна. "
                                               "Подключиться снова?"))) {
