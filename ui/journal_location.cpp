@@ -69,7 +69,9 @@ QString NoJournalPathText() {
 
 QString PasswordRefusedText() { return QStringLiteral("Сервер не принял пароль."); }
 
-bool AskServerPassword(QWidget* parent, UiServices& services, const QString& location) {
+bool AskServerPassword(QWidget* parent, UiServices& services, const QString& location,
+                       bool* canceled) {
+  if (canceled != nullptr) *canceled = false;
   if (!IsServerJournal(location)) return false;
   const std::string uri = location.toStdString();
   bool asked = false;
@@ -90,7 +92,10 @@ bool AskServerPassword(QWidget* parent, UiServices& services, const QString& loc
     if (asked) refusal = PasswordRefusedText();
     const std::optional<QString> password =
         services.askPassword(parent, ShownJournalLocation(location), refusal);
-    if (!password) return false;
+    if (!password) {
+      if (canceled != nullptr) *canceled = true;
+      return false;
+    }
     veks::RememberServerPassword(uri, password->toStdString());
     asked = true;
   }

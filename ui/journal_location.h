@@ -33,6 +33,7 @@ void SetJournalLocation(const QString& location);
 // the GUI thread, and while the server wants a password that nothing gave
 // (or refused the one given), asks the operator for it and remembers it for
 // this process. True when a password was given, so that opening again may
-// succeed; false for a file, a cancel or any other failure.
-[[nodiscard]] bool AskServerPassword(QWidget* parent, UiServices& services,
-                                     const QString& location);
+// succeed; false for a file, a cancel or any other failure. `canceled`, when
+// given, tells whether the operator declined to give the password asked.
+[[nodiscard]] bool AskServerPassword(QWidget* parent, UiServices& services, const QString& location,
+                                     bool* canceled = nullptr);

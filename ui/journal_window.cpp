@@ -409,10 +409,18 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
     return std::move(*result);
   };
   auto opened = open();
-  // A server that wants a password nothing gave: the operator is asked.
+  // A server that wants a password nothing gave: the operator is asked. One
+  // who declines is told so here, not with the client library's English.
+  bool declined = false;
   if (!opened.ok() && server && opened.error().kind == veks::JournalError::Kind::kUnavailable &&
-      AskServerPassword(this, services_, *path_)) {
+      AskServerPassword(this, services_, *path_, &declined)) {
     opened = open();
+  }
+  if (declined) {
+    showEmpty(
+        journalText(QStringLiteral("пароль не введен, журнал не открыт.\n"
+                                   "Открыть снова: «Журнал → Обновить» (F5).")));
+    return;
   }
   if (!opened.ok() && opened.error().kind == veks::JournalError::Kind::kMissing && server) {
     showEmpty(

@@ -229,6 +229,25 @@ class JournalChoiceTest : public WindowTestBase {
     }
   }
 
+  // A password the window asks for, declined: the window says so in the
+  // operator's words, with no warning on top.
+  void serverPasswordDeclined() {
+    if (TestServer().isEmpty()) QSKIP("VEKS_TEST_PG is not set: no test server");
+    veks::ServerLocationParts parts = serverParts("declined");
+    veks::CreatePgJournal(*admin_, parts.schema);
+    parts.user = tag("shy").toStdString();
+    admin_->execScript("CREATE ROLE " + parts.user + " LOGIN PASSWORD 'тайна'");
+    askPasswordOf(parts.user);
+    dropped_ << QStringLiteral("DROP ROLE %1").arg(Text(parts.user));
+    SetJournalLocation(Text(veks::ServerLocationOf(parts)));
+    JournalWindow* journal = openJournal();
+    QCOMPARE(services_->passwordQuestions.size(), 1);
+    const QString shown = journal->findChild<QLabel*>(QStringLiteral("EmptyLabel"))->text();
+    QVERIFY2(shown.contains(QStringLiteral("пароль не введен, журнал не открыт")),
+             qPrintable(shown));
+    QVERIFY(services_->messages.isEmpty());
+  }
+
   // A journal on the server opens in the window, its location in the title.
   // Its connection killed, the next page read says the connection is lost
   // and offers to connect again; connected again, the window shows the
