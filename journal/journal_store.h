@@ -260,6 +260,15 @@ auto Guarded(Work&& work) -> JournalResult<decltype(work())> {
     return work();
   } catch (const JournalError& error) {
     return error;
+  } catch (const PgError& error) {
+    // A write the server refuses for want of rights, or in a read-only
+    // session or on a standby, is the journal's read-only refusal.
+    if (error.sqlstate() == "42501" || error.sqlstate() == "25006") {
+      return JournalError{JournalError::Kind::kReadOnly,
+                          std::string(kMsgJournalReadOnly) + ": " + error.what()};
+    }
+    return JournalError{JournalError::Kind::kStorage,
+                        std::string("Ошибка журнала: ") + error.what()};
   } catch (const std::exception& error) {
     return JournalError{JournalError::Kind::kStorage,
                         std::string("Ошибка журнала: ") + error.what()};

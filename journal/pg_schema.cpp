@@ -269,8 +269,12 @@ void CreatePgJournal(PgConnection& connection, const std::string& schema, std::i
   if (state.kind == PgJournalKind::kJournal && state.version >= to) return;
   const std::string quoted = connection.identifier(schema);
   if (state.kind == PgJournalKind::kMissing) {
-    // The schema may stand empty, made beforehand for the role that owns it.
-    connection.execScript("CREATE SCHEMA IF NOT EXISTS " + quoted);
+    // The schema may stand empty, made beforehand for the role that owns it,
+    // which need not have the right to create schemas in the database: the
+    // server asks for that right even of CREATE SCHEMA IF NOT EXISTS.
+    const PgResult exists =
+        connection.exec("SELECT to_regnamespace($1) IS NOT NULL", PgParams().add(quoted));
+    if (exists.integer(0, 0) == 0) connection.execScript("CREATE SCHEMA IF NOT EXISTS " + quoted);
   }
   // The steps name their tables unqualified: they are made in the schema.
   connection.execScript("SET LOCAL search_path = " + quoted);

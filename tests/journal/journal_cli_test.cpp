@@ -13,6 +13,7 @@
 #include "report/report_text.h"
 #include "tests/file_snapshot.h"
 #include "tests/journal/history_expectation.h"
+#include "tests/journal/test_engines.h"
 #include "tools/archive_builder.h"
 #include "tools/device_simulator.h"
 
@@ -25,9 +26,19 @@ struct CliRun {
   std::string err;
 };
 
-class JournalCliTest : public testing::Test {
+// Whether a journal is at `location`: its file, or its schema on the server.
+bool JournalExists(const std::string& location) {
+  if (!IsServerLocation(location)) return std::filesystem::exists(location);
+  const std::string schema = location.substr(location.rfind("%3D") + 3);
+  return FirstValue(location, "SELECT count(*) FROM pg_namespace WHERE nspname = '" + schema + "'",
+                    true) == "1";
+}
+
+class JournalCliTest : public BothEngines {
  protected:
   void SetUp() override {
+    BothEngines::SetUp();
+    if (IsSkipped()) return;
     // Five events, an erased slot among them; the last has no timestamp.
     ArchiveBuilder()
         .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
@@ -48,12 +59,14 @@ class JournalCliTest : public testing::Test {
     return {code, out.str(), err.str()};
   }
 
-  TempDir dir_;
-  std::string journal_ = dir_.file("j.sqlite");
+  std::string journal_ = location("j.sqlite");
   std::string archive_ = dir_.file("Котельная.dat");
 };
 
-TEST_F(JournalCliTest, ImportSaysWhatEachCopyBrought) {
+// What only a journal file has: its pages, its name, its folder.
+class JournalFileCliTest : public JournalCliTest {};
+
+TEST_P(JournalCliTest, ImportSaysWhatEachCopyBrought) {
   const std::string later = dir_.file("later.dat");
   ArchiveBuilder()
       .setRecord(0, MakeRecord(6, 0, 7, 0, 0, 1, 12, 13))
@@ -96,7 +109,7 @@ TEST_F(JournalCliTest, ImportSaysWhatEachCopyBrought) {
             "Котельная\t6\t1\t2013-11-28T08:00:00\t2013-12-01T07:00:00\n");
 }
 
-TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
+TEST_P(JournalCliTest, ReportAndExportWriteTheHistory) {
   ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
   CliRun r = run({"report", "--from", "29.11.13", "--input", "007"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -117,7 +130,7 @@ TEST_F(JournalCliTest, ReportAndExportWriteTheHistory) {
             "\"argument\":9,\"raw\":\"ff09030201040506\"}\n");
 }
 
-TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
+TEST_P(JournalCliTest, StatsAndDueWriteTheirRows) {
   ASSERT_EQ(run({"import", "--device", "Цех, 2", archive_}).code, 0);
   CliRun r = run({"stats"});
   EXPECT_EQ(r.code, 0) << r.err;
@@ -142,7 +155,7 @@ TEST_F(JournalCliTest, StatsAndDueWriteTheirRows) {
   EXPECT_EQ(run({"due"}).out, "Цех, 2\t2013-11-29T10:00:00\t3.692\t2014-08-25T02:00\n");
 }
 
-TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
+TEST_P(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"devices"},
            {"check"},
@@ -157,7 +170,7 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
   }
   // An import whose archives all fail makes no journal.
   EXPECT_EQ(run({"import", dir_.file("none.dat")}).code, 1);
-  EXPECT_FALSE(std::filesystem::exists(journal_));
+  EXPECT_FALSE(JournalExists(journal_));
   EXPECT_FALSE(std::filesystem::exists(dir_.file("b.sqlite")));
   ASSERT_EQ(run({"import", archive_}).code, 0);
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
@@ -173,6 +186,8 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "veks12-journal: " + message + "\n");
   }
+  // The default journal is a file under the home folder.
+  if (onServer()) return;
   const CliRun noHome = run({"devices"}, {nullptr, "relative/home"});
   EXPECT_EQ(noHome.code, 1);
   EXPECT_NE(noHome.err.find("--journal"), std::string::npos);
@@ -182,7 +197,7 @@ TEST_F(JournalCliTest, FailuresPrintAMessageAndNothingElse) {
 // incomplete; one that fails before printing anything says only why. The
 // journal's last page of events is damaged: device "b"'s newest events, which
 // export reaches last and b's report first.
-TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
+TEST_P(JournalFileCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
   for (const char* device : {"a", "b"}) {
     DeviceSimulator simulator(device[0]);
     simulator.run(900);
@@ -217,7 +232,7 @@ TEST_F(JournalCliTest, AFailureAfterOutputBeganSaysTheOutputIsIncomplete) {
   }
 }
 
-TEST_F(JournalCliTest, CheckAndBackupSayWhatTheyFound) {
+TEST_P(JournalCliTest, CheckAndBackupSayWhatTheyFound) {
   ASSERT_EQ(run({"import", archive_}).code, 0);
   CliRun r = run({"check"});
   EXPECT_EQ(std::tie(r.code, r.out, r.err),
@@ -231,17 +246,17 @@ TEST_F(JournalCliTest, CheckAndBackupSayWhatTheyFound) {
   const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
   EXPECT_EQ(run({"--journal", target, "export"}, named).out, run({"export"}).out);
 
-  sqlite3* db = nullptr;
-  sqlite3_open(target.c_str(), &db);
-  sqlite3_exec(db, "UPDATE segments SET event_count = 9", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  r = run({"--journal", target, "check"}, named);
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, "устройство Котельная, участок 1: записано событий 9, а их 5\n");
+  // A count that disagrees with the events, in the journal and in its copy.
+  for (const std::string& journal : {journal_, target}) {
+    ExecAt(journal, "UPDATE segments SET event_count = 9");
+    r = run({"--journal", journal, "check"}, named);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "устройство Котельная, участок 1: записано событий 9, а их 5\n");
+  }
 }
 
 // The journal's name is a file name: "file:..." is no SQLite URI.
-TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
+TEST_P(JournalFileCliTest, JournalNameIsNeverAUri) {
   const auto home = std::filesystem::current_path();
   std::filesystem::current_path(dir_.path());
   const JournalCliEnvironment named{nullptr, "/"};
@@ -257,7 +272,7 @@ TEST_F(JournalCliTest, JournalNameIsNeverAUri) {
 
 // Without --device a copy that continues two devices' histories goes to
 // neither; rename joins them, by the import rules, into one history.
-TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
+TEST_P(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
   const auto copy = [&](const std::string& name, std::int64_t first, std::int64_t last) {
     const std::string path = dir_.file(name + ".dat");
     ArchiveOf(SecondEvents(first, last)).writeTo(path);
@@ -300,14 +315,25 @@ TEST_F(JournalCliTest, CopyOfTwoDevicesIsRefusedAndRenameJoinsThem) {
 }
 
 // Each device of the source joins the device of its name, notes with it;
-// merging again brings nothing; the source is never touched.
-TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
-  const std::string source = dir_.file("-другой.sqlite"), later = dir_.file("later.dat");
+// merging again brings nothing; the source is never touched. Source and
+// target are on this run's engine, but for a file that is no journal.
+TEST_P(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
+  const std::string source = location("-другой.sqlite"), later = dir_.file("later.dat");
   ArchiveOf(SecondEvents(0, 1)).writeTo(later);
   const JournalCliEnvironment named{nullptr, "/"};  // --journal names the journal
   const auto in = [&](const std::string& journal, std::vector<std::string> args) {
     args.insert(args.begin(), {"--journal", journal});
     return run(args, named);
+  };
+  // What a journal holds, and for a file its bytes too.
+  const auto contents = [&](const std::string& journal) {
+    std::string held = in(journal, {"export"}).out + in(journal, {"notes", "--history"}).out;
+    if (!onServer()) {
+      const FileSnapshot file(journal);
+      held.append(file.bytes.begin(), file.bytes.end());
+      held += std::to_string(file.modified.time_since_epoch().count());
+    }
+    return held;
   };
   ASSERT_EQ(in(source, {"import", "--device", "Котельная", archive_}).code, 0);
   ASSERT_EQ(in(source, {"import", "--device", "Печь", later}).code, 0);
@@ -317,8 +343,8 @@ TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
             0);
   ASSERT_EQ(in(source, {"note", "edit", "1", "--author", "b", "исправлено"}).code, 0);
   ASSERT_EQ(run({"import", "--device", "Котельная", later}).code, 0);
-  const FileSnapshot untouched(source);
-  const std::string fresh = dir_.file("новый/j.sqlite");
+  const std::string untouched = contents(source);
+  const std::string fresh = location("новый/j.sqlite");
   const std::string boiler = source + ": Котельная: новых событий: ",
                     oven = source + ": Печь: новых событий: ";
   for (const auto& [journal, out] : std::vector<std::pair<std::string, std::string>>{
@@ -329,16 +355,22 @@ TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
     const CliRun r = in(journal, {"merge", "--", source});
     EXPECT_EQ(std::tie(r.code, r.out, r.err), std::make_tuple(0, out, std::string()));
   }
-  EXPECT_EQ(FileSnapshot(source), untouched);
+  EXPECT_EQ(contents(source), untouched);
   EXPECT_EQ(in(fresh, {"notes", "--history"}).out, in(source, {"notes", "--history"}).out);
   EXPECT_EQ(in(fresh, {"export"}).out, in(source, {"export"}).out);
 
-  std::filesystem::create_symlink(journal_, dir_.file("link.sqlite"));
-  const FileSnapshot target(journal_);
+  // Another name of the same journal: a link to its file, another URI of
+  // its schema.
+  std::string alias = journal_ + "&application_name=veks";
+  if (!onServer()) {
+    alias = dir_.file("link.sqlite");
+    std::filesystem::create_symlink(journal_, alias);
+  }
+  const std::string target = contents(journal_);
   for (const auto& [journal, from, message] :
        std::vector<std::tuple<std::string, std::string, std::string>>{
-           {journal_, dir_.file("link.sqlite"), "Журнал нельзя объединить с самим собой"},
-           {journal_, dir_.file("нет.sqlite"), "Журнал не найден"},
+           {journal_, alias, "Журнал нельзя объединить с самим собой"},
+           {journal_, location("нет.sqlite"), "Журнал не найден"},
            {journal_, archive_, "Файл не является журналом событий"},
            {archive_, source, "Файл не является журналом событий"}}) {
     const CliRun r = in(journal, {"merge", from});
@@ -346,8 +378,8 @@ TEST_F(JournalCliTest, MergeSaysWhatEachDeviceBrought) {
     EXPECT_EQ(std::tie(r.code, r.out), std::make_tuple(1, std::string())) << message;
     EXPECT_EQ(r.err, "veks12-journal: " + failed + ": " + message + "\n");
   }
-  EXPECT_EQ(FileSnapshot(journal_), target);
-  EXPECT_EQ(FileSnapshot(source), untouched);
+  EXPECT_EQ(contents(journal_), target);
+  EXPECT_EQ(contents(source), untouched);
 }
 
 // The journal report line of an event.
@@ -355,7 +387,7 @@ std::string Row(const EventRecord& event) { return ReportRowLine(DecodeEventRow(
 
 // Notes, entries and their versions as `note` writes them and `notes` and the
 // report show them; every failure is a message and exit 1, writing nothing.
-TEST_F(JournalCliTest, NotesAreWrittenListedAndReported) {
+TEST_P(JournalCliTest, NotesAreWrittenListedAndReported) {
   JournalCliEnvironment env;
   env.logname = "ivanov";
   env.now = [] { return std::int64_t{1'700'000'000}; };  // 2023-11-14T22:13:20Z
@@ -488,7 +520,7 @@ TEST_F(JournalCliTest, NotesAreWrittenListedAndReported) {
 
 // Without --author the author is $LOGNAME, $USER or the account's name, the
 // first that names someone; with none: a message, and nothing written.
-TEST_F(JournalCliTest, TheAuthorComesFromTheEnvironment) {
+TEST_P(JournalCliTest, TheAuthorComesFromTheEnvironment) {
   ASSERT_EQ(run({"import", "--device", "d", archive_}).code, 0);
   const auto account = [](const char* name) {
     return std::function<std::string()>([name] { return std::string(name); });
@@ -522,17 +554,20 @@ TEST_F(JournalCliTest, TheAuthorComesFromTheEnvironment) {
   }
 }
 
-class JournalCliUsageTest : public JournalCliTest,
-                            public testing::WithParamInterface<std::vector<std::string>> {};
+class JournalCliUsageTest : public testing::TestWithParam<std::vector<std::string>> {};
 
 // Refused before the journal or an archive is opened: no journal appears.
 TEST_P(JournalCliUsageTest, IsRefusedBeforeAnythingOpens) {
-  const CliRun r = run(GetParam());
-  EXPECT_EQ(r.code, 2);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err.rfind("veks12-journal: ", 0), 0u);
-  EXPECT_NE(r.err.find("Usage: veks12-journal"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(journal_));
+  const TempDir dir;
+  const std::string journal = dir.file("j.sqlite");
+  std::vector<std::string> args = GetParam();
+  args.insert(args.begin(), {"--journal", journal});
+  std::ostringstream out, err;
+  EXPECT_EQ(RunJournalCli(args, {}, out, err), 2);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str().rfind("veks12-journal: ", 0), 0u);
+  EXPECT_NE(err.str().find("Usage: veks12-journal"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(journal));
 }
 
 using Args = std::vector<std::string>;
@@ -597,6 +632,10 @@ INSTANTIATE_TEST_SUITE_P(
         Args{"notes", "--format", "text"}, Args{"notes", "--input", "3"}, Args{"merge"},
         Args{"merge", "a", "b"}, Args{"merge", "--device", "d", "a"}, Args{"merge", "-a"},
         Args{"merge", ""}, Args{"report", "--history"}, Args{"notes", "--author", "a"}));
+
+INSTANTIATE_TEST_SUITE_P(Engines, JournalCliTest, testing::Values(Engine::kFile, Engine::kServer),
+                         EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, JournalFileCliTest, testing::Values(Engine::kFile), EngineName);
 
 TEST(JournalPathTest, FollowsXdgDataHomeThenHome) {
   using P = std::optional<std::string>;

@@ -9,6 +9,7 @@
 #include "journal/stats_output.h"
 #include "report/event_export.h"
 #include "tests/journal/history_expectation.h"
+#include "tests/journal/test_engines.h"
 
 namespace veks {
 namespace {
@@ -106,7 +107,7 @@ Segments StandSegments() {
   return segments;
 }
 
-class JournalStatsTest : public testing::Test {
+class JournalStatsTest : public BothEngines {
  protected:
   std::unique_ptr<Journal> openJournal() {
     auto opened = Journal::Open(journal_, Journal::Access::kImport);
@@ -125,20 +126,21 @@ class JournalStatsTest : public testing::Test {
     }
   }
 
-  TempDir dir_;
-  std::string journal_ = dir_.file("j.sqlite");
+  std::string journal_ = location("j.sqlite");
   std::string copy_ = dir_.file("copy.dat");
 };
 
 // Whatever the filter, the statistics are those counted event by event from
 // the stream the copies hold, and the timeline's periods add up to its days.
-TEST_F(JournalStatsTest, StatsAreTheCountsOfTheHeldStream) {
+TEST_P(JournalStatsTest, StatsAreTheCountsOfTheHeldStream) {
   std::mt19937 random(7);
-  for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+  // The server's imports are slower; its run takes one seed of each pace.
+  const std::uint32_t seeds = onServer() ? 3 : 6;
+  for (std::uint32_t seed = 1; seed <= seeds; ++seed) {
     DeviceSimulator::Options options;
     options.maxSecondsBetween = seed % 3 == 0 ? 25 : seed % 3 == 1 ? 90 : 1200;
     const SimulatedCopies copies(seed, 5, 1600, options);
-    std::filesystem::remove(journal_);
+    journal_ = location("j" + std::to_string(seed) + ".sqlite");
     auto journal = openJournal();
     for (std::size_t i = 0; i < copies.archives.size(); ++i) {
       copies.archives[i].writeTo(copy_);
@@ -194,7 +196,7 @@ TEST_F(JournalStatsTest, StatsAreTheCountsOfTheHeldStream) {
 
 // The stand's edges, read off the rows: the counting above must see them as
 // the operator does.
-TEST_F(JournalStatsTest, ChatterAndFloodsStopAtTheirBounds) {
+TEST_P(JournalStatsTest, ChatterAndFloodsStopAtTheirBounds) {
   auto journal = openJournal();
   importCopies(*journal, "стенд", StandSegments());
   const auto rows = journal->stats({});
@@ -223,7 +225,7 @@ TEST_F(JournalStatsTest, ChatterAndFloodsStopAtTheirBounds) {
 // T, the rate and the due moment of devices with a short history, a single
 // event, no timestamp, a long one (the 30 days' first second counts, the one
 // before it does not) and a clock set back, worked out by hand.
-TEST_F(JournalStatsTest, DueIsWorkedOutFromTheLastThirtyDays) {
+TEST_P(JournalStatsTest, DueIsWorkedOutFromTheLastThirtyDays) {
   const auto at = [](const char* iso) {
     const auto n = [&](int pos) { return static_cast<std::uint8_t>(std::atoi(iso + pos)); };
     return MakeRecord(7, 0, n(11), n(14), n(17), n(8), n(5), n(2));
@@ -270,6 +272,9 @@ TEST_F(JournalStatsTest, DueIsWorkedOutFromTheLastThirtyDays) {
   EXPECT_EQ(lines, all);
   EXPECT_EQ(journal->due(std::string("нет")).error().kind, JournalError::Kind::kUnknownDevice);
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, JournalStatsTest, testing::Values(Engine::kFile, Engine::kServer),
+                         EngineName);
 
 }  // namespace
 }  // namespace veks

@@ -387,6 +387,18 @@ TEST_F(PgTest, ReadOnlyRolesAndSessionsAreTold) {
   }
 }
 
+// A schema made beforehand for a role that may not create schemas in the
+// database takes the journal that role's first import makes.
+TEST_F(PgTest, EmptySchemaMadeForARoleTakesItsJournal) {
+  const std::string uri = role("owner", {});
+  admin_->execScript("CREATE SCHEMA " + admin_->identifier(schema_) + " AUTHORIZATION " +
+                     admin_->identifier(tag_ + "_owner"));
+  PgConnection connection(uri);
+  EXPECT_EQ(PgReadOnlyReason(connection, schema_), std::nullopt);
+  CreatePgJournal(connection, schema_);
+  EXPECT_EQ(InspectPgJournal(*admin_, schema_).kind, PgJournalKind::kJournal);
+}
+
 // No message shows a password the location holds, whether libpq cannot read
 // the location, cannot reach the server, or the server quotes it.
 TEST_F(PgTest, PasswordNeverInAMessage) {
