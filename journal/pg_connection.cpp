@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <mutex>
 
 namespace veks {
 namespace {
@@ -164,7 +165,43 @@ std::string BigEndian(std::uint64_t value) {
   return bytes;
 }
 
+// The passwords the operator gave, by location.
+struct PasswordMemory {
+  std::mutex mutex;
+  std::map<std::string, std::string, std::less<>> byLocation;
+};
+
+PasswordMemory& Passwords() {
+  static PasswordMemory memory;
+  return memory;
+}
+
+std::optional<std::string> RememberedPassword(const std::string& location) {
+  PasswordMemory& memory = Passwords();
+  const std::lock_guard lock(memory.mutex);
+  const auto found = memory.byLocation.find(location);
+  if (found == memory.byLocation.end()) return std::nullopt;
+  return found->second;
+}
+
 }  // namespace
+
+void RememberServerPassword(const std::string& location, std::string password) {
+  if (password.empty()) return ForgetServerPassword(location);
+  PasswordMemory& memory = Passwords();
+  const std::lock_guard lock(memory.mutex);
+  memory.byLocation.insert_or_assign(location, std::move(password));
+}
+
+void ForgetServerPassword(const std::string& location) {
+  PasswordMemory& memory = Passwords();
+  const std::lock_guard lock(memory.mutex);
+  memory.byLocation.erase(location);
+}
+
+bool HasServerPassword(const std::string& location) {
+  return RememberedPassword(location).has_value();
+}
 
 bool IsServerLocation(std::string_view location) { return UriPrefixLength(location) > 0; }
 
@@ -349,9 +386,13 @@ PgConnection::PgConnection(const std::string& location)
   // Later keywords override what the location says: the journal's texts are
   // UTF-8 whatever PGCLIENTENCODING asks; the application's name only when
   // the location names none.
+  // A password the operator gave comes after "dbname", so that it applies
+  // whatever the location says.
+  const std::optional<std::string> remembered = RememberedPassword(location);
   const char* const keywords[] = {"dbname", "client_encoding", "fallback_application_name",
-                                  nullptr};
-  const char* const values[] = {location.c_str(), "UTF8", "veks12", nullptr};
+                                  remembered ? "password" : nullptr, nullptr};
+  const char* const values[] = {location.c_str(), "UTF8", "veks12",
+                                remembered ? remembered->c_str() : nullptr, nullptr};
   conn_.reset(PQconnectdbParams(keywords, values, 1));
   if (conn_ == nullptr) {
     throw PgConnectFailure{
@@ -359,11 +400,16 @@ PgConnection::PgConnection(const std::string& location)
   }
   if (PQstatus(conn_.get()) != CONNECTION_OK) {
     const char* password = PQpass(conn_.get());
-    throw PgConnectFailure{{JournalError::Kind::kUnavailable,
-                            std::string(kMsgJournalUnavailable) + ": " +
-                                ScrubSecrets(OneLine(PQerrorMessage(conn_.get())), location_,
-                                             password == nullptr ? "" : password)},
-                           PQconnectionNeedsPassword(conn_.get()) != 0};
+    std::string message = ScrubSecrets(OneLine(PQerrorMessage(conn_.get())), location_,
+                                       password == nullptr ? "" : password);
+    if (remembered) message = ScrubSecrets(std::move(message), {}, *remembered);
+    // A remembered password the server refused is of no further use: the
+    // operator is asked again.
+    const bool refused = remembered && PQconnectionUsedPassword(conn_.get()) != 0;
+    if (refused) ForgetServerPassword(location);
+    throw PgConnectFailure{
+        {JournalError::Kind::kUnavailable, std::string(kMsgJournalUnavailable) + ": " + message},
+        refused || PQconnectionNeedsPassword(conn_.get()) != 0};
   }
   PQsetNoticeProcessor(conn_.get(), Notice, nullptr);
 }

@@ -67,11 +67,21 @@ class PgError : public std::runtime_error {
 };
 
 // The connection could not be made; `needsPassword` when the server asked
-// for a password that none of the location, the environment and the password
-// file gave (the window then asks the operator).
+// for a password that none of the location, the environment, the password
+// file and the passwords remembered below gave, or refused the one
+// remembered for the location (which is then forgotten): the window then
+// asks the operator.
 struct PgConnectFailure : JournalError {
   bool needsPassword = false;
 };
+
+// A password the operator gave for `location`, kept in this process's memory
+// only (never in a file, a setting or a command line) and sent with every
+// connection to exactly that location. An empty password forgets it.
+// Callable from any thread.
+void RememberServerPassword(const std::string& location, std::string password);
+void ForgetServerPassword(const std::string& location);
+[[nodiscard]] bool HasServerPassword(const std::string& location);
 
 // The types parameters are sent as. Every integer column of the journal is a
 // bigint, and texts compare byte for byte. kUnknown (a null's only) lets the

@@ -326,14 +326,18 @@ std::optional<std::string> PgReadOnlyReason(PgConnection& connection, const std:
     }
     return std::nullopt;
   }
-  // What imports, renames and notes write.
+  // What imports (with what undoing the last one needs), renames and notes
+  // write, and the count of changes every write moves on.
   const PgResult rights = connection.exec(
       "SELECT bool_and(has_table_privilege(format('%I.%I', $1::text, t), p)) "
       "FROM (VALUES ('devices', 'INSERT'), ('devices', 'UPDATE'), ('devices', 'DELETE'), "
       "             ('segments', 'INSERT'), ('segments', 'UPDATE'), ('segments', 'DELETE'), "
       "             ('events', 'INSERT'), ('events', 'UPDATE'), ('events', 'DELETE'), "
-      "             ('imports', 'INSERT'), ('imports', 'UPDATE'), "
-      "             ('notes', 'INSERT'), ('notes', 'UPDATE'), ('note_versions', 'INSERT')) "
+      "             ('imports', 'INSERT'), ('imports', 'UPDATE'), ('imports', 'DELETE'), "
+      "             ('import_undo', 'INSERT'), ('import_undo', 'DELETE'), "
+      "             ('import_undo_parts', 'INSERT'), ('import_undo_parts', 'DELETE'), "
+      "             ('notes', 'INSERT'), ('notes', 'UPDATE'), ('note_versions', 'INSERT'), "
+      "             ('journal_info', 'UPDATE')) "
       "     AS w(t, p)",
       PgParams().add(std::string_view(schema)));
   if (rights.isNull(0, 0) || rights.integer(0, 0) == 0) return "нет права на запись в журнал";

@@ -523,7 +523,7 @@ ReportPageStyle TForm_main::printStyle(const QPlainTextEdit* box) {
 }
 
 OwnFiles TForm_main::ownFiles() const {
-  return OwnFiles{QString::fromStdString(state_.ArchiveName), JournalFilePath()};
+  return OwnFiles{QString::fromStdString(state_.ArchiveName), JournalFileOf(JournalLocation())};
 }
 
 void TForm_main::SaveReportClick() {

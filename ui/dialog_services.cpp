@@ -300,3 +300,15 @@ std::optional<QString> QtUiServices::askAuthor(QWidget* parent, const QString& p
   if (!given) return std::nullopt;
   return name;
 }
+
+std::optional<QString> QtUiServices::askPassword(QWidget* parent, const QString& shownLocation,
+                                                 const QString& refusal) {
+  QString text =
+      QStringLiteral("Пароль для подключения к журналу на сервере\n%1:").arg(shownLocation);
+  if (!refusal.isEmpty()) text = refusal + QStringLiteral("\n\n") + text;
+  bool given = false;
+  const QString password = QInputDialog::getText(parent, ApplicationTitle(), text,
+                                                 QLineEdit::Password, QString(), &given);
+  if (!given) return std::nullopt;
+  return password;
+}

@@ -76,6 +76,12 @@ class UiServices {
   // Asks the name that signs the operator's notes, offering `proposed`; the
   // name as given, or nothing when cancelled.
   virtual std::optional<QString> askAuthor(QWidget* parent, const QString& proposed) = 0;
+  // Asks the password for the server journal at `shownLocation`, its field
+  // showing no letter typed; `refusal` says why the server refused the
+  // password given before (empty at the first asking). The password, or
+  // nothing when cancelled. It is never written anywhere.
+  virtual std::optional<QString> askPassword(QWidget* parent, const QString& shownLocation,
+                                             const QString& refusal) = 0;
 };
 
 // Qt's own dialogs (non-native, so every platform behaves alike).
@@ -104,6 +110,8 @@ class QtUiServices : public UiServices {
   void beep() override;
   std::optional<NoteAnswer> askNote(QWidget* parent, const NoteQuestion& question) override;
   std::optional<QString> askAuthor(QWidget* parent, const QString& proposed) override;
+  std::optional<QString> askPassword(QWidget* parent, const QString& shownLocation,
+                                     const QString& refusal) override;
 };
 
 // The program's settings (window places, the journal file, the last folder):

@@ -17,8 +17,10 @@
 
 #include "journal/copy_events.h"
 #include "journal/journal.h"
+#include "journal/pg_connection.h"
 #include "ui/background_work.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_choice_dialog.h"
 #include "ui/journal_location.h"
 #include "ui/journal_window.h"
 
@@ -75,8 +77,13 @@ JournalActions::JournalActions(QMainWindow* window, veks::ViewState& state, UiSe
   open_ = menu->addAction(QStringLiteral("Открыть журнал"));
   open_->setObjectName(QStringLiteral("AJournalOpen"));
   open_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_J));
+  choose_ = menu->addAction(QStringLiteral("Выбрать журнал…"));
+  choose_->setObjectName(QStringLiteral("AJournalChoose"));
   connect(add_, &QAction::triggered, this, &JournalActions::addArchive);
   connect(open_, &QAction::triggered, this, &JournalActions::openJournal);
+  connect(choose_, &QAction::triggered, this, [this] {
+    if (ChooseJournal(dialogParent(), services_) && journalWindow_) journalWindow_->reload();
+  });
   // The menu's mnemonic is Alt+Ж, which a Latin keyboard layout cannot type;
   // Alt+J opens it too.
   auto* openMenu = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_J), window);
@@ -139,16 +146,21 @@ void JournalActions::addArchive() {
   const auto say = [&](const std::string& text, MessageIcon icon = MessageIcon::kWarning) {
     services_.message(parent, file + QStringLiteral(": ") + Text(text), icon);
   };
-  const std::optional<QString> path = JournalFilePath();
+  const std::optional<QString> path = JournalLocation();
   if (!path) {
     services_.message(parent, NoJournalPathText(), MessageIcon::kWarning);
     return;
   }
   const auto journalFailed = [&](const veks::JournalError& error) {
     services_.message(parent,
-                      QDir::toNativeSeparators(*path) + QStringLiteral(": ") + Text(error.message),
+                      ShownJournalLocation(*path) + QStringLiteral(": ") + Text(error.message),
                       MessageIcon::kWarning);
   };
+  // A server that wants a password nothing gave yet: asked before the work,
+  // which must not ask anything.
+  if (IsServerJournal(*path) && !veks::HasServerPassword(path->toStdString())) {
+    (void)AskServerPassword(parent, services_, *path);
+  }
   // The copy is read once, first: one that cannot be read, or holds no
   // event, needs no device name and makes no journal; the proposal and the
   // import rest on the same events. Reading and proposing run off the GUI

@@ -1,5 +1,5 @@
 // The menu "Журнал" of the main window: adding the chosen archive to the
-// event journal, and the journal window.
+// event journal, the journal window, and the choice of the journal.
 #pragma once
 
 #include <QObject>
@@ -28,6 +28,7 @@ class JournalActions : public QObject {
 
   [[nodiscard]] QAction* addAction() const { return add_; }
   [[nodiscard]] QAction* openAction() const { return open_; }
+  [[nodiscard]] QAction* chooseAction() const { return choose_; }
   // The journal window while it is open.
   [[nodiscard]] JournalWindow* journalWindow() const;
 
@@ -48,5 +49,6 @@ class JournalActions : public QObject {
   std::function<void()> chooseArchive_;
   QAction* add_ = nullptr;
   QAction* open_ = nullptr;
+  QAction* choose_ = nullptr;  // "Выбрать журнал…"
   QPointer<JournalWindow> journalWindow_;
 };

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QPrinter>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -17,11 +18,13 @@
 
 #include "archive/event_decoder.h"
 #include "journal/journal_output.h"
+#include "journal/pg_connection.h"
 #include "report/report_text.h"
 #include "ui/background_work.h"
 #include "ui/date_field.h"
 #include "ui/dialog_services.h"
 #include "ui/import_undo.h"
+#include "ui/journal_choice_dialog.h"
 #include "ui/journal_export.h"
 #include "ui/journal_history_model.h"
 #include "ui/note_actions.h"
@@ -202,6 +205,7 @@ void JournalWindow::connectFilters() {
   // The table keeps its device; a report made for the other scope is stale.
   connect(ui_->AllDevicesCheck, &QCheckBox::toggled, ui_->ReportBox, &QPlainTextEdit::clear);
   connect(model_, &JournalHistoryModel::readFailed, this, [this](const QString& message) {
+    if (offerReconnect(message)) return;
     services_.message(this, journalText(message), MessageIcon::kWarning);
     reload();
   });
@@ -223,6 +227,9 @@ void JournalWindow::connectActions() {
       ui_->JournalMenu->setActiveAction(ui_->JournalMenu->actions().value(0));
     });
   }
+  connect(ui_->AChooseJournal, &QAction::triggered, this, [this] {
+    if (ChooseJournal(this, services_)) reload();
+  });
   connect(ui_->AOpenJournalFile, &QAction::triggered, this, &JournalWindow::openJournalFile);
   connect(ui_->ADefaultJournal, &QAction::triggered, this, &JournalWindow::useDefaultJournal);
   connect(ui_->AReload, &QAction::triggered, this, [this] { reload(); });
@@ -366,16 +373,19 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
     const QSignalBlocker blocker(ui_->DeviceBox);
     ui_->DeviceBox->clear();
   }
-  path_ = JournalFilePath();
+  path_ = JournalLocation();
+  const bool server = path_ && IsServerJournal(*path_);
   ui_->JournalFileLabel->setText(
-      QStringLiteral("Файл журнала: ") +
-      (path_ ? QDir::toNativeSeparators(*path_) : QStringLiteral("не задан")));
+      (server ? QStringLiteral("Журнал на сервере: ") : QStringLiteral("Файл журнала: ")) +
+      (path_ ? ShownJournalLocation(*path_) : QStringLiteral("не задан")));
+  setWindowTitle(path_ ? QStringLiteral("Журнал событий — ") + ShownJournalLocation(*path_)
+                       : QStringLiteral("Журнал событий"));
   if (!path_) {
     showEmpty(NoJournalPathText());
     return;
   }
   // A journal not made yet is no failure: the first archive added makes it.
-  if (!QFileInfo::exists(*path_)) {
+  if (!server && !QFileInfo::exists(*path_)) {
     showEmpty(
         QStringLiteral("Журнал еще не создан: в него не добавлен ни один архив.\n"
                        "Добавить архив: «Журнал → Добавить архив в журнал» (Ctrl+J)."));
@@ -387,7 +397,29 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
     showEmpty(text);
     services_.message(this, text, MessageIcon::kWarning);
   };
-  auto opened = veks::Journal::Open(path_->toStdString(), veks::Journal::Access::kRead);
+  // A server may take its connect timeout to answer: it is reached off the
+  // GUI thread, the window repainting meanwhile.
+  const auto open = [&] {
+    const std::string location = path_->toStdString();
+    if (!server) return veks::Journal::Open(location, veks::Journal::Access::kRead);
+    std::optional<veks::JournalResult<std::unique_ptr<veks::Journal>>> result;
+    RunBackgroundWork(this, QStringLiteral("Подключение к журналу…"), [&](WorkProgress&) {
+      result.emplace(veks::Journal::Open(location, veks::Journal::Access::kRead));
+    });
+    return std::move(*result);
+  };
+  auto opened = open();
+  // A server that wants a password nothing gave: the operator is asked.
+  if (!opened.ok() && server && opened.error().kind == veks::JournalError::Kind::kUnavailable &&
+      AskServerPassword(this, services_, *path_)) {
+    opened = open();
+  }
+  if (!opened.ok() && opened.error().kind == veks::JournalError::Kind::kMissing && server) {
+    showEmpty(
+        QStringLiteral("Журнала на сервере еще нет: в него не добавлен ни один архив.\n"
+                       "Добавить архив: «Журнал → Добавить архив в журнал» (Ctrl+J)."));
+    return;
+  }
   if (!opened.ok()) return failed(opened.error());
   journal_ = std::move(opened.value());
   if (const auto& readOnly = journal_->readOnlyReason()) {
@@ -396,6 +428,7 @@ void JournalWindow::reload(const std::optional<std::string>& device) {
                                    Text(*readOnly));
   }
   auto devices = journal_->devices();
+  if (!devices.ok() && offerReconnect(Text(devices.error().message))) return;
   if (!devices.ok()) return failed(devices.error());
   devices_ = std::move(devices.value());
   std::stable_sort(devices_.begin(), devices_.end(), [](const auto& a, const auto& b) {
@@ -449,6 +482,7 @@ void JournalWindow::showHistory() {
   if (!journal_ || ui_->DeviceBox->currentIndex() < 0) return;
   auto view = journal_->view(selection().filter);
   if (!view.ok()) {
+    if (offerReconnect(Text(view.error().message))) return;
     const QString text = journalText(Text(view.error().message));
     showEmpty(text);
     services_.message(this, text, MessageIcon::kWarning);
@@ -647,11 +681,31 @@ void JournalWindow::saveReport() {
 }
 
 QString JournalWindow::journalText(const QString& message) const {
-  return path_ ? QDir::toNativeSeparators(*path_) + QStringLiteral(": ") + message : message;
+  return path_ ? ShownJournalLocation(*path_) + QStringLiteral(": ") + message : message;
+}
+
+bool JournalWindow::offerReconnect(const QString& message) {
+  if (!message.startsWith(QString::fromUtf8(veks::kMsgServerLost))) return false;
+  // What was shown, to show again once connected: the device and the
+  // filters stay in their fields; the row and the scroll are kept here.
+  const int row = ui_->EventView->currentIndex().row();
+  const int scrolled = ui_->EventView->verticalScrollBar()->value();
+  const QString text = journalText(message);
+  showEmpty(text);
+  journal_.reset();
+  if (!services_.confirm(this, QStringLiteral("Связь с сервером журнала потеряна. "
+                                              "Подключиться снова?"))) {
+    return true;
+  }
+  reload();
+  if (!journal_ || row < 0 || model_->rowCount() == 0) return true;
+  ui_->EventView->setCurrentIndex(model_->index(std::min(row, model_->rowCount() - 1), 0));
+  ui_->EventView->verticalScrollBar()->setValue(scrolled);
+  return true;
 }
 
 OwnFiles JournalWindow::ownFiles() const {
-  return OwnFiles{chosenArchive_ ? chosenArchive_() : QString(), path_};
+  return OwnFiles{chosenArchive_ ? chosenArchive_() : QString(), JournalFileOf(path_)};
 }
 
 QString JournalWindow::proposedName(const QString& prefix, const QString& suffix) const {
@@ -745,12 +799,12 @@ void JournalWindow::openJournalFile() {
       return;
     }
   }
-  SetJournalFilePath(QFileInfo(*chosen).absoluteFilePath());
+  SetJournalLocation(QFileInfo(*chosen).absoluteFilePath());
   reload();
 }
 
 void JournalWindow::useDefaultJournal() {
-  SetJournalFilePath({});
+  SetJournalLocation({});
   reload();
 }
 

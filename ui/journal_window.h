@@ -42,7 +42,8 @@ class JournalWindow : public QMainWindow {
   explicit JournalWindow(UiServices& services, QWidget* parent = nullptr);
   ~JournalWindow() override;
 
-  // Opens the journal file afresh and shows what it holds now. The device
+  // Opens the journal afresh and shows what it holds now; the title and the
+  // line above the filters say which journal it is. The device
   // shown stays when the journal still has it; else `device`, when the
   // journal has it; else the first. The filters stay as they were.
   void reload(const std::optional<std::string>& device = std::nullopt);
@@ -119,8 +120,13 @@ class JournalWindow : public QMainWindow {
   // table's selection, of every device when "Все устройства" is checked.
   [[nodiscard]] JournalSelection outputSelection() const;
   [[nodiscard]] OwnFiles ownFiles() const;
-  // "JOURNAL: MESSAGE": a message of the journal, saying which file it is.
+  // "JOURNAL: MESSAGE": a message of the journal, saying which one it is.
   [[nodiscard]] QString journalText(const QString& message) const;
+  // When `message` says the connection to the journal's server was lost:
+  // says so, offers to connect again and, when the operator agrees, opens
+  // the journal anew showing the same device, filters and rows. False for
+  // any other message, which the caller then reports.
+  bool offerReconnect(const QString& message);
   // "PREFIX-DEVICE-YYYY-MM-DD.SUFFIX": the device shown ("все-устройства"
   // when every device is asked for) and the last day the filters show, the
   // "по" date or the last day of the devices.

@@ -21,6 +21,7 @@
 #include "journal/device_names.h"
 #include "report/event_export.h"
 #include "ui/dialog_services.h"
+#include "ui/journal_location.h"
 #include "ui/notes_pane.h"
 
 namespace {
@@ -167,7 +168,7 @@ void NoteActions::showCurrent() {
 void NoteActions::say(const QString& text) {
   const std::optional<QString> path = context_.path();
   services_.message(window_,
-                    path ? QDir::toNativeSeparators(*path) + QStringLiteral(": ") + text : text,
+                    path ? ShownJournalLocation(*path) + QStringLiteral(": ") + text : text,
                     MessageIcon::kWarning);
 }
 
@@ -219,15 +220,31 @@ bool NoteActions::write(
     return false;
   }
   std::optional<veks::JournalError> error;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kWrite);
-    if (opened.ok()) {
-      auto done = work(*opened.value());
-      if (!done.ok()) error = done.error();
-    } else {
-      error = opened.error();
+  for (;;) {
+    error.reset();
+    {
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+      const auto restoreCursor = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+      auto opened = veks::Journal::Open(path->toStdString(), veks::Journal::Access::kWrite);
+      if (opened.ok()) {
+        auto done = work(*opened.value());
+        if (!done.ok()) error = done.error();
+      } else {
+        error = opened.error();
+      }
+    }
+    // A server out of reach (gone, or the connection lost) took nothing: what the operator wrote is
+    // still here and may be written again once the journal can be reached.
+    if (!error || error->kind != veks::JournalError::Kind::kUnavailable ||
+        !IsServerJournal(*path)) {
+      break;
+    }
+    if (!services_.confirm(window_, ShownJournalLocation(*path) + QStringLiteral(": ") +
+                                        Text(error->message) +
+                                        QStringLiteral("\nИзменение не сохранено. Повторить?"))) {
+      services_.message(window_, QStringLiteral("Изменение не сохранено."), MessageIcon::kWarning);
+      model_->refresh();
+      return false;
     }
   }
   if (error) {

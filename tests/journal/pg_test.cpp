@@ -12,6 +12,7 @@
 #include "journal/journal_file.h"
 #include "journal/journal_schema.h"
 #include "journal/pg_connection.h"
+#include "journal/pg_location.h"
 #include "journal/pg_schema.h"
 #include "journal/pg_sql.h"
 #include "journal/pg_statement.h"
@@ -56,6 +57,51 @@ TEST(ServerLocation, FirstSchemaOfSearchPath) {
       {"\"unclosed", std::nullopt},
   };
   for (const auto& [path, schema] : cases) EXPECT_EQ(FirstSchemaOf(path, "alice"), schema) << path;
+}
+
+// The location made from a server's parts is the URI expected, and libpq
+// reads every part back exactly as given: reserved and non-ASCII bytes
+// survive, a socket's folder and an IPv6 address stay hosts, and a schema
+// keeps its case and blanks through the server's option parsing.
+TEST(ServerLocation, MadeFromItsPartsAndReadBackByLibpq) {
+  const std::pair<ServerLocationParts, const char*> cases[] = {
+      {{"", 0, "", "", "prefer", "veks12"}, "postgresql://?sslmode=prefer&connect_timeout=10"},
+      {{"db", 0, "журнал/1 ?#", "ann@site:x", "disable", "team1"},
+       "postgresql://ann%40site%3Ax@db/%D0%B6%D1%83%D1%80%D0%BD%D0%B0%D0%BB%2F1%20%3F%23"
+       "?sslmode=disable&connect_timeout=10&options=-csearch_path%3Dteam1"},
+      {{"::1", 5432, "site", "", "require", "Team One"},
+       "postgresql://[::1]:5432/site?sslmode=require&connect_timeout=10"
+       "&options=-csearch_path%3D%22Team%5C%20One%22"},
+      {{"/run/postgresql", 0, "", "", "prefer", "a\"b\\c"},
+       "postgresql://%2Frun%2Fpostgresql?sslmode=prefer&connect_timeout=10"
+       "&options=-csearch_path%3D%22a%22%22b%5C%5Cc%22"},
+  };
+  for (const auto& [parts, expected] : cases) {
+    const std::string uri = ServerLocationOf(parts);
+    EXPECT_EQ(uri, expected);
+    PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
+    ASSERT_NE(options, nullptr) << uri;
+    std::map<std::string, std::string> read;
+    for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+      if (o->val != nullptr) read[o->keyword] = o->val;
+    }
+    PQconninfoFree(options);
+    EXPECT_EQ(read["host"] + "|" + read["port"] + "|" + read["dbname"] + "|" + read["user"] + "|" +
+                  read["sslmode"],
+              parts.host + "|" + (parts.port ? std::to_string(parts.port) : "") + "|" +
+                  parts.database + "|" + parts.user + "|" + parts.sslMode);
+    // The server splits "options" at blanks and drops the backslash before
+    // a kept one; the search_path it then reads names the schema.
+    std::string setting;
+    for (std::size_t i = std::string_view("-csearch_path=").size(); i < read["options"].size();
+         ++i) {
+      if (read["options"][i] == '\\') ++i;
+      setting += read["options"][i];
+    }
+    EXPECT_EQ(FirstSchemaOf(setting, "u").value_or(kDefaultJournalSchema),
+              parts.schema.empty() ? kDefaultJournalSchema : parts.schema)
+        << uri;
+  }
 }
 
 TEST(ServerLocation, StatementTextAsTheServerReadsIt) {
@@ -365,6 +411,12 @@ TEST_F(PgTest, ReadOnlyRolesAndSessionsAreTold) {
        std::nullopt, nullptr},
       {"reader", role("reader", {usage, "GRANT SELECT" + tables}), schema_,
        "нет права на запись в журнал", "42501"},
+      {"writer of the history but not of what undoes an import",
+       role("partial", {usage, "GRANT SELECT" + tables,
+                        "GRANT INSERT, UPDATE, DELETE ON " + schema + ".devices, " + schema +
+                            ".segments, " + schema + ".events, " + schema + ".imports, " + schema +
+                            ".notes, " + schema + ".note_versions"}),
+       schema_, "нет права на запись в журнал", nullptr},
       {"read-only session", uri_ + "&options=-cdefault_transaction_read_only%3Don", schema_,
        "сеанс сервера только для чтения", "25006"},
       {"no right to create", role("guest", {}), schema_ + "_new",

@@ -111,7 +111,7 @@ class JournalNotesTest : public QObject {
     QVERIFY(opened.value()->importArchive(dir_->file("copy.dat"), std::string("Насос")).ok());
     opened.value().reset();
     ProgramSettings()->clear();
-    SetJournalFilePath(Text(journal_));
+    SetJournalLocation(Text(journal_));
     services_ = std::make_unique<FakeServices>();
     services_->authorAnswer = QStringLiteral("Иванов");
     window_ = std::make_unique<JournalWindow>(*services_);

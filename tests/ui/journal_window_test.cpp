@@ -128,7 +128,7 @@ class JournalWindowTest : public WindowTestBase {
     if (widget == nullptr) qFatal("no control %s", name);
     return widget;
   }
-  void useJournal(const std::string& path) { SetJournalFilePath(Text(path)); }
+  void useJournal(const std::string& path) { SetJournalLocation(Text(path)); }
 
  private slots:
   void initTestCase() {
@@ -175,7 +175,8 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(titles.size(), 2);
     QCOMPARE(titles[1]->text(), QStringLiteral("&Журнал"));
     QCOMPARE(titles[1]->menu()->actions(),
-             QList<QAction*>({actions()->addAction(), actions()->openAction()}));
+             QList<QAction*>(
+                 {actions()->addAction(), actions()->openAction(), actions()->chooseAction()}));
     // Ctrl+Shift+J opens one journal window, and raises it when open.
     QTest::keyClick(window_.get(), Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
     QPointer<JournalWindow> journal = actions()->journalWindow();
@@ -819,15 +820,15 @@ class JournalWindowTest : public WindowTestBase {
     QCOMPARE(services_->messages,
              QStringList{foreign + QStringLiteral(": Файл не является журналом событий")});
     QCOMPARE(in<QComboBox>(journal, "DeviceBox")->currentText(), QStringLiteral("Котельная"));
-    QCOMPARE(JournalFilePath().value_or(QString()), Text(boiler_));
+    QCOMPARE(JournalLocation().value_or(QString()), Text(boiler_));
     journal->findChild<QAction*>(QStringLiteral("AOpenJournalFile"))->trigger();
-    QCOMPARE(JournalFilePath().value_or(QString()), fresh);
+    QCOMPARE(JournalLocation().value_or(QString()), fresh);
     QVERIFY(in<QLabel>(journal, "EmptyLabel")
                 ->text()
                 .startsWith(QStringLiteral("Журнал еще не создан")));
     QVERIFY(!QFileInfo::exists(fresh));
     journal->findChild<QAction*>(QStringLiteral("ADefaultJournal"))->trigger();
-    QCOMPARE(JournalFilePath().value_or(QString()), Text(journalPath()));
+    QCOMPARE(JournalLocation().value_or(QString()), Text(journalPath()));
   }
 
   // A journal that is not one, or of a newer version, is shown as a message
@@ -989,7 +990,7 @@ class JournalWindowTest : public WindowTestBase {
       QTest::keyClick(menu, Qt::Key_Down);
     }
     QTest::keyClick(menu, Qt::Key_Return);
-    QCOMPARE(JournalFilePath().value_or(QString()), Text(journalPath()));
+    QCOMPARE(JournalLocation().value_or(QString()), Text(journalPath()));
 
     useJournal(boiler_);
     journal->reload();

@@ -117,7 +117,7 @@ class OverviewTest : public QObject {
 
   void init() {
     ProgramSettings()->clear();
-    SetJournalFilePath(Text(journal_));
+    SetJournalLocation(Text(journal_));
     window_ = std::make_unique<JournalWindow>(services_);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));

@@ -197,7 +197,19 @@ class FakeServices : public UiServices {
     return authorAnswer;
   }
 
+  // Records "location|refusal" and answers with the next of passwordAnswers.
+  std::optional<QString> askPassword(QWidget*, const QString& location,
+                                     const QString& refusal) override {
+    passwordQuestions << location + QLatin1Char('|') + refusal;
+    if (passwordAnswers.empty()) return std::nullopt;
+    const std::optional<QString> answer = passwordAnswers.front();
+    passwordAnswers.pop_front();
+    return answer;
+  }
+
   QStringList messages, warnings, errors, dialogs, deviceQuestions, proposedNames, questions;
+  QStringList passwordQuestions;
+  std::deque<std::optional<QString>> passwordAnswers;
   QStringList noteQuestions, authorQuestions, noteKinds;
   std::deque<std::optional<NoteAnswer>> noteAnswers;
   std::optional<QString> authorAnswer;
