@@ -4,6 +4,8 @@
 // Run, beside a throw-away server:
 //   scripts/with-test-pg.sh build/release/bench/engines_bench --benchmark_repetitions=3
 //   --benchmark_report_aggregates_only=true
+// That server runs without fsync; VEKS_TEST_PG_FSYNC=on gives it its usual
+// durability (a journal file syncs its write-ahead log at checkpoints only).
 // The million-event journals are built once per engine and shared (a minute
 // or two each); the schemas made on the server are dropped at the end.
 #include <benchmark/benchmark.h>
