@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "journal/pg_connection.h"
@@ -23,6 +24,11 @@ enum class Engine { kFile, kServer };
 inline const char* TestServer() {
   const char* uri = std::getenv("VEKS_TEST_PG");
   return uri != nullptr && *uri != '\0' ? uri : nullptr;
+}
+
+// How gtest prints an engine in a test's name and failures.
+inline void PrintTo(Engine engine, std::ostream* out) {
+  *out << (engine == Engine::kFile ? "file" : "server");
 }
 
 inline std::string EngineName(const testing::TestParamInfo<Engine>& info) {
