@@ -24,6 +24,25 @@ std::string UtcNow() {
   return text;
 }
 
+// How many events one statement looks up on a server: every looked-up event
+// of a copy as long as the ring.
+constexpr std::size_t kLookupsAtOnce = kSlotCount / kLookupStep + 1;
+
+// The place of every event equal to one of kLookupsAtOnce (position,
+// timestamp, raw) triples: rows of position, segment_id, seq.
+const std::string& FindEventsText() {
+  static const std::string sql = [] {
+    std::string text = "SELECT k.at, e.segment_id, e.seq FROM (VALUES ";
+    for (std::size_t i = 0; i < kLookupsAtOnce; ++i) {
+      const std::string first = std::to_string(i * 3 + 1);
+      text += (i == 0 ? "(?" : ", (?") + first + ", ?" + std::to_string(i * 3 + 2) + ", ?" +
+              std::to_string(i * 3 + 3) + ")";
+    }
+    return text + ") AS k(at, stamp, raw) JOIN events e ON e.timestamp = k.stamp AND e.raw = k.raw";
+  }();
+  return sql;
+}
+
 // One import's work on the store: the segments it read, keyed by id, travel
 // from the choice of device to the writing of the plan.
 class Importer {
@@ -91,9 +110,16 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp = ?2 AND raw = ?1");
   StatementLease findUnstamped =
       store_.statement("SELECT segment_id, seq FROM events WHERE timestamp IS NULL AND raw = ?1");
+  // On a server each statement is a round trip: the stamped events are
+  // looked up all at once instead.
+  std::vector<std::int64_t> stamped;
   for (const std::int64_t at : LookupPositions(n)) {
     const EventRecord& e = copy[static_cast<std::size_t>(at)];
     const std::optional<std::string> stamp = EventTimestamp(e);
+    if (stamp && store_.onServer()) {
+      stamped.push_back(at);
+      continue;
+    }
     StatementLease& find = stamp ? findStamped : findUnstamped;
     find.reset();
     find.bind(1, Bytes(e));
@@ -101,6 +127,23 @@ std::map<std::int64_t, std::vector<SegmentExcerpt>> Importer::excerptsByDevice(
     while (find.step()) {
       const std::int64_t start = find.integer(1) - at;  // seq where the copy would begin
       windows[find.integer(0)].emplace_back(start, start + n);
+    }
+  }
+  for (std::size_t from = 0; from < stamped.size(); from += kLookupsAtOnce) {
+    // Read through a cursor, whose plan is made anew each time: a plan kept
+    // from when the journal was small would scan every event.
+    StatementLease find = store_.statement(FindEventsText(), Rows::kMany);
+    for (std::size_t i = 0; i < kLookupsAtOnce; ++i) {
+      // The last one again fills the statement: a window found twice is
+      // read once.
+      const std::int64_t at = stamped[std::min(from + i, stamped.size() - 1)];
+      const EventRecord& e = copy[static_cast<std::size_t>(at)];
+      const int k = static_cast<int>(i) * 3;
+      find.bind(k + 1, at).bind(k + 2, EventTimestamp(e)).bind(k + 3, Bytes(e));
+    }
+    while (find.step()) {
+      const std::int64_t start = find.integer(2) - find.integer(0);
+      windows[find.integer(1)].emplace_back(start, start + n);
     }
   }
 

@@ -447,6 +447,10 @@ PgResult PgConnection::exec(std::string_view sql, const PgParams& params) {
 PgResult PgConnection::execPrepared(const std::string& sql, const PgParams& params) {
   auto found = prepared_.find(sql);
   if (found == prepared_.end()) {
+    // Unprepared, a statement costs one round trip, and preparing it one
+    // more: most statements of a short command run once, so a statement is
+    // prepared when it comes again.
+    if (runOnce_.insert(sql).second) return exec(sql, params);
     std::string name = "veks12_" + std::to_string(prepared_.size() + 1);
     checked(
         PQprepare(conn_.get(), name.c_str(), sql.c_str(), params.size(), params.types().data()));

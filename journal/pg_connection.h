@@ -26,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -151,8 +152,9 @@ class PgConnection {
 
   // One statement with its parameters bound; its rows come back in binary.
   PgResult exec(std::string_view sql, const PgParams& params = {});
-  // The same, through a statement prepared once per connection (on first
-  // use, with the parameter types of that use) and kept for the next.
+  // The same, through a statement prepared once per connection (on its
+  // second use, with the parameter types of that use; the first runs it
+  // unprepared) and kept for the next.
   PgResult execPrepared(const std::string& sql, const PgParams& params = {});
   // Several statements of the program's own text, no parameters: the
   // schema's steps and transaction control.
@@ -177,6 +179,7 @@ class PgConnection {
   std::string location_;
   std::string shown_;
   std::map<std::string, std::string, std::less<>> prepared_;  // SQL -> statement name
+  std::set<std::string, std::less<>> runOnce_;                // SQL run unprepared once
 };
 
 // One transaction on a connection, rolled back at destruction unless

@@ -75,6 +75,7 @@ expected=$({
     ./usr/share/bash-completion/completions/veks12-report \
     ./usr/share/bash-completion/completions/veks12-journal \
     ./usr/share/doc/veks12/changelog.gz \
+    ./usr/share/doc/veks12/server-roles.sql.gz \
     ./usr/share/doc/veks12/copyright \
     "./usr/share/applications/$id.desktop" \
     "./usr/share/icons/hicolor/scalable/apps/$id.svg" \
@@ -90,6 +91,11 @@ echo "== depends: $depends"
 # The journal window's overview draws with Qt Charts, a library of its own.
 if ! grep -q 'libqt6charts6' <<<"$depends"; then
   echo "the package does not depend on libqt6charts6"
+  exit 1
+fi
+# A journal on a server goes through libpq.
+if ! grep -q 'libpq5' <<<"$depends"; then
+  echo "the package does not depend on libpq5"
   exit 1
 fi
 echo "package check: 1 passed, 0 failed"

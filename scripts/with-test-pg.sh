@@ -47,12 +47,17 @@ if [ ${#as_owner[@]} -gt 0 ]; then
 fi
 
 # No fsync: a cluster that lives for one run needs no durability, and the
-# tests run faster without it.
+# tests run faster without it. VEKS_TEST_PG_FSYNC=on keeps the server's usual
+# durability, for benchmarks that compare it with a journal file's.
+no_sync="-c fsync=off -c full_page_writes=off"
+if [ "${VEKS_TEST_PG_FSYNC:-off}" = on ]; then
+  no_sync=""
+fi
 "${as_owner[@]}" "$bindir/initdb" -D "$dir/data" -U postgres --auth=trust --no-sync \
   --no-instructions -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 ||
   { cat "$dir/initdb.log" >&2; exit 1; }
 "${as_owner[@]}" "$bindir/pg_ctl" start -D "$dir/data" -w -s -l "$dir/server.log" \
-  -o "-c listen_addresses='' -k $dir -c fsync=off -c full_page_writes=off" ||
+  -o "-c listen_addresses='' -k $dir $no_sync" ||
   { cat "$dir/server.log" >&2; exit 1; }
 
 export VEKS_TEST_PG="postgresql:///postgres?host=$dir&user=postgres"
