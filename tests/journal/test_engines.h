@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <random>
 #include <ostream>
 #include <string>
 
@@ -39,10 +40,16 @@ inline std::string EngineName(const testing::TestParamInfo<Engine>& info) {
 // schema no other test (nor process) uses, made on the first import.
 inline std::string JournalLocation(Engine engine, TempDir& dir, const std::string& name) {
   if (engine == Engine::kFile) return dir.file(name);
+  // A process id comes again once its process has ended, and the schemas of
+  // earlier tests stay on the cluster: a random part keeps names apart.
+  static const std::string process = [] {
+    std::random_device random;
+    return std::to_string(::getpid()) + "_" + std::to_string(random() % 1000000000u);
+  }();
   static std::atomic<int> made{0};
   const std::string uri = TestServer() != nullptr ? TestServer() : "postgresql:///none";
   return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3Dt" +
-         std::to_string(::getpid()) + "_" + std::to_string(++made);
+         process + "_" + std::to_string(++made);
 }
 
 // The first column of the first row `sql` gives at the journal `location`
