@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_tools.h"
 #include "bench/journal_fixture.h"
 #include "journal/journal_report.h"
 #include "journal/pg_connection.h"
@@ -25,19 +26,6 @@
 
 namespace veks {
 namespace {
-
-class NullSink : public ReportSink {
- public:
-  void clear() override {}
-  void appendLine(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
-};
-
-// Runs the journal tool with its output thrown away; false when it failed.
-bool RunTool(std::vector<std::string> args) {
-  const pid_t pid = SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
-  int status = -1;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
-}
 
 const char* TestServer() {
   const char* uri = std::getenv("VEKS_TEST_PG");

@@ -10,6 +10,7 @@
 
 #include <fstream>
 
+#include "bench/bench_tools.h"
 #include "bench/journal_fixture.h"
 #include "journal/journal_report.h"
 #include "report/event_export.h"
@@ -17,19 +18,6 @@
 
 namespace veks {
 namespace {
-
-class NullSink : public ReportSink {
- public:
-  void clear() override {}
-  void appendLine(const std::string& text) override { benchmark::DoNotOptimize(text.data()); }
-};
-
-// Runs the journal tool with its output thrown away; false when it failed.
-bool RunTool(std::vector<std::string> args) {
-  const pid_t pid = SpawnQuietly(VEKS_JOURNAL_TOOL, std::move(args));
-  int status = -1;
-  return pid > 0 && waitpid(pid, &status, 0) == pid && status == 0;
-}
 
 // A field of /proc/self/status in KiB ("VmHWM", "VmRSS").
 double StatusKiB(const std::string& field) {

@@ -370,7 +370,7 @@ std::int64_t AddNoteVersion(JournalStore& store, std::int64_t number,
   WriteTransaction transaction(store);
   // Versions of a note are numbered one after the other, whichever client
   // writes them.
-  store.lockDevices({"note\n" + std::to_string(number)});
+  store.lockNote(number);
   // The newest version as a listing shows it (written last); a delete among
   // the versions, wherever a merge numbered it, ends the note.
   StatementLease newest = store.statement(

@@ -180,6 +180,12 @@ void JournalStore::lockDevices(std::vector<std::string> names) {
   for (const std::string& name : names) LockDevice(*server_, schema_, name);
 }
 
+void JournalStore::lockNote(std::int64_t number) {
+  if (!server_) return;
+  HoldTransactionLock(*server_, "journal\n" + schema_, LockMode::kShared);
+  HoldTransactionLock(*server_, "note\n" + schema_ + "\n" + std::to_string(number));
+}
+
 void JournalStore::lockJournal() {
   if (server_) HoldTransactionLock(*server_, "journal\n" + schema_);
 }

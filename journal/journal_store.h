@@ -138,8 +138,10 @@ class JournalStore {
   //     writers never wait for each other crosswise), beside writers of others;
   //   lockJournal: writes that may touch any device (an import that chooses
   //     its device by content, a rename), alone;
+  //   lockNote: a new version of one note, beside writers of anything else;
   //   lockRanks: the making of a segment, whose rank follows every other's.
   void lockDevices(std::vector<std::string> names);
+  void lockNote(std::int64_t number);
   void lockJournal();
   void lockRanks();
   // Resets every statement not lent, so that none keeps an earlier snapshot.

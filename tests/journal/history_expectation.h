@@ -6,11 +6,27 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "tools/archive_builder.h"
 #include "tools/device_simulator.h"
 
 namespace veks {
+
+// A small copy: five events, an erased slot among them, the last without a
+// timestamp (code 0xFF), written at `path`.
+inline void WriteSmallArchive(const std::string& path) {
+  ArchiveBuilder()
+      .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
+      .setRecord(1, MakeRecord(1, 7, 8, 30, 0, 28, 11, 13))
+      .setRecord(2, MakeRecord(50, 3, 9, 0, 5, 29, 11, 13))
+      .setRecord(3, EventRecord{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})
+      .setRecord(4, MakeRecord(0, 7, 10, 0, 0, 29, 11, 13))
+      .setRecord(5, MakeRecord(0xFF, 9, 1, 2, 3, 4, 5, 6))
+      .setWriteOffset(48)
+      .writeTo(path);
+}
 
 // Event n of a device that writes one event a second from 01.01.13
 // 00:00:00 (months of 28 days): every event distinct and stamped.

@@ -39,16 +39,7 @@ class JournalCliTest : public BothEngines {
   void SetUp() override {
     BothEngines::SetUp();
     if (IsSkipped()) return;
-    // Five events, an erased slot among them; the last has no timestamp.
-    ArchiveBuilder()
-        .setRecord(0, MakeRecord(7, 0, 8, 0, 0, 28, 11, 13))
-        .setRecord(1, MakeRecord(1, 7, 8, 30, 0, 28, 11, 13))
-        .setRecord(2, MakeRecord(50, 3, 9, 0, 5, 29, 11, 13))
-        .setRecord(3, EventRecord{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})
-        .setRecord(4, MakeRecord(0, 7, 10, 0, 0, 29, 11, 13))
-        .setRecord(5, MakeRecord(0xFF, 9, 1, 2, 3, 4, 5, 6))
-        .setWriteOffset(48)
-        .writeTo(archive_);
+    WriteSmallArchive(archive_);
   }
   CliRun run(std::vector<std::string> args, JournalCliEnvironment env = {}) {
     if (env.home == nullptr && env.xdgDataHome == nullptr) {
